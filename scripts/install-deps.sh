@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package the daemon needs to build, run, test and
+# benchmark. Safe to run again: it only calls apt-get when something is missing.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config git curl ca-certificates
+  libboost1.81-dev nlohmann-json3-dev libicu-dev libssl-dev libproc2-dev
+)
+if [[ "${1:-}" == "--test" ]]; then
+  packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev procps)
+fi
+if [[ "${1:-}" == "--bench" ]]; then
+  packages+=(libbenchmark-dev wrk nginx-light procps)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+if ((${#missing[@]})); then
+  echo "installing: ${missing[*]}" >&2
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q >&2
+  apt-get install -y -q --no-install-recommends "${missing[@]}" >&2
+fi
