@@ -1,0 +1,141 @@
+// read_file: the text of one file, bounded by max_bytes.
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <limits>
+#include <new>
+#include <string>
+
+#include "base/os_error.h"
+#include "base/utf8.h"
+#include "json/params.h"
+#include "tools/host/host_tools.h"
+#include "tools/host/opened_file.h"
+#include "tools/host/policy.h"
+
+namespace tarvix {
+namespace {
+
+constexpr uint64_t kDefaultMaxBytes = 65536;
+// First buffer for a file whose size says nothing (procfs, devices, pipes).
+constexpr size_t kUnknownSizeChunk = 16 * 1024;
+// One read call asks for at most this much; the buffer still grows beyond.
+constexpr size_t kMaxReadCall = size_t{1} << 30;
+// A pipe or device has no end of file of its own: what it delivers until it
+// stays silent this long, or until the deadline, is its content. Keeps a
+// worker from being held by a FIFO whose writer never writes.
+constexpr std::chrono::milliseconds kStreamQuiet{200};
+constexpr std::chrono::seconds kStreamDeadline{2};
+
+constexpr char kStatFailed[] = "stat failed: ";
+constexpr char kReadFailed[] = "read failed: ";
+
+std::string TooLarge(uint64_t size, uint64_t limit) {
+  return "file too large (" + std::to_string(size) + " bytes > max " + std::to_string(limit) + ")";
+}
+
+Unexpected<std::string> ReadFailed(int error_number) {
+  return Error(kReadFailed + OsErrorText(error_number));
+}
+
+// Reads until end of file or until `cap` bytes are in, whichever is first.
+// The buffer starts at `first_size` and doubles, so a huge max_bytes costs
+// nothing unless the data is really there.
+Result<std::string> ReadUpTo(int fd, uint64_t cap, size_t first_size, bool stream) {
+  std::string buffer;
+  size_t filled = 0;
+  const auto deadline = std::chrono::steady_clock::now() + kStreamDeadline;
+  while (filled < cap) {
+    if (stream && std::chrono::steady_clock::now() >= deadline) break;
+    if (filled == buffer.size()) {
+      const uint64_t grown = buffer.empty() ? first_size : uint64_t{buffer.size()} * 2;
+      buffer.resize(static_cast<size_t>(std::min(grown, cap)));
+    }
+    const size_t room = std::min(buffer.size() - filled, kMaxReadCall);
+    const ssize_t n = read(fd, buffer.data() + filled, room);
+    if (n > 0) {
+      filled += static_cast<size_t>(n);
+    } else if (n == 0) {
+      break;
+    } else if (errno == EINTR) {
+      continue;
+    } else if (stream && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (!WaitReady(fd, POLLIN, kStreamQuiet, deadline)) break;
+    } else {
+      return Error(OsErrorText(errno));
+    }
+  }
+  buffer.resize(filled);
+  return buffer;
+}
+
+ToolResult ReadScreenedFile(const std::string& path, uint64_t max_bytes) {
+  if (ContainsNul(path)) return Error(std::string(kStatFailed) + kNulInPathText);
+  struct stat by_path;
+  if (stat(path.c_str(), &by_path) != 0) return Error(kStatFailed + OsErrorText(errno));
+  const uint64_t reported = static_cast<uint64_t>(std::max<off_t>(by_path.st_size, 0));
+  if (reported > max_bytes) return Error(TooLarge(reported, max_bytes));
+
+  // Non-blocking so that opening a FIFO never waits for a writer; no
+  // controlling terminal may be picked up by opening a tty.
+  ScopedFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd.valid()) return ReadFailed(errno);
+  // The path may have led through a symbolic link: screen where it led.
+  if (auto screened = ScreenOpened(fd.get(), /*for_write=*/false, kReadFailed); !screened) {
+    return Error(std::move(screened).error());
+  }
+  struct stat opened;
+  if (fstat(fd.get(), &opened) != 0) return ReadFailed(errno);
+  const bool regular = S_ISREG(opened.st_mode);
+  const uint64_t opened_size = regular ? static_cast<uint64_t>(opened.st_size) : 0;
+  // The name may now lead to another file than the one measured above.
+  if (opened_size > max_bytes) return Error(TooLarge(opened_size, max_bytes));
+  if (regular) {
+    if (const int error = ClearNonBlocking(fd.get()); error != 0) return ReadFailed(error);
+  }
+
+  // One byte past the limit tells a file that is too large from one that
+  // fits exactly, whatever its status said.
+  const uint64_t cap =
+      max_bytes == std::numeric_limits<uint64_t>::max() ? max_bytes : max_bytes + 1;
+  const uint64_t expected = opened_size == 0 ? kUnknownSizeChunk : opened_size + 1;
+  Result<std::string> data = ReadUpTo(fd.get(), cap, static_cast<size_t>(std::min(expected, cap)),
+                                      /*stream=*/!regular);
+  if (!data) return Error(kReadFailed + std::move(data).error());
+  const uint64_t bytes = data->size();
+  if (bytes > max_bytes) {
+    uint64_t known = bytes;
+    struct stat now;
+    if (regular && fstat(fd.get(), &now) == 0) known = std::max<uint64_t>(known, now.st_size);
+    return Error(TooLarge(known, max_bytes));
+  }
+  Json result = Json::object();
+  result["bytes"] = bytes;
+  result["content"] = LossyUtf8(std::move(*data));
+  result["path"] = path;
+  return result;
+}
+
+}  // namespace
+
+ToolResult ReadFile(const Json& params, bool /*allow_exec*/) {
+  const std::string* path = StringParam(params, "path");
+  if (path == nullptr) return Error(MissingParam("path"));
+  std::string expanded = ExpandHome(*path);
+  if (auto screened = GuardPath(expanded); !screened) return Error(std::move(screened).error());
+  const uint64_t max_bytes = UnsignedParam(params, "max_bytes").value_or(kDefaultMaxBytes);
+  try {
+    return ReadScreenedFile(expanded, max_bytes);
+  } catch (const std::bad_alloc&) {
+    // A large max_bytes lets the caller ask for more than memory holds.
+    return ReadFailed(ENOMEM);
+  }
+}
+
+}  // namespace tarvix
