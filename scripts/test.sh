@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what the tests need, builds with warnings as errors, and runs:
+#   1. unit and integration tests (ctest),
+#   2. the unit tests again under AddressSanitizer + UndefinedBehaviorSanitizer,
+#   3. the libFuzzer intake target for a short, bounded time (clang).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh --test
+jobs=$(nproc)
+
+echo "== build (warnings are errors)"
+scripts/build.sh ci -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIX_WERROR=ON -- -j"$jobs"
+echo "== unit and integration tests"
+ctest --test-dir build/ci --output-on-failure
+
+echo "== unit tests under ASan + UBSan"
+scripts/build.sh asan -DCMAKE_BUILD_TYPE=Debug -DTARVIX_WERROR=ON -DTARVIX_SANITIZE=ON \
+  -- -j"$jobs" tarvix_unit_tests
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  build/asan/tarvix_unit_tests --gtest_brief=1
+
+echo "== fuzzing the HTTP intake (bounded)"
+CXX=clang++ scripts/build.sh fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIX_FUZZ=ON \
+  -DTARVIX_TESTS=OFF -DTARVIX_WERROR=ON -- -j"$jobs"
+mkdir -p build/fuzz/corpus
+for fuzzer in build/fuzz/*_fuzzer; do
+  "$fuzzer" -max_total_time="${TARVIX_FUZZ_SECONDS:-30}" -timeout=10 -rss_limit_mb=2048 \
+    build/fuzz/corpus fuzz/seeds 2>&1 | tail -n 3
+done
+echo "all test stages passed"

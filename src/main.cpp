@@ -1,0 +1,91 @@
+// tarvix-agentd: start-up wiring and the main-thread input loop.
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "daemon/config.h"
+#include "daemon/parent_watchdog.h"
+#include "platform/file_limit.h"
+#include "rpc/dispatch.h"
+#include "rpc/http_server.h"
+#include "rpc/input_channel.h"
+#include "rpc/intake.h"
+#include "tools/desktop/input_action.h"
+
+namespace tarvix {
+namespace {
+
+constexpr int kRequestWorkers = 6;
+
+void WriteStderr(const std::string& text) { fwrite(text.data(), 1, text.size(), stderr); }
+
+// One request worker: takes complete requests forever. A fault while
+// handling one request is answered and does not end the worker.
+void ServeRequests(std::shared_ptr<HttpServer> server, std::shared_ptr<const RpcService> service) {
+  while (true) {
+    PendingRequest request = server->Receive();
+    std::pair<int, std::string> reply;
+    try {
+      reply = service->HandleBody(request.body());
+    } catch (...) {
+      reply = {200, R"({"error":"internal error","ok":false})"};
+    }
+    server->Respond(std::move(request), reply.first, std::move(reply.second));
+  }
+}
+
+// Performs input requests one at a time, in arrival order, until every
+// worker is gone.
+void RunInputLoop(InputChannel& channel, bool allow_exec) {
+  while (std::optional<InputRequest> request = channel.Receive()) {
+    ToolResult result = PerformInput(request->params, allow_exec);
+    request->reply.Send(std::move(result));  // a worker that stopped waiting drops it
+  }
+}
+
+int Main(int argc, char** argv) {
+  signal(SIGPIPE, SIG_IGN);
+  RaiseOpenFileLimit();
+
+  const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const auto config = std::make_shared<const DaemonConfig>(LoadConfig(args, ProcessEnv));
+  if (config->parent_pid) StartParentWatchdog(*config->parent_pid);
+
+  const std::string address = ListenAddress(config->port);
+  auto auth = std::make_shared<const Authenticator>(AcceptedTokens(config->token));
+  Result<std::unique_ptr<HttpServer>> created = HttpServer::Create(config->port, auth.get());
+  if (!created) {
+    WriteStderr("tarvix-agentd: failed to bind " + address + ": " + created.error() + "\n");
+    _Exit(1);
+  }
+  std::shared_ptr<HttpServer> server = std::move(created).value();
+  WriteStderr(Banner(*config));
+  if (auth->no_tokens()) WriteStderr(kNoTokenWarning);
+
+  auto channel = std::make_shared<InputChannel>();
+  std::optional<InputChannel::Sender> first_sender(std::in_place, channel);
+  server->Start();
+  for (int i = 0; i < kRequestWorkers; ++i) {
+    auto service = std::make_shared<const RpcService>(DaemonMethodTable(), config->allow_exec,
+                                                      config->audit_path, *first_sender);
+    std::thread(ServeRequests, server, std::move(service)).detach();
+  }
+  // Without the first thread's own sender the channel reports the end once
+  // every worker is gone.
+  first_sender.reset();
+  RunInputLoop(*channel, config->allow_exec);
+  // Detached threads may still hold the server; end without running static
+  // destructors under them.
+  _Exit(0);
+}
+
+}  // namespace
+}  // namespace tarvix
+
+int main(int argc, char** argv) { return tarvix::Main(argc, argv); }

@@ -1,0 +1,14 @@
+#include "platform/file_limit.h"
+
+#include <sys/resource.h>
+
+namespace tarvix {
+
+void RaiseOpenFileLimit() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == limit.rlim_max) return;
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+}  // namespace tarvix

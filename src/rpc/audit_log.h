@@ -1,0 +1,33 @@
+// The append-only audit log: one JSON Lines record per dispatched call.
+#ifndef TARVIX_RPC_AUDIT_LOG_H_
+#define TARVIX_RPC_AUDIT_LOG_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "json/json.h"
+
+namespace tarvix {
+
+// The record's "arg": the params member that names the call's target
+// ("path", "command" or "pid" by method), or null.
+Json AuditTarget(std::string_view method, const Json& params);
+
+// The record line, line feed included: {"arg","error","method","ok","ts"}.
+std::string AuditLine(std::string_view method, const Json& params, const ToolResult& result,
+                      uint64_t unix_seconds);
+
+// Whole seconds since the epoch by the system clock; 0 before 1970.
+uint64_t UnixSecondsNow();
+
+// Appends one record to `path` with a single write on a descriptor opened
+// for this record alone (O_APPEND, created 0600), so lines from concurrent
+// workers never interleave. Failures are silent by design: the call's reply
+// does not depend on the log. Thread-safe.
+void AppendAuditRecord(const std::string& path, std::string_view method, const Json& params,
+                       const ToolResult& result);
+
+}  // namespace tarvix
+
+#endif  // TARVIX_RPC_AUDIT_LOG_H_

@@ -1,0 +1,491 @@
+#include "rpc/http_server.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <time.h>
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/version.hpp>
+
+#include "base/os_error.h"
+
+namespace tarvix {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kListenBacklog = 128;
+constexpr size_t kMaxDiscardBytes = 256 * 1024;
+constexpr auto kDiscardTime = std::chrono::seconds(2);
+constexpr auto kAcceptBackoff = std::chrono::milliseconds(100);
+
+const char* ReasonPhrase(int status) {
+  switch (status) {
+    case 200: return "OK";
+    case 400: return "Bad Request";
+    case 401: return "Unauthorized";
+    case 404: return "Not Found";
+    default: return "Unknown";
+  }
+}
+
+// The HTTP date of the current second, formatted at most once per second
+// per thread.
+std::string_view HttpDateNow() {
+  thread_local time_t cached_second = -1;
+  thread_local char cached[64];
+  thread_local size_t cached_len = 0;
+  const time_t now = time(nullptr);
+  if (now != cached_second) {
+    struct tm parts;
+    gmtime_r(&now, &parts);
+    cached_len = strftime(cached, sizeof cached, "%a, %d %b %Y %H:%M:%S GMT", &parts);
+    cached_second = now;
+  }
+  return {cached, cached_len};
+}
+
+// The complete response bytes: status line, the library's usual headers,
+// Content-Type and Content-Length, then the body.
+std::string FormatResponse(int status, std::string_view body, bool close, bool http10) {
+  std::string out;
+  out.reserve(body.size() + 192);
+  out += "HTTP/1.1 ";
+  out += std::to_string(status);
+  out += ' ';
+  out += ReasonPhrase(status);
+  out += "\r\nServer: " BOOST_BEAST_VERSION_STRING "\r\nDate: ";
+  out += HttpDateNow();
+  out += "\r\nContent-Type: application/json\r\nContent-Length: ";
+  out += std::to_string(body.size());
+  if (close) {
+    out += "\r\nConnection: close";
+  } else if (http10) {
+    out += "\r\nConnection: keep-alive";
+  }
+  out += "\r\n\r\n";
+  out += body;
+  return out;
+}
+
+}  // namespace
+
+// One reply on its way from a worker to the I/O thread.
+struct Reply {
+  std::shared_ptr<HttpConnection> connection;
+  std::string bytes;
+  bool close;
+};
+
+struct HttpServer::Impl {
+  Impl(const Authenticator* auth_in, HttpServerLimits limits_in)
+      : auth(auth_in), limits(limits_in), acceptor(io), sweep_timer(io), backoff_timer(io) {}
+
+  void StartAccepting();
+  void AcceptReady();
+  void ScheduleSweep();
+  void Sweep();
+  void DrainReplies();
+
+  // Called by the I/O thread for a request that passed intake.
+  void Enqueue(PendingRequest request);
+
+  const Authenticator* auth;
+  const HttpServerLimits limits;
+  asio::io_context io{1};
+  tcp::acceptor acceptor;
+  asio::steady_timer sweep_timer;
+  asio::steady_timer backoff_timer;
+  std::unordered_set<HttpConnection*> live;  // I/O thread only
+
+  // Accepted requests waiting for a worker.
+  std::mutex queue_mutex;
+  std::condition_variable queue_ready;
+  std::deque<PendingRequest> queue;
+  int idle_workers = 0;
+
+  // Replies waiting for the I/O thread. One post wakes the I/O thread for
+  // every reply that arrives before it drains, so a busy daemon pays one
+  // wake-up per batch instead of one per request.
+  std::mutex replies_mutex;
+  std::vector<Reply> replies;
+};
+
+class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
+ public:
+  enum class State { kHeader, kBody, kWorking, kWriting, kDiscarding };
+
+  HttpConnection(HttpServer::Impl& server, tcp::socket socket)
+      : server_(server), socket_(std::move(socket)) {
+    server_.live.insert(this);
+  }
+  ~HttpConnection() { server_.live.erase(this); }
+
+  void ReadHeader();
+  void Write(std::string bytes, bool close);
+  // Closes at once; pending operations complete with an error.
+  void Close() {
+    beast::error_code ignored;
+    socket_.close(ignored);
+  }
+  // Applies the time limits; called about once a second.
+  void CheckDeadline(Clock::time_point now);
+
+  HttpServer::Impl& server() { return server_; }
+
+ private:
+  void OnHeader(beast::error_code ec);
+  void ReadBody();
+  void OnBody(beast::error_code ec);
+  void Answer(int status, std::string_view body, bool close);
+  void FinishAndDiscard();
+  void Discard();
+
+  HttpServer::Impl& server_;
+  tcp::socket socket_;
+  beast::flat_buffer buffer_;
+  std::optional<http::request_parser<http::string_body>> parser_;
+  State state_ = State::kHeader;
+  Clock::time_point since_ = Clock::now();
+  std::optional<Clock::time_point> header_started_;
+  std::string out_;
+  bool close_after_write_ = false;
+  size_t discarded_ = 0;
+  std::array<char, 4096> scratch_;
+};
+
+void HttpConnection::ReadHeader() {
+  state_ = State::kHeader;
+  since_ = Clock::now();
+  header_started_.reset();
+  parser_.emplace();
+  parser_->header_limit(static_cast<std::uint32_t>(server_.limits.header_bytes));
+  parser_->body_limit(server_.limits.body_bytes);
+  http::async_read_header(socket_, buffer_, *parser_,
+                          [self = shared_from_this()](beast::error_code ec, size_t) {
+                            self->OnHeader(ec);
+                          });
+}
+
+void HttpConnection::OnHeader(beast::error_code ec) {
+  if (ec) {
+    Close();  // client gone, timed out, or a malformed or oversized header
+    return;
+  }
+  const auto& request = parser_->get();
+  size_t auth_count = 0;
+  std::string_view auth_value;
+  for (const auto& field : request) {
+    if (beast::iequals(field.name_string(), "authorization")) {
+      ++auth_count;
+      auth_value = field.value();
+    }
+  }
+  const bool authenticated = server_.auth->Authenticate(auth_count, auth_value);
+  const Route route = RouteRequest(request.method_string(), request.target(), authenticated);
+  if (route != Route::kAccepted) {
+    // The body of a refused request is never read: if one is still coming,
+    // answer and close instead of keeping the connection.
+    const bool body_pending = !parser_->is_done();
+    const bool close = body_pending || !request.keep_alive();
+    if (route == Route::kNotFound) {
+      Answer(404, kNotFoundBody, close);
+    } else {
+      Answer(401, kUnauthorizedBody, close);
+    }
+    return;
+  }
+  if (parser_->is_done()) {
+    ReadBody();
+    return;
+  }
+  const bool wants_continue = request.version() >= 11 &&
+                              beast::iequals(request[http::field::expect], "100-continue");
+  if (wants_continue) {
+    static constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
+    state_ = State::kWriting;
+    since_ = Clock::now();
+    asio::async_write(socket_, asio::buffer(kContinue.data(), kContinue.size()),
+                      [self = shared_from_this()](beast::error_code ec, size_t) {
+                        if (ec) {
+                          self->Close();
+                          return;
+                        }
+                        self->ReadBody();
+                      });
+    return;
+  }
+  ReadBody();
+}
+
+void HttpConnection::ReadBody() {
+  if (parser_->is_done()) {
+    OnBody({});
+    return;
+  }
+  state_ = State::kBody;
+  since_ = Clock::now();
+  http::async_read(socket_, buffer_, *parser_,
+                   [self = shared_from_this()](beast::error_code ec, size_t) { self->OnBody(ec); });
+}
+
+void HttpConnection::OnBody(beast::error_code ec) {
+  if (ec) {
+    // A body over the limit or with broken framing gets its answer; a
+    // vanished client gets nothing.
+    if (ec.category() == http::make_error_code(http::error::body_limit).category() &&
+        ec != http::error::end_of_stream && ec != http::error::partial_message) {
+      Answer(400, kBadBodyBody, /*close=*/true);
+    } else {
+      Close();
+    }
+    return;
+  }
+  state_ = State::kWorking;
+  PendingRequest request;
+  request.keep_alive_ = parser_->get().keep_alive();
+  request.http10_ = parser_->get().version() < 11;
+  request.body_ = std::move(parser_->release().body());
+  parser_.reset();
+  request.connection_ = shared_from_this();
+  server_.Enqueue(std::move(request));
+}
+
+void HttpConnection::Answer(int status, std::string_view body, bool close) {
+  const bool http10 = parser_ && parser_->get().version() < 11;
+  Write(FormatResponse(status, body, close, http10), close);
+}
+
+void HttpConnection::Write(std::string bytes, bool close) {
+  state_ = State::kWriting;
+  since_ = Clock::now();
+  out_ = std::move(bytes);
+  close_after_write_ = close;
+  asio::async_write(socket_, asio::buffer(out_),
+                    [self = shared_from_this()](beast::error_code ec, size_t) {
+                      if (ec) {
+                        self->Close();
+                      } else if (self->close_after_write_) {
+                        self->FinishAndDiscard();
+                      } else {
+                        self->out_.clear();
+                        self->ReadHeader();
+                      }
+                    });
+}
+
+// Closing a socket with unread input makes the kernel reset the connection,
+// which can destroy the reply before the client reads it. So: half-close,
+// then drop (never keep) a bounded amount of input until the client closes.
+void HttpConnection::FinishAndDiscard() {
+  beast::error_code ignored;
+  socket_.shutdown(tcp::socket::shutdown_send, ignored);
+  state_ = State::kDiscarding;
+  since_ = Clock::now();
+  Discard();
+}
+
+void HttpConnection::Discard() {
+  socket_.async_read_some(asio::buffer(scratch_),
+                          [self = shared_from_this()](beast::error_code ec, size_t n) {
+                            self->discarded_ += n;
+                            if (ec || self->discarded_ > kMaxDiscardBytes) {
+                              self->Close();
+                            } else {
+                              self->Discard();
+                            }
+                          });
+}
+
+void HttpConnection::CheckDeadline(Clock::time_point now) {
+  const auto& limits = server_.limits;
+  const auto elapsed = now - since_;
+  switch (state_) {
+    case State::kHeader:
+      if (buffer_.size() > 0 && !header_started_) header_started_ = now;
+      if (header_started_ ? now - *header_started_ > std::chrono::seconds(limits.header_seconds)
+                          : elapsed > std::chrono::seconds(limits.idle_seconds)) {
+        Close();
+      }
+      break;
+    case State::kBody:
+      if (elapsed > std::chrono::seconds(limits.body_seconds)) Close();
+      break;
+    case State::kWriting:
+      if (elapsed > std::chrono::seconds(limits.write_seconds)) Close();
+      break;
+    case State::kDiscarding:
+      if (elapsed > kDiscardTime) Close();
+      break;
+    case State::kWorking:  // a tool may run as long as its contract allows
+      break;
+  }
+}
+
+PendingRequest::~PendingRequest() {
+  if (!connection_) return;
+  // Dropped without a reply (a worker fault): close the connection, and let
+  // the last reference go on the I/O thread, which owns the connection.
+  HttpServer::Impl& server = connection_->server();
+  asio::post(server.io, [connection = std::move(connection_)] { connection->Close(); });
+}
+
+void HttpServer::Impl::Enqueue(PendingRequest request) {
+  bool wake;
+  {
+    std::lock_guard<std::mutex> lock(queue_mutex);
+    queue.push_back(std::move(request));
+    wake = idle_workers > 0;
+  }
+  if (wake) queue_ready.notify_one();
+}
+
+void HttpServer::Impl::StartAccepting() {
+  acceptor.async_wait(tcp::acceptor::wait_read, [this](beast::error_code ec) {
+    if (ec) {
+      backoff_timer.expires_after(kAcceptBackoff);
+      backoff_timer.async_wait([this](beast::error_code) { StartAccepting(); });
+      return;
+    }
+    AcceptReady();
+  });
+}
+
+void HttpServer::Impl::AcceptReady() {
+  while (true) {
+    const int fd = accept4(acceptor.native_handle(), nullptr, nullptr,
+                           SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+      // Out of descriptors or memory: pending connections stay in the
+      // backlog; try again shortly instead of spinning on a ready socket.
+      backoff_timer.expires_after(kAcceptBackoff);
+      backoff_timer.async_wait([this](beast::error_code) { StartAccepting(); });
+      return;
+    }
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    tcp::socket socket(io);
+    beast::error_code ec;
+    socket.assign(tcp::v4(), fd, ec);
+    if (ec) {
+      ::close(fd);
+      continue;
+    }
+    std::make_shared<HttpConnection>(*this, std::move(socket))->ReadHeader();
+  }
+  StartAccepting();
+}
+
+void HttpServer::Impl::ScheduleSweep() {
+  sweep_timer.expires_after(std::chrono::seconds(1));
+  sweep_timer.async_wait([this](beast::error_code ec) {
+    if (ec) return;
+    Sweep();
+    ScheduleSweep();
+  });
+}
+
+void HttpServer::Impl::Sweep() {
+  const Clock::time_point now = Clock::now();
+  for (HttpConnection* connection : live) connection->CheckDeadline(now);
+}
+
+void HttpServer::Impl::DrainReplies() {
+  std::vector<Reply> batch;
+  {
+    std::lock_guard<std::mutex> lock(replies_mutex);
+    batch.swap(replies);
+  }
+  for (Reply& reply : batch) reply.connection->Write(std::move(reply.bytes), reply.close);
+}
+
+HttpServer::HttpServer(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+HttpServer::~HttpServer() = default;
+
+Result<std::unique_ptr<HttpServer>> HttpServer::Create(uint16_t port, const Authenticator* auth,
+                                                       HttpServerLimits limits) {
+  auto impl = std::make_unique<Impl>(auth, limits);
+  beast::error_code ec;
+  const tcp::endpoint endpoint(asio::ip::make_address_v4("127.0.0.1"), port);
+  impl->acceptor.open(endpoint.protocol(), ec);
+  if (!ec) fcntl(impl->acceptor.native_handle(), F_SETFD, FD_CLOEXEC);
+  if (!ec) impl->acceptor.set_option(asio::socket_base::reuse_address(true), ec);
+  if (!ec) impl->acceptor.bind(endpoint, ec);
+  if (!ec) impl->acceptor.listen(kListenBacklog, ec);
+  if (!ec) impl->acceptor.non_blocking(true, ec);
+  if (ec) return Error(OsErrorText(ec.value()));
+  return std::unique_ptr<HttpServer>(new HttpServer(std::move(impl)));
+}
+
+uint16_t HttpServer::port() const {
+  beast::error_code ec;
+  return impl_->acceptor.local_endpoint(ec).port();
+}
+
+void HttpServer::Start() {
+  Impl* impl = impl_.get();
+  impl->StartAccepting();
+  impl->ScheduleSweep();
+  std::thread([impl] {
+    // Handlers do not throw; should one ever do so (memory exhaustion),
+    // the loop carries on with the remaining connections.
+    while (true) {
+      try {
+        impl->io.run();
+        return;
+      } catch (...) {
+        impl->io.restart();
+      }
+    }
+  }).detach();
+}
+
+PendingRequest HttpServer::Receive() {
+  std::unique_lock<std::mutex> lock(impl_->queue_mutex);
+  while (impl_->queue.empty()) {
+    ++impl_->idle_workers;
+    impl_->queue_ready.wait(lock);
+    --impl_->idle_workers;
+  }
+  PendingRequest request = std::move(impl_->queue.front());
+  impl_->queue.pop_front();
+  return request;
+}
+
+void HttpServer::Respond(PendingRequest request, int status, std::string body) {
+  const bool close = !request.keep_alive_;
+  Reply reply{std::move(request.connection_), FormatResponse(status, body, close, request.http10_),
+              close};
+  if (!reply.connection) return;
+  bool first;
+  {
+    std::lock_guard<std::mutex> lock(impl_->replies_mutex);
+    first = impl_->replies.empty();
+    impl_->replies.push_back(std::move(reply));
+  }
+  if (first) asio::post(impl_->io, [impl = impl_.get()] { impl->DrainReplies(); });
+}
+
+}  // namespace tarvix

@@ -1,0 +1,57 @@
+// The input channel: carries input requests from the request workers to
+// the main-thread input loop, which performs them one at a time in arrival
+// order.
+#ifndef TARVIX_RPC_INPUT_CHANNEL_H_
+#define TARVIX_RPC_INPUT_CHANNEL_H_
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include "base/one_shot.h"
+#include "json/json.h"
+
+namespace tarvix {
+
+struct InputRequest {
+  Json params;                          // a copy owned by the request
+  OneShotSender<ToolResult> reply;      // answered once by the input loop
+};
+
+// Unbounded FIFO with many senders and one receiver. The channel counts its
+// live senders so that the receiver learns when every worker is gone, and
+// senders learn when the receiver is gone. Thread-safe.
+class InputChannel {
+ public:
+  class Sender {
+   public:
+    explicit Sender(std::shared_ptr<InputChannel> channel);
+    Sender(const Sender& other);
+    Sender& operator=(const Sender&) = delete;
+    ~Sender();
+    // False when the receiver is gone; the request is then dropped.
+    bool Send(InputRequest request) const;
+
+   private:
+    std::shared_ptr<InputChannel> channel_;
+  };
+
+  // Blocks for the next request; nullopt once every sender is gone and the
+  // queue is empty.
+  std::optional<InputRequest> Receive();
+  // Marks the receiver gone; later sends fail.
+  void CloseReceiver();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<InputRequest> queue_;
+  int senders_ = 0;
+  bool receiver_gone_ = false;
+};
+
+}  // namespace tarvix
+
+#endif  // TARVIX_RPC_INPUT_CHANNEL_H_

@@ -1,0 +1,119 @@
+#include "tools/desktop/input_action.h"
+
+#include <optional>
+#include <string>
+
+#include "json/params.h"
+#include "tools/desktop/key_names.h"
+#include "tools/host/host_tools.h"
+
+namespace tarvix {
+namespace {
+
+constexpr char kAccessibilityHint[] =
+    " (macOS: grant Tarvix 'Accessibility' in System Settings > Privacy & Security)";
+
+// Coordinates and amounts keep the low 32 bits of a signed 64-bit integer.
+std::optional<int32_t> Int32Param(const Json& params, std::string_view key) {
+  const std::optional<int64_t> value = SignedParam(params, key);
+  if (!value) return std::nullopt;
+  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(*value)));
+}
+
+Result<void> Prefixed(Result<void> step, const char* prefix) {
+  if (step) return step;
+  return Error(prefix + std::move(step).error());
+}
+
+Result<void> MoveIfPositioned(const Json& params, InputBackend& backend) {
+  const std::optional<int32_t> x = Int32Param(params, "x");
+  const std::optional<int32_t> y = Int32Param(params, "y");
+  if (!x || !y) return {};
+  return Prefixed(backend.MovePointer(*x, *y), "move failed: ");
+}
+
+Result<void> Move(const Json& params, InputBackend& backend) {
+  const std::optional<int32_t> x = Int32Param(params, "x");
+  if (!x) return Error(MissingParam("x"));
+  const std::optional<int32_t> y = Int32Param(params, "y");
+  if (!y) return Error(MissingParam("y"));
+  return Prefixed(backend.MovePointer(*x, *y), "move failed: ");
+}
+
+Result<void> Click(const Json& params, InputBackend& backend) {
+  if (Result<void> moved = MoveIfPositioned(params, backend); !moved) return moved;
+  MouseButton button = MouseButton::kLeft;
+  if (const std::string* name = StringParam(params, "button")) {
+    if (*name == "right") button = MouseButton::kRight;
+    if (*name == "middle") button = MouseButton::kMiddle;
+  }
+  return Prefixed(backend.ClickButton(button), "click failed: ");
+}
+
+Result<void> DoubleClick(const Json& params, InputBackend& backend) {
+  if (Result<void> moved = MoveIfPositioned(params, backend); !moved) return moved;
+  if (Result<void> first = Prefixed(backend.ClickButton(MouseButton::kLeft), "click failed: ");
+      !first) {
+    return first;
+  }
+  return Prefixed(backend.ClickButton(MouseButton::kLeft), "click failed: ");
+}
+
+Result<void> Scroll(const Json& params, InputBackend& backend) {
+  const int32_t dy = Int32Param(params, "dy").value_or(0);
+  const int32_t dx = Int32Param(params, "dx").value_or(0);
+  if (dy != 0) {
+    // A positive dy scrolls up, the backend's positive length scrolls down.
+    // Negating in 64 bits keeps INT32_MIN from overflowing; its low 32 bits
+    // are what the backend gets, like any other narrowed amount.
+    const auto up = static_cast<int32_t>(static_cast<uint32_t>(-static_cast<int64_t>(dy)));
+    if (Result<void> v = Prefixed(backend.Scroll(up, ScrollAxis::kVertical), "scroll failed: ");
+        !v) {
+      return v;
+    }
+  }
+  if (dx != 0) {
+    return Prefixed(backend.Scroll(dx, ScrollAxis::kHorizontal), "scroll failed: ");
+  }
+  return {};
+}
+
+Result<void> Type(const Json& params, InputBackend& backend) {
+  const std::string* text = StringParam(params, "text");
+  if (text == nullptr) return Error(MissingParam("text"));
+  return Prefixed(backend.EnterText(*text), "type failed: ");
+}
+
+Result<void> PressKey(const Json& params, InputBackend& backend) {
+  const std::string* name = StringParam(params, "name");
+  if (name == nullptr) return Error(MissingParam("name"));
+  const std::optional<Key> key = ResolveKeyName(*name);
+  if (!key) return Error("unknown key name: " + *name);
+  return Prefixed(backend.ClickKey(*key), "key failed: ");
+}
+
+Result<void> RunAction(const std::string& action, const Json& params, InputBackend& backend) {
+  if (action == "move") return Move(params, backend);
+  if (action == "click") return Click(params, backend);
+  if (action == "double_click") return DoubleClick(params, backend);
+  if (action == "scroll") return Scroll(params, backend);
+  if (action == "type") return Type(params, backend);
+  if (action == "key") return PressKey(params, backend);
+  return Error("unknown input action: " + action);
+}
+
+}  // namespace
+
+ToolResult PerformInput(const Json& params, bool allow_exec, const InputBackendOpener& open) {
+  if (!allow_exec) return Error(ReadOnlyRefusal("input"));
+  const std::string* action = StringParam(params, "action");
+  if (action == nullptr) return Error(MissingParam("action"));
+  Result<std::unique_ptr<InputBackend>> backend = open();
+  if (!backend) return Error("input unavailable: " + backend.error() + kAccessibilityHint);
+  Result<void> done = RunAction(*action, params, **backend);
+  backend->reset();  // close before answering, on success and on failure
+  if (!done) return Error(std::move(done).error());
+  return Json{{"action", *action}, {"done", true}};
+}
+
+}  // namespace tarvix

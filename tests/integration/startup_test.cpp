@@ -1,0 +1,128 @@
+// Start-up through the real binary: banner, warning, bind failure, modes,
+// token sources, parent watchdog, loopback-only listening.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "integration/daemon_harness.h"
+
+namespace tarvix::testing {
+namespace {
+
+constexpr char kWarning[] =
+    "tarvix-agentd: WARNING \xE2\x80\x94 running with the publicly-known default token; ALL "
+    "requests will be rejected. Pass a real secret via --token (or TARVIX_AGENTD_TOKEN) to "
+    "enable access.\n";
+
+std::string ExpectedBanner(const TestDaemon& daemon, const char* mode) {
+  return "tarvix-agentd listening on http://127.0.0.1:" + std::to_string(daemon.port()) +
+         "  (mode: " + mode + ", audit: " + daemon.default_audit_path() + ")\n";
+}
+
+TEST(StartupTest, BannerOnlyWithARealToken) {
+  auto daemon = TestDaemon::Start();
+  EXPECT_EQ(daemon->Stderr(), ExpectedBanner(*daemon, "read-only"));
+  struct stat st;
+  ASSERT_EQ(stat((daemon->home() + "/.local/state/Tarvix").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_EQ(daemon->Call("ping")["result"]["mutating"], false);
+}
+
+TEST(StartupTest, ExecModeBanner) {
+  auto daemon = TestDaemon::Start({.allow_exec = true});
+  EXPECT_EQ(daemon->Stderr(), ExpectedBanner(*daemon, "MUTATING ENABLED"));
+  EXPECT_EQ(daemon->Call("ping")["result"]["mutating"], true);
+  // The input backend cannot open on this platform yet; the executor's
+  // first checks still run.
+  EXPECT_EQ(daemon->Call("input", Json::object())["error"], "missing param: action");
+  EXPECT_EQ(daemon->Call("input", {{"action", "move"}})["error"],
+            "input unavailable: no connection could be established: (failed creating event "
+            "source) (macOS: grant Tarvix 'Accessibility' in System Settings > Privacy & "
+            "Security)");
+}
+
+TEST(StartupTest, DefaultTokenWarnsAndRejectsEverything) {
+  auto daemon = TestDaemon::Start({.token = std::nullopt});
+  EXPECT_EQ(daemon->Stderr(), ExpectedBanner(*daemon, "read-only") + kWarning);
+  EXPECT_EQ(daemon->Post(R"({"method":"ping"})", TestDaemon::AuthHeaders("zed-quota")).status, 401);
+  EXPECT_EQ(daemon->Post(R"({"method":"ping"})", TestDaemon::AuthHeaders("")).status, 401);
+
+  auto commas = TestDaemon::Start({.token = " , zed-quota ,"});
+  EXPECT_NE(commas->Stderr().find(kWarning), std::string::npos);
+}
+
+TEST(StartupTest, EnvironmentTokenOverridesTheCommandLine) {
+  auto daemon = TestDaemon::Start({.token = "cli", .env = {{"TARVIX_AGENTD_TOKEN", "env"}}});
+  EXPECT_EQ(daemon->Post(R"({"method":"ping"})", TestDaemon::AuthHeaders("env")).status, 200);
+  EXPECT_EQ(daemon->Post(R"({"method":"ping"})", TestDaemon::AuthHeaders("cli")).status, 401);
+
+  auto empty = TestDaemon::Start({.token = "cli", .env = {{"TARVIX_AGENTD_TOKEN", ""}}});
+  EXPECT_NE(empty->Stderr().find(kWarning), std::string::npos);
+}
+
+TEST(StartupTest, XdgStateHomeAndAuditOption) {
+  auto daemon = TestDaemon::Start({.extra_args = {"--audit", "/tmp/elsewhere.jsonl", "--help", "-p", "1"},
+                                   .env = {{"XDG_STATE_HOME", "/tmp/tarvix-xdg-test/"}}});
+  EXPECT_NE(daemon->Stderr().find("audit: /tmp/elsewhere.jsonl)"), std::string::npos);
+  struct stat st;
+  ASSERT_EQ(stat("/tmp/tarvix-xdg-test//Tarvix", &st), 0);  // still created, 0700
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  rmdir("/tmp/tarvix-xdg-test/Tarvix");
+  rmdir("/tmp/tarvix-xdg-test");
+}
+
+TEST(StartupTest, BindFailureExitsWithStatusOne) {
+  auto first = TestDaemon::Start();
+  auto second = TestDaemon::Start({.pick_port = false,
+                                   .extra_args = {"--port", std::to_string(first->port())}});
+  EXPECT_EQ(second->WaitExit(std::chrono::seconds(5)), 1);
+  EXPECT_EQ(second->Stderr(), "tarvix-agentd: failed to bind 127.0.0.1:" +
+                                  std::to_string(first->port()) +
+                                  ": Address already in use (os error 98)\n");
+  EXPECT_EQ(first->Call("ping")["ok"], true);
+}
+
+TEST(StartupTest, ListensOnIpv4LoopbackOnly) {
+  auto daemon = TestDaemon::Start();
+  const int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_in6 addr{};
+  addr.sin6_family = AF_INET6;
+  addr.sin6_addr = in6addr_loopback;
+  addr.sin6_port = htons(daemon->port());
+  EXPECT_NE(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  close(fd);
+}
+
+TEST(ParentWatchdogTest, MissingParentEndsTheDaemonWithStatusZero) {
+  auto daemon = TestDaemon::Start({.extra_args = {"--parent-pid", "4000000000"}});
+  EXPECT_NE(daemon->Stderr().find("listening on"), std::string::npos);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(daemon->WaitExit(std::chrono::seconds(8)), 0);
+  EXPECT_GT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+TEST(ParentWatchdogTest, ParentThatEndsUnreapedCountsAsGone) {
+  // The parent becomes a zombie: this test never reaps it until the end.
+  const pid_t parent = fork();
+  if (parent == 0) {
+    pause();
+    _exit(0);
+  }
+  auto daemon = TestDaemon::Start({.extra_args = {"--parent-pid", std::to_string(parent)}});
+  EXPECT_FALSE(daemon->WaitExit(std::chrono::milliseconds(3500)).has_value());
+  kill(parent, SIGKILL);
+  EXPECT_EQ(daemon->WaitExit(std::chrono::seconds(6)), 0);
+  waitpid(parent, nullptr, 0);
+}
+
+}  // namespace
+}  // namespace tarvix::testing

@@ -1,0 +1,158 @@
+#include "tools/desktop/input_action.h"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace tarvix {
+namespace {
+
+// Records every backend operation; a named operation can be made to fail.
+class RecordingBackend : public InputBackend {
+ public:
+  RecordingBackend(std::vector<std::string>* log, std::string fail_on)
+      : log_(log), fail_on_(std::move(fail_on)) {}
+  ~RecordingBackend() override { log_->push_back("close"); }
+
+  Result<void> MovePointer(int32_t x, int32_t y) override {
+    return Record("move " + std::to_string(x) + "," + std::to_string(y), "move");
+  }
+  Result<void> ClickButton(MouseButton button) override {
+    const char* names[] = {"left", "middle", "right"};
+    return Record(std::string("click ") + names[static_cast<int>(button)], "click");
+  }
+  Result<void> Scroll(int32_t length, ScrollAxis axis) override {
+    return Record(std::string(axis == ScrollAxis::kVertical ? "vscroll " : "hscroll ") +
+                      std::to_string(length),
+                  "scroll");
+  }
+  Result<void> ClickKey(const Key& key) override {
+    return Record(key.is_character ? "char " + std::to_string(static_cast<uint32_t>(key.character))
+                                   : "key " + std::to_string(static_cast<int>(key.named)),
+                  "key");
+  }
+  Result<void> EnterText(std::string_view text) override {
+    return Record("text " + std::string(text), "text");
+  }
+
+ private:
+  Result<void> Record(std::string entry, const std::string& kind) {
+    log_->push_back(std::move(entry));
+    if (kind == fail_on_) return Error("simulating input failed: (failed creating event)");
+    return {};
+  }
+  std::vector<std::string>* log_;
+  std::string fail_on_;
+};
+
+class InputActionTest : public ::testing::Test {
+ protected:
+  ToolResult Run(const Json& params, std::string fail_on = "") {
+    log_.clear();
+    return PerformInput(params, true, [&]() -> Result<std::unique_ptr<InputBackend>> {
+      log_.push_back("open");
+      return std::unique_ptr<InputBackend>(new RecordingBackend(&log_, fail_on));
+    });
+  }
+  std::vector<std::string> log_;
+};
+
+using Log = std::vector<std::string>;
+
+TEST_F(InputActionTest, ChecksBeforeTheBackendOpens) {
+  bool opened = false;
+  auto opener = [&]() -> Result<std::unique_ptr<InputBackend>> {
+    opened = true;
+    return Error("x");
+  };
+  EXPECT_EQ(PerformInput(Json{{"action", "move"}}, false, opener).error(),
+            "input is disabled (read-only mode; start with --allow-exec)");
+  EXPECT_EQ(PerformInput(Json{{"action", 3}}, true, opener).error(), "missing param: action");
+  EXPECT_EQ(PerformInput(Json("move"), true, opener).error(), "missing param: action");
+  EXPECT_FALSE(opened);
+}
+
+TEST_F(InputActionTest, UnavailableBackendHidesTheActionName) {
+  EXPECT_EQ(PerformInput(Json{{"action", "Click"}}, true).error(),
+            "input unavailable: no connection could be established: (failed creating event "
+            "source) (macOS: grant Tarvix 'Accessibility' in System Settings > Privacy & "
+            "Security)");
+}
+
+TEST_F(InputActionTest, MoveNeedsIntegerCoordinatesNarrowedTo32Bits) {
+  EXPECT_EQ(Run({{"action", "move"}, {"x", 10.0}, {"y", 1}}).error(), "missing param: x");
+  EXPECT_EQ(Run({{"action", "move"}, {"x", 1}}).error(), "missing param: y");
+  EXPECT_EQ(log_, (Log{"open", "close"}));
+  ASSERT_TRUE(Run({{"action", "move"}, {"x", 4294967396LL}, {"y", -1}}));
+  EXPECT_EQ(log_, (Log{"open", "move 100,-1", "close"}));
+  EXPECT_EQ(Run({{"action", "move"}, {"x", 1}, {"y", 2}}, "move").error(),
+            "move failed: simulating input failed: (failed creating event)");
+}
+
+TEST_F(InputActionTest, ClickButtonsAndOptionalMove) {
+  EXPECT_EQ(Run({{"action", "click"}, {"x", 5}}).value(), Json({{"action", "click"}, {"done", true}}));
+  EXPECT_EQ(log_, (Log{"open", "click left", "close"}));
+  ASSERT_TRUE(Run({{"action", "click"}, {"x", 5}, {"y", 6}, {"button", "right"}}));
+  EXPECT_EQ(log_, (Log{"open", "move 5,6", "click right", "close"}));
+  ASSERT_TRUE(Run({{"action", "click"}, {"button", "RIGHT"}}));
+  EXPECT_EQ(log_, (Log{"open", "click left", "close"}));
+  ASSERT_TRUE(Run({{"action", "click"}, {"button", "middle"}}));
+  EXPECT_EQ(log_, (Log{"open", "click middle", "close"}));
+  EXPECT_EQ(Run({{"action", "click"}, {"x", 1}, {"y", 1}}, "move").error(),
+            "move failed: simulating input failed: (failed creating event)");
+  EXPECT_EQ(log_, (Log{"open", "move 1,1", "close"}));  // no click after a failed move
+}
+
+TEST_F(InputActionTest, DoubleClickIsTwoLeftClicksOnOneBackend) {
+  ASSERT_TRUE(Run({{"action", "double_click"}, {"button", "right"}}));
+  EXPECT_EQ(log_, (Log{"open", "click left", "click left", "close"}));
+  EXPECT_EQ(Run({{"action", "double_click"}}, "click").error(),
+            "click failed: simulating input failed: (failed creating event)");
+  EXPECT_EQ(log_, (Log{"open", "click left", "close"}));
+}
+
+TEST_F(InputActionTest, ScrollSignsAndOrder) {
+  ASSERT_TRUE(Run({{"action", "scroll"}, {"dy", 3}}));
+  EXPECT_EQ(log_, (Log{"open", "vscroll -3", "close"}));
+  ASSERT_TRUE(Run({{"action", "scroll"}, {"dy", 1}, {"dx", 1}}));
+  EXPECT_EQ(log_, (Log{"open", "vscroll -1", "hscroll 1", "close"}));
+  ASSERT_TRUE(Run({{"action", "scroll"}, {"dy", 2.5}}));
+  EXPECT_EQ(log_, (Log{"open", "close"}));
+  ASSERT_TRUE(Run({{"action", "scroll"}, {"dy", -2147483648LL}}));
+  EXPECT_EQ(log_, (Log{"open", "vscroll -2147483648", "close"}));
+  EXPECT_EQ(Run({{"action", "scroll"}, {"dy", 1}, {"dx", 1}}, "scroll").error(),
+            "scroll failed: simulating input failed: (failed creating event)");
+  EXPECT_EQ(log_, (Log{"open", "vscroll -1", "close"}));
+}
+
+TEST_F(InputActionTest, TypeAndKeyNames) {
+  EXPECT_EQ(Run({{"action", "type"}}).error(), "missing param: text");
+  ASSERT_TRUE(Run({{"action", "type"}, {"text", ""}}));
+  EXPECT_EQ(log_, (Log{"open", "text ", "close"}));
+  EXPECT_EQ(Run({{"action", "key"}, {"name", 1}}).error(), "missing param: name");
+  EXPECT_EQ(Run({{"action", "key"}, {"name", ""}}).error(), "unknown key name: ");
+  EXPECT_EQ(Run({{"action", "key"}, {"name", "F13"}}).error(), "unknown key name: F13");
+  for (const char* name : {"Enter", "ENTER", "return"}) {
+    ASSERT_TRUE(Run({{"action", "key"}, {"name", name}}));
+    EXPECT_EQ(log_[1], "key " + std::to_string(static_cast<int>(NamedKey::kReturn))) << name;
+  }
+  ASSERT_TRUE(Run({{"action", "key"}, {"name", "PAGE_DOWN"}}));
+  EXPECT_EQ(log_[1], "key " + std::to_string(static_cast<int>(NamedKey::kPageDown)));
+  ASSERT_TRUE(Run({{"action", "key"}, {"name", "Cmd"}}));
+  EXPECT_EQ(log_[1], "key " + std::to_string(static_cast<int>(NamedKey::kMeta)));
+  ASSERT_TRUE(Run({{"action", "key"}, {"name", "A"}}));
+  EXPECT_EQ(log_[1], "char 65");
+  ASSERT_TRUE(Run({{"action", "key"}, {"name", "\xC3\x89"}}));  // É keeps its case
+  EXPECT_EQ(log_[1], "char 201");
+  EXPECT_EQ(Run({{"action", "key"}, {"name", "tab"}}, "key").error(),
+            "key failed: simulating input failed: (failed creating event)");
+}
+
+TEST_F(InputActionTest, UnknownActionAfterOpen) {
+  EXPECT_EQ(Run({{"action", "Click"}}).error(), "unknown input action: Click");
+  EXPECT_EQ(log_, (Log{"open", "close"}));
+}
+
+}  // namespace
+}  // namespace tarvix
