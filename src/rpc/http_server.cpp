@@ -180,7 +180,9 @@ void HttpConnection::ReadHeader() {
   header_started_.reset();
   parser_.emplace();
   parser_->header_limit(static_cast<std::uint32_t>(server_.limits.header_bytes));
-  parser_->body_limit(server_.limits.body_bytes);
+  // No body limit yet: an announced length is judged only once the request
+  // is accepted, so a refused request gets its 404 or 401 whatever it claims.
+  parser_->body_limit(boost::none);
   http::async_read_header(socket_, buffer_, *parser_,
                           [self = shared_from_this()](beast::error_code ec, size_t) {
                             self->OnHeader(ec);
@@ -219,6 +221,12 @@ void HttpConnection::OnHeader(beast::error_code ec) {
     ReadBody();
     return;
   }
+  const boost::optional<std::uint64_t> length = parser_->content_length();
+  if (length && *length > server_.limits.body_bytes) {
+    Answer(400, kBadBodyBody, /*close=*/true);
+    return;
+  }
+  parser_->body_limit(server_.limits.body_bytes);
   const bool wants_continue = request.version() >= 11 &&
                               beast::iequals(request[http::field::expect], "100-continue");
   if (wants_continue) {

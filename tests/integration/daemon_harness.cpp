@@ -201,6 +201,8 @@ Headers TestDaemon::AuthHeaders(const std::string& token) {
   return {{"Authorization", "Bearer " + token}};
 }
 
+HttpReply TestDaemon::Post(const std::string& body) { return Post(body, AuthHeaders()); }
+
 HttpReply TestDaemon::Post(const std::string& body, const Headers& headers) {
   return Request("POST", "/rpc", body, headers);
 }

@@ -60,7 +60,8 @@ class TestDaemon {
   std::optional<int> WaitExit(std::chrono::milliseconds timeout);
 
   // POST /rpc with the test token (unless `headers` replaces it).
-  HttpReply Post(const std::string& body, const Headers& headers = AuthHeaders());
+  HttpReply Post(const std::string& body);
+  HttpReply Post(const std::string& body, const Headers& headers);
   HttpReply Request(const std::string& method, const std::string& target, const std::string& body,
                     const Headers& headers);
   // The parsed reply envelope of one call; fails the test on a non-200.

@@ -103,9 +103,9 @@ TEST_F(HttpIntakeTest, BodiesThatAreNotTextOrNotCalls) {
   EXPECT_EQ(daemon_->Post(R"({"method":"Ping"})", auth).body,
             R"({"error":"unknown method: Ping","ok":false})");
   EXPECT_EQ(daemon_->Post(R"({"method":"run_command","params":{}})", auth).body,
-            R"({"error":"run_command is disabled (read-only mode; start with --allow-exec)","ok":false})");
+            R"j({"error":"run_command is disabled (read-only mode; start with --allow-exec)","ok":false})j");
   EXPECT_EQ(daemon_->Post(R"({"method":"input"})", auth).body,
-            R"({"error":"input is disabled (read-only mode; start with --allow-exec)","ok":false})");
+            R"j({"error":"input is disabled (read-only mode; start with --allow-exec)","ok":false})j");
 }
 
 TEST_F(HttpIntakeTest, NestingLimit) {
@@ -188,6 +188,13 @@ TEST_F(HttpIntakeTest, MalformedAndOversizedHeadersNeverReachAWorker) {
       "POST /rpc HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer alpha\r\n"
       "Transfer-Encoding: chunked\r\n\r\nzz\r\n");
   EXPECT_EQ(BodyOf(bad_chunk), R"({"error":"bad body","ok":false})");
+  // An accepted request announcing more than the daemon reads is refused
+  // before any of it is buffered.
+  const std::string huge = Raw(
+      "POST /rpc HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer alpha\r\n"
+      "Content-Length: 1000000000\r\n\r\n{");
+  EXPECT_EQ(huge.rfind("HTTP/1.1 400 Bad Request\r\n", 0), 0u);
+  EXPECT_EQ(BodyOf(huge), R"({"error":"bad body","ok":false})");
   // The daemon still answers.
   EXPECT_EQ(daemon_->Post(R"({"method":"ping"})", TestDaemon::AuthHeaders("alpha")).body,
             kPingReply);

@@ -81,8 +81,8 @@ TEST(StartupTest, XdgStateHomeAndAuditOption) {
 
 TEST(StartupTest, BindFailureExitsWithStatusOne) {
   auto first = TestDaemon::Start();
-  auto second = TestDaemon::Start({.pick_port = false,
-                                   .extra_args = {"--port", std::to_string(first->port())}});
+  auto second = TestDaemon::Start({.extra_args = {"--port", std::to_string(first->port())},
+                                   .pick_port = false});
   EXPECT_EQ(second->WaitExit(std::chrono::seconds(5)), 1);
   EXPECT_EQ(second->Stderr(), "tarvix-agentd: failed to bind 127.0.0.1:" +
                                   std::to_string(first->port()) +
