@@ -88,8 +88,8 @@ class SpawnSetup {
     sigset_t no_signals;
     sigfillset(&all_signals);
     sigemptyset(&no_signals);
-    e = posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF |
-                                             POSIX_SPAWN_SETSIGMASK);
+    e = posix_spawnattr_setflags(
+        &attr_, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     if (e == 0) e = posix_spawnattr_setpgroup(&attr_, 0);
     if (e == 0) e = posix_spawnattr_setsigdefault(&attr_, &all_signals);
     if (e == 0) e = posix_spawnattr_setsigmask(&attr_, &no_signals);
@@ -121,7 +121,8 @@ bool AppendCapped(std::string* buffer, const char* data, size_t n, size_t cap) {
 
 // Poll timeout for `deadline`, rounded up so that the loop never spins on
 // zero-length waits just before it.
-int MillisecondsUntil(ChildProcess::Clock::time_point deadline, ChildProcess::Clock::time_point now) {
+int MillisecondsUntil(ChildProcess::Clock::time_point deadline,
+                      ChildProcess::Clock::time_point now) {
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
   return static_cast<int>(std::clamp<decltype(left)>(left, 0, INT_MAX));
 }
@@ -213,13 +214,15 @@ void ChildProcess::KillGroup() {
 }
 
 Result<std::optional<int>> ChildProcess::Wait(Clock::time_point give_up) {
-  // The shell ends a moment after its pipes close, so polling with short,
-  // growing pauses costs little and, unlike a plain blocking waitpid, keeps
-  // the wait bounded when the shell lingers.
+  // The shell normally becomes waitable microseconds after its pipes close,
+  // so a few yields usually suffice; after them, pauses that grow up to
+  // 10 ms. Unlike a plain blocking waitpid this keeps the wait bounded when
+  // the shell lingers.
+  constexpr int kYields = 32;
   constexpr auto kLongestPause = std::chrono::milliseconds(10);
   std::chrono::microseconds pause(50);
   bool killed = false;
-  for (;;) {
+  for (int attempt = 0;; ++attempt) {
     int status = 0;
     const pid_t waited = waitpid(pid_, &status, killed ? 0 : WNOHANG);
     if (waited == pid_) {
@@ -239,6 +242,10 @@ Result<std::optional<int>> ChildProcess::Wait(Clock::time_point give_up) {
       // a blocking wait ends promptly.
       kill(pid_, SIGKILL);
       killed = true;
+      continue;
+    }
+    if (attempt < kYields) {
+      std::this_thread::yield();
       continue;
     }
     std::this_thread::sleep_for(std::min<Clock::duration>(pause, give_up - now));

@@ -114,8 +114,8 @@ ToolResult RunShellCommand(const std::string& command, const CommandLimits& limi
   auto [sender, receiver] = MakeOneShot<ShellOutcome>();
   const Clock::time_point deadline = Clock::now() + limits.time_limit;
   try {
-    std::thread(WatchChild, std::move(*spawned), std::move(sender),
-                deadline + limits.drain_grace, limits.output_cap)
+    std::thread(WatchChild, std::move(*spawned), std::move(sender), deadline + limits.drain_grace,
+                limits.output_cap)
         .detach();
   } catch (const std::system_error& e) {
     // The thread's arguments died with it: the child was killed and reaped.

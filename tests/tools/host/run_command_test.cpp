@@ -1,4 +1,7 @@
+#include "tools/host/run_command.h"
+
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -15,11 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "tools/host/command_runner.h"
 #include "tools/host/host_tools.h"
-#include "tools/host/run_command.h"
 
 namespace tarvix {
 namespace {
@@ -47,6 +47,12 @@ fs::path TempDir() {
 std::vector<pid_t> ReadPids(const fs::path& file) {
   std::ifstream in(file);
   return {std::istream_iterator<pid_t>(in), std::istream_iterator<pid_t>()};
+}
+
+struct sigaction IgnoreAction() {
+  struct sigaction action = {};
+  action.sa_handler = SIG_IGN;
+  return action;
 }
 
 size_t CountEntries(const char* dir) {
@@ -112,8 +118,10 @@ TEST(RunCommandTest, ReportsExitStatusAndBothStreams) {
   EXPECT_EQ(OutputText(Exec("")), R"({"exit_code":0,"stderr":"","stdout":""})");
   EXPECT_EQ(OutputText(Exec("echo out; echo err 1>&2; exit 3")),
             R"({"exit_code":3,"stderr":"err\n","stdout":"out\n"})");
-  EXPECT_EQ(OutputText(Exec("echo x; kill -9 $$")), R"({"exit_code":null,"stderr":"","stdout":"x\n"})");
-  EXPECT_EQ(OutputText(Exec("printf 'a\\377b'")), "{\"exit_code\":0,\"stderr\":\"\",\"stdout\":\"a\uFFFDb\"}");
+  EXPECT_EQ(OutputText(Exec("echo x; kill -9 $$")),
+            R"({"exit_code":null,"stderr":"","stdout":"x\n"})");
+  EXPECT_EQ(OutputText(Exec("printf 'a\\377b'")),
+            "{\"exit_code\":0,\"stderr\":\"\",\"stdout\":\"a\uFFFDb\"}");
   const auto start = Clock::now();
   EXPECT_EQ(OutputText(Exec("cat")), R"({"exit_code":0,"stderr":"","stdout":""})");
   EXPECT_LT(Clock::now() - start, seconds(2));
@@ -123,7 +131,7 @@ TEST(RunCommandTest, DrainsBothPipesWhileTheChildWrites) {
   // Each stream is several pipe buffers long and stderr comes first: reading
   // stdout alone to its end would stall the child until the deadline.
   ToolResult result = Exec("head -c 300000 /dev/zero | tr '\\0' e >&2; head -c 300000 /dev/zero",
-                          Json{{"timeout_secs", 5}});
+                           Json{{"timeout_secs", 5}});
   ASSERT_TRUE(result) << result.error();
   EXPECT_EQ((*result)["stderr"], std::string(300000, 'e'));
   EXPECT_EQ((*result)["stdout"], std::string(300000, '\0'));
@@ -132,8 +140,9 @@ TEST(RunCommandTest, DrainsBothPipesWhileTheChildWrites) {
 TEST(RunCommandTest, ChildGetsCleanSignalsAndNoDaemonDescriptors) {
   // The daemon ignores SIGPIPE; a worker may have signals blocked; some
   // descriptor may lack close-on-exec. None of it may reach the command.
-  struct sigaction ignore {}, old_pipe {}, old_int {};
-  ignore.sa_handler = SIG_IGN;
+  const struct sigaction ignore = IgnoreAction();
+  struct sigaction old_pipe = {};
+  struct sigaction old_int = {};
   sigaction(SIGPIPE, &ignore, &old_pipe);
   sigaction(SIGINT, &ignore, &old_int);
   sigset_t term, old_mask;
@@ -143,9 +152,12 @@ TEST(RunCommandTest, ChildGetsCleanSignalsAndNoDaemonDescriptors) {
   const int leaked = open("/dev/null", O_RDONLY);  // deliberately inheritable
 
   EXPECT_EQ(OutputText(Exec("yes | head -1")), R"({"exit_code":0,"stderr":"","stdout":"y\n"})");
-  EXPECT_EQ(OutputText(Exec("kill -TERM $$; echo survived")), R"({"exit_code":null,"stderr":"","stdout":""})");
-  EXPECT_EQ(OutputText(Exec("kill -INT $$; echo survived")), R"({"exit_code":null,"stderr":"","stdout":""})");
-  EXPECT_EQ(OutputText(Exec("ls /proc/self/fd")), R"({"exit_code":0,"stderr":"","stdout":"0\n1\n2\n3\n"})");
+  EXPECT_EQ(OutputText(Exec("kill -TERM $$; echo survived")),
+            R"({"exit_code":null,"stderr":"","stdout":""})");
+  EXPECT_EQ(OutputText(Exec("kill -INT $$; echo survived")),
+            R"({"exit_code":null,"stderr":"","stdout":""})");
+  EXPECT_EQ(OutputText(Exec("ls /proc/self/fd")),
+            R"({"exit_code":0,"stderr":"","stdout":"0\n1\n2\n3\n"})");
 
   close(leaked);
   pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
@@ -163,8 +175,8 @@ TEST(RunCommandTest, ReportsSpawnAndWaitFailures) {
   fs::remove_all(empty_dir);
 
   // With SIGCHLD ignored the kernel reaps the shell itself, so the wait fails.
-  struct sigaction ignore {}, old {};
-  ignore.sa_handler = SIG_IGN;
+  const struct sigaction ignore = IgnoreAction();
+  struct sigaction old = {};
   sigaction(SIGCHLD, &ignore, &old);
   EXPECT_EQ(ErrorText(Exec("true")), "command failed: No child processes (os error 10)");
   sigaction(SIGCHLD, &old, nullptr);
@@ -189,9 +201,10 @@ TEST(RunCommandTest, OutputCapKillsTheGroup) {
   rusage before{}, after{};
   getrusage(RUSAGE_SELF, &before);
   const auto start = Clock::now();
-  EXPECT_EQ(ErrorText(Exec("yes", Json{{"timeout_secs", 60}})),
-            "command output exceeded 33554432 bytes and was terminated \u2014 it was too broad. "
-            "Narrow it: filter with grep, head or tail, or write it to a file and read part of it.");
+  EXPECT_EQ(
+      ErrorText(Exec("yes", Json{{"timeout_secs", 60}})),
+      "command output exceeded 33554432 bytes and was terminated \u2014 it was too broad. "
+      "Narrow it: filter with grep, head or tail, or write it to a file and read part of it.");
   EXPECT_LT(Clock::now() - start, seconds(20));
   getrusage(RUSAGE_SELF, &after);
   EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 128 * 1024);  // KiB
@@ -205,7 +218,7 @@ TEST(RunCommandTimeoutTest, KillsTheGroupAtTheDeadline) {
     for (const std::string tail : {"; wait", "; echo started"}) {
       const auto start = Clock::now();
       EXPECT_EQ(ErrorText(Exec("sleep 30 & echo $! > " + pids.string() + tail,
-                              Json{{"timeout_secs", std::stoi(timeout)}})),
+                               Json{{"timeout_secs", std::stoi(timeout)}})),
                 kTimeout1s);
       EXPECT_GE(Clock::now() - start, seconds(1));
       EXPECT_LT(Clock::now() - start, seconds(3));
