@@ -14,8 +14,10 @@ TEST(LowerCaseFullTest, AsciiMapsOnlyLetters) {
 }
 
 TEST(LowerCaseFullTest, FullMappingOfWholeString) {
-  EXPECT_EQ(LowerCaseFull("\xE2\x84\xAA" "EYCHAIN"), "keychain");  // Kelvin sign
-  EXPECT_EQ(LowerCaseFull("\xC3\x84.SSH"), "\xC3\xA4.ssh");      // Ä
+  EXPECT_EQ(LowerCaseFull("\xE2\x84\xAA"
+                          "EYCHAIN"),
+            "keychain");                                     // Kelvin sign
+  EXPECT_EQ(LowerCaseFull("\xC3\x84.SSH"), "\xC3\xA4.ssh");  // Ä
   // U+0130 has a two-character lower case in the root locale: "i" + U+0307.
   EXPECT_EQ(LowerCaseFull("\xC4\xB0X"), "i\xCC\x87x");
   // Final sigma: U+03A3 becomes U+03C2 at the end of a word, U+03C3 elsewhere.

@@ -12,10 +12,23 @@ namespace {
 
 // Order matters in all three tables: screens stop at the first match, and the
 // denylist message names the entry that matched.
+// clang-format off
 constexpr std::array<std::string_view, 15> kCommandDenylist = {
-    "rm -rf /", "rm -rf /*", ":(){",     "mkfs",     "dd if=",
-    "> /dev/sd", "of=/dev/sd", "format c:", "del /f /s /q c:\\", "shutdown",
-    "reboot",   "init 0",    "init 6",   "diskpart", "wipefs",
+    "rm -rf /",
+    "rm -rf /*",
+    ":(){",
+    "mkfs",
+    "dd if=",
+    "> /dev/sd",
+    "of=/dev/sd",
+    "format c:",
+    "del /f /s /q c:\\",
+    "shutdown",
+    "reboot",
+    "init 0",
+    "init 6",
+    "diskpart",
+    "wipefs",
 };
 
 constexpr std::array<std::string_view, 18> kProtectedWriteLocations = {
@@ -40,9 +53,20 @@ constexpr std::array<std::string_view, 18> kProtectedWriteLocations = {
 };
 
 constexpr std::array<std::string_view, 12> kSensitiveReadPaths = {
-    ".ssh",   "/.aws",       ".gnupg",  "id_rsa",     "id_ed25519", "keychain",
-    "/etc/shadow", "\\sam", "cookies", "login data", ".mozilla",   "google-chrome/default",
+    ".ssh",
+    "/.aws",
+    ".gnupg",
+    "id_rsa",
+    "id_ed25519",
+    "keychain",
+    "/etc/shadow",
+    "\\sam",
+    "cookies",
+    "login data",
+    ".mozilla",
+    "google-chrome/default",
 };
+// clang-format on
 
 // Paths are compared with "\" read as "/", so Windows-style spellings match
 // the table entries too.

@@ -27,9 +27,11 @@ constexpr uint64_t kDefaultMaxBytes = 65536;
 constexpr size_t kUnknownSizeChunk = 16 * 1024;
 // One read call asks for at most this much; the buffer still grows beyond.
 constexpr size_t kMaxReadCall = size_t{1} << 30;
-// A pipe or device has no end of file of its own: what it delivers until it
-// stays silent this long, or until the deadline, is its content. Keeps a
-// worker from being held by a FIFO whose writer never writes.
+// A pipe or device need not ever reach end of file. Its content is what it
+// delivers until it ends, fills the limit, stays silent for kStreamQuiet, or
+// has kept the call waiting until kStreamDeadline; so a FIFO whose writer
+// never writes holds a worker for a moment, not forever. A source that
+// never pauses (/dev/zero) is bounded by max_bytes alone.
 constexpr std::chrono::milliseconds kStreamQuiet{200};
 constexpr std::chrono::seconds kStreamDeadline{2};
 
@@ -52,7 +54,6 @@ Result<std::string> ReadUpTo(int fd, uint64_t cap, size_t first_size, bool strea
   size_t filled = 0;
   const auto deadline = std::chrono::steady_clock::now() + kStreamDeadline;
   while (filled < cap) {
-    if (stream && std::chrono::steady_clock::now() >= deadline) break;
     if (filled == buffer.size()) {
       const uint64_t grown = buffer.empty() ? first_size : uint64_t{buffer.size()} * 2;
       buffer.resize(static_cast<size_t>(std::min(grown, cap)));

@@ -79,8 +79,9 @@ Result<std::optional<CreationSite>> FindCreationSite(const std::string& path) {
   for (int hops = 0;; ++hops) {
     if (current.empty()) return Error(OsErrorText(ENOENT));
     const size_t slash = current.rfind('/');
-    std::string dir_part = slash == std::string::npos ? "." : current.substr(0, slash);
-    if (dir_part.empty()) dir_part = "/";
+    const std::string dir_part = slash == std::string::npos ? std::string(".")
+                                 : slash == 0               ? std::string("/")
+                                                            : current.substr(0, slash);
     std::string name = slash == std::string::npos ? current : current.substr(slash + 1);
     // A trailing slash names a directory, which a file cannot become.
     if (name.empty()) return Error(OsErrorText(EISDIR));

@@ -42,7 +42,10 @@ TEST_F(ListDirTest, EntriesReportTheirOwnStatus) {
   fs::create_directory(dir + "/sub");
   fs::create_directory_symlink(dir + "/sub", dir + "/to-sub");
   fs::create_symlink("nowhere", dir + "/dangling");
-  Put(dir + "/a\xFF" "b", "");
+  Put(dir +
+          "/a\xFF"
+          "b",
+      "");
   ToolResult result = ListDir(Json{{"path", dir}}, false);
   ASSERT_TRUE(result) << result.error();
   struct stat sub;
@@ -50,7 +53,9 @@ TEST_F(ListDirTest, EntriesReportTheirOwnStatus) {
   const std::string sub_size = std::to_string(sub.st_size);
   EXPECT_EQ(Entries(*result),
             (std::vector<std::string>{
-                R"({"is_dir":false,"name":"a)" "\xEF\xBF\xBD" R"(b","size":0})",
+                R"({"is_dir":false,"name":"a)"
+                "\xEF\xBF\xBD"
+                R"(b","size":0})",
                 R"({"is_dir":false,"name":"dangling","size":7})",
                 R"({"is_dir":false,"name":"file.txt","size":5})",
                 R"({"is_dir":false,"name":"to-sub","size":)" + std::to_string(dir.size() + 4) + "}",
@@ -60,7 +65,8 @@ TEST_F(ListDirTest, EntriesReportTheirOwnStatus) {
 
 TEST_F(ListDirTest, ErrorTexts) {
   Put(home_ + "/file", "x");
-  EXPECT_EQ(ErrorOf(Json{{"path", home_ + "/file"}}), "read_dir failed: Not a directory (os error 20)");
+  EXPECT_EQ(ErrorOf(Json{{"path", home_ + "/file"}}),
+            "read_dir failed: Not a directory (os error 20)");
   EXPECT_EQ(ErrorOf(Json{{"path", home_ + "/nope"}}),
             "read_dir failed: No such file or directory (os error 2)");
   EXPECT_EQ(ErrorOf(Json{{"path", std::string("a\0b", 3)}}),

@@ -42,9 +42,8 @@ INSTANTIATE_TEST_SUITE_P(
 // named exactly as the table holds it.
 TEST(GuardCommandTableTest, EveryEntryMatchesAndIsNamedVerbatim) {
   const std::vector<std::string> entries = {
-      "rm -rf /", ":(){",     "mkfs",   "dd if=",   "> /dev/sd",
-      "of=/dev/sd", "format c:", "del /f /s /q c:\\", "shutdown", "reboot",
-      "init 0",   "init 6",   "diskpart", "wipefs"};
+      "rm -rf /",          ":(){",     "mkfs",   "dd if=", "> /dev/sd", "of=/dev/sd", "format c:",
+      "del /f /s /q c:\\", "shutdown", "reboot", "init 0", "init 6",    "diskpart",   "wipefs"};
   for (const std::string& entry : entries) {
     std::string upper = entry;
     for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
@@ -67,15 +66,16 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"/tmp/sample.txt", kSensitive}, Case{"C:\\SAM", kSensitive},
         Case{"/Users/me/Library/Keychains/login.keychain-db", kSensitive},
         Case{"/home/me/.SSH/config", kSensitive}, Case{"/x/Cookies", kSensitive},
-        Case{"\xE2\x84\xAA" "eychain", kSensitive},  // Kelvin sign lower-cases to "k"
+        Case{"\xE2\x84\xAA"
+             "eychain",
+             kSensitive},              // Kelvin sign lower-cases to "k"
         Case{".aws/credentials", ""},  // "/.aws" needs its slash; the opened file is screened later
         Case{"/h/.AWS\\credentials", kSensitive}, Case{"/a/Login Data", kSensitive},
         Case{"/g/Google-Chrome\\Default/x", kSensitive}, Case{"/etc/shadow", kSensitive},
         Case{"/etc//shadow", ""},  // names are not resolved; the opened file is screened later
         Case{"a/../b", kTraversal}, Case{"..\\secret.txt", kTraversal},
-        Case{"../.ssh/id_rsa", kTraversal}, Case{"..", kTraversal},
-        Case{"a/.../b", ""}, Case{"a/..b/c..", ""}, Case{"", ""},
-        Case{"/home/me/notes.txt", ""}));
+        Case{"../.ssh/id_rsa", kTraversal}, Case{"..", kTraversal}, Case{"a/.../b", ""},
+        Case{"a/..b/c..", ""}, Case{"", ""}, Case{"/home/me/notes.txt", ""}));
 
 class GuardWritePathTest : public ::testing::TestWithParam<Case> {};
 
@@ -85,15 +85,17 @@ TEST_P(GuardWritePathTest, RefusesProtectedLocations) {
 
 const std::string kProtected = "write refused (protected location)";
 
-INSTANTIATE_TEST_SUITE_P(
-    Examples, GuardWritePathTest,
-    ::testing::Values(
-        Case{"/home/me/.zshrc", kProtected}, Case{"/etc/hosts", kProtected},
-        Case{"/private/etc/hosts", kProtected}, Case{"/Library/LaunchAgents/x.plist", kProtected},
-        Case{"/tmp/crontab.txt", kProtected}, Case{"/opt/Tarvix-Agentd/x", kProtected},
-        Case{"C:\\Users\\me\\Start Menu\\x.lnk", kProtected},
-        Case{"HKCU\\CurrentVersion\\Run", kProtected}, Case{"/lib/systemd/x", kProtected},
-        Case{"/etc", ""}, Case{"/home/me/notes.txt", ""}, Case{"", ""}));
+INSTANTIATE_TEST_SUITE_P(Examples, GuardWritePathTest,
+                         ::testing::Values(Case{"/home/me/.zshrc", kProtected},
+                                           Case{"/etc/hosts", kProtected},
+                                           Case{"/private/etc/hosts", kProtected},
+                                           Case{"/Library/LaunchAgents/x.plist", kProtected},
+                                           Case{"/tmp/crontab.txt", kProtected},
+                                           Case{"/opt/Tarvix-Agentd/x", kProtected},
+                                           Case{"C:\\Users\\me\\Start Menu\\x.lnk", kProtected},
+                                           Case{"HKCU\\CurrentVersion\\Run", kProtected},
+                                           Case{"/lib/systemd/x", kProtected}, Case{"/etc", ""},
+                                           Case{"/home/me/notes.txt", ""}, Case{"", ""}));
 
 // Protected by the write screen but refused earlier, as sensitive, when the
 // tool runs both screens in order.

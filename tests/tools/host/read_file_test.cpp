@@ -30,7 +30,8 @@ TEST_F(ReadFileTest, ReturnsBytesContentAndExpandedPath) {
   Put(home_ + "/notes.txt", "f\xFFo");
   ToolResult result = ReadFile(Json{{"path", "~/notes.txt"}}, false);
   ASSERT_TRUE(result) << result.error();
-  EXPECT_EQ(*result, (Json{{"bytes", 3}, {"content", "f\xEF\xBF\xBDo"}, {"path", home_ + "/notes.txt"}}));
+  EXPECT_EQ(*result,
+            (Json{{"bytes", 3}, {"content", "f\xEF\xBF\xBDo"}, {"path", home_ + "/notes.txt"}}));
 }
 
 TEST_F(ReadFileTest, EnforcesMaxBytesFromStatus) {
@@ -122,7 +123,9 @@ TEST_F(ReadFileTest, FifosReturnPromptly) {
   const auto start = Clock::now();
   std::vector<std::future<ToolResult>> reads;
   for (int i = 0; i < 6; ++i) {
-    reads.push_back(std::async(std::launch::async, [&] { return ReadFile(Json{{"path", fifo}}, false); }));
+    reads.push_back(std::async(std::launch::async, [&] {
+      return ReadFile(Json{{"path", fifo}}, false);
+    }));
   }
   for (auto& r : reads) EXPECT_TRUE(r.get());
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));

@@ -75,9 +75,9 @@ TEST_F(WriteFileTest, LinksCannotReachProtectedPlaces) {
   EXPECT_EQ(ErrorOf(Params(work + "/rc", "evil")), "write refused (protected location)");
   EXPECT_EQ(Slurp(home_ + "/.zshrc"), "original");
 
-  fs::create_symlink(home_ + "/.bashrc", work + "/absolute");   // dangling, absolute
-  fs::create_symlink("../.profile", work + "/relative");        // dangling, relative
-  fs::create_symlink("relative", work + "/chain");               // link to a dangling link
+  fs::create_symlink(home_ + "/.bashrc", work + "/absolute");  // dangling, absolute
+  fs::create_symlink("../.profile", work + "/relative");       // dangling, relative
+  fs::create_symlink("relative", work + "/chain");             // link to a dangling link
   for (const char* name : {"/absolute", "/relative", "/chain"}) {
     EXPECT_EQ(ErrorOf(Params(work + name, "evil")), "write refused (protected location)") << name;
   }
