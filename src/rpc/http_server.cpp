@@ -118,11 +118,29 @@ struct HttpServer::Impl {
   asio::steady_timer backoff_timer;
   std::unordered_set<HttpConnection*> live;  // I/O thread only
 
-  // Accepted requests waiting for a worker.
+  // Accepted requests waiting for a worker. A worker is woken only when no
+  // other worker is already awake and about to look at the queue
+  // ("searching"); a worker that finds more work behind its own wakes the
+  // next one. A steady stream of short calls is then served by as few
+  // threads as keep up, without a futex wake-up per request, while a request
+  // arriving when every awake worker is busy in a tool still wakes a
+  // sleeper at once.
   std::mutex queue_mutex;
   std::condition_variable queue_ready;
   std::deque<PendingRequest> queue;
-  int idle_workers = 0;
+  int sleeping = 0;    // waiting on queue_ready
+  int searching = 0;   // awake, between two requests
+  int wake_tokens = 0; // wake-ups granted to sleepers, not yet taken
+
+  // Grants one sleeper a wake-up if nobody is searching; call with
+  // queue_mutex held. True when the caller must notify.
+  bool GrantWakeLocked() {
+    if (searching > 0 || sleeping == 0) return false;
+    --sleeping;
+    ++searching;
+    ++wake_tokens;
+    return true;
+  }
 
   // Replies waiting for the I/O thread. One post wakes the I/O thread for
   // every reply that arrives before it drains, so a busy daemon pays one
@@ -363,7 +381,7 @@ void HttpServer::Impl::Enqueue(PendingRequest request) {
   {
     std::lock_guard<std::mutex> lock(queue_mutex);
     queue.push_back(std::move(request));
-    wake = idle_workers > 0;
+    wake = GrantWakeLocked();
   }
   if (wake) queue_ready.notify_one();
 }
@@ -471,14 +489,21 @@ void HttpServer::Start() {
 }
 
 PendingRequest HttpServer::Receive() {
-  std::unique_lock<std::mutex> lock(impl_->queue_mutex);
-  while (impl_->queue.empty()) {
-    ++impl_->idle_workers;
-    impl_->queue_ready.wait(lock);
-    --impl_->idle_workers;
+  Impl& impl = *impl_;
+  std::unique_lock<std::mutex> lock(impl.queue_mutex);
+  ++impl.searching;
+  while (impl.queue.empty()) {
+    --impl.searching;
+    ++impl.sleeping;
+    impl.queue_ready.wait(lock, [&] { return impl.wake_tokens > 0; });
+    --impl.wake_tokens;  // the granter moved us from sleeping to searching
   }
-  PendingRequest request = std::move(impl_->queue.front());
-  impl_->queue.pop_front();
+  PendingRequest request = std::move(impl.queue.front());
+  impl.queue.pop_front();
+  --impl.searching;
+  const bool wake_next = !impl.queue.empty() && impl.GrantWakeLocked();
+  lock.unlock();
+  if (wake_next) impl.queue_ready.notify_one();
   return request;
 }
 
