@@ -19,7 +19,8 @@ constexpr uint32_t kSelf = 5000;
 
 ProcessSighting Running(uint64_t start) { return ProcessSighting{false, start}; }
 
-// Answers the parent's checks from a script (the last answer repeats) and
+// Answers the parent's checks from a script, then "no such process" (so a
+// loop that misses the end stops one check late instead of never), and
 // any other id (the daemon's own) with a fixed answer; counts the parent's
 // checks.
 ProcessProbe ScriptedProbe(Sightings parent, std::shared_ptr<size_t> checks,
@@ -28,7 +29,8 @@ ProcessProbe ScriptedProbe(Sightings parent, std::shared_ptr<size_t> checks,
   return [=](uint32_t pid) {
     std::lock_guard<std::mutex> lock(*mutex);
     if (pid != kParent) return self;
-    return parent[std::min((*checks)++, parent.size() - 1)];
+    const size_t check = (*checks)++;
+    return check < parent.size() ? parent[check] : std::nullopt;
   };
 }
 
@@ -78,8 +80,13 @@ TEST(SystemProcessProbeTest, WatchdogNoticesARealParentEnding) {
   ProcessProbe probe = [parent_pid = parent.id(), system = SystemProcessProbe()](uint32_t pid) {
     return pid == parent_pid ? system(pid) : std::nullopt;
   };
-  StartParentWatchdog(parent.id(), std::move(probe), milliseconds(20),
-                      [gone] { gone->set_value(); });
+  // Like the real _exit, on_gone never returns: libproc2 keeps per-thread
+  // read buffers that a thread ending would leak (the daemon's threads that
+  // read the process table live as long as the process).
+  StartParentWatchdog(parent.id(), std::move(probe), milliseconds(20), [gone] {
+    gone->set_value();
+    std::promise<void>().get_future().wait();
+  });
   EXPECT_EQ(gone_future.wait_for(milliseconds(200)), std::future_status::timeout);
   ASSERT_EQ(kill(parent.pid(), SIGKILL), 0);  // not reaped: a zombie already counts as gone
   EXPECT_EQ(gone_future.wait_for(std::chrono::seconds(5)), std::future_status::ready);

@@ -7,6 +7,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <fstream>
 
 #include "fakes/spawned_child.h"
@@ -20,7 +21,7 @@ TEST(ProcessInfoTest, FindsItselfWithPlausibleResidentMemory) {
   const auto info = ProcessInfo::CreateFull();
   const ProcessEntry* self = info->FindProcess(static_cast<uint32_t>(getpid()));
   ASSERT_NE(self, nullptr);
-  EXPECT_EQ(self->name, "tarvix_unit_tes");  // the kernel keeps 15 bytes
+  EXPECT_EQ(self->name, std::string(program_invocation_short_name).substr(0, 15));
   EXPECT_FALSE(self->zombie);
   struct rusage usage;
   ASSERT_EQ(getrusage(RUSAGE_SELF, &usage), 0);

@@ -52,6 +52,17 @@ TEST_F(SystemToolsTest, ListSortsTheRefreshedTableByMemoryStably) {
   EXPECT_EQ(ListedPids(Json{{"limit", 0}}), std::vector<uint64_t>{});
   next_->table = table;
   EXPECT_EQ(ListedPids(Json{{"limit", std::numeric_limits<uint64_t>::max()}}).size(), 6u);
+
+  // Enough ties that an unstable sort would shuffle them: sizes 10, 20, 30,
+  // 0 in turn, so pids 3, 7, ... come first, in table order.
+  std::vector<ProcessEntry> ties;
+  for (uint32_t pid = 1; pid <= 200; ++pid) ties.push_back(FakeProcess(pid, "t", pid % 4 * 10));
+  std::vector<uint64_t> expected;
+  for (uint32_t first : {3, 2, 1, 4}) {
+    for (uint32_t pid = first; pid <= 200; pid += 4) expected.push_back(pid);
+  }
+  next_->table = ties;
+  EXPECT_EQ(ListedPids(Json{{"limit", 200}}), expected);
 }
 
 TEST_F(SystemToolsTest, ListLimitOtherThanANonNegativeIntegerMeans25) {
