@@ -37,9 +37,10 @@ constexpr pids_item kItems[] = {PIDS_ID_PID, PIDS_CMD,      PIDS_STATE,
 enum ItemSlot { kPidSlot, kCmdSlot, kStateSlot, kRssSlot, kTicsSlot, kBeganSlot };
 
 // libproc2 keeps a process-wide reference count for its optional NUMA
-// support in procps_pids_new/unref; creating and dropping contexts from
-// several request workers at once must not race on it.
-std::mutex& PidsLifetimeMutex() {
+// support in procps_pids_new/unref and procps_stat_new/unref; creating and
+// dropping those contexts from several request workers at once must not
+// race on it.
+std::mutex& ContextLifetimeMutex() {
   static std::mutex mutex;
   return mutex;
 }
@@ -71,7 +72,7 @@ class LinuxProcessInfo final : public ProcessInfo {
 
   ~LinuxProcessInfo() override {
     if (pids_ != nullptr) {
-      std::lock_guard<std::mutex> lock(PidsLifetimeMutex());
+      std::lock_guard<std::mutex> lock(ContextLifetimeMutex());
       procps_pids_unref(&pids_);
     }
   }
@@ -201,10 +202,16 @@ class LinuxProcessInfo final : public ProcessInfo {
 
   std::optional<uint64_t> BootTime() const override {
     stat_info* info = nullptr;
-    if (procps_stat_new(&info) < 0) return std::nullopt;
+    {
+      std::lock_guard<std::mutex> lock(ContextLifetimeMutex());
+      if (procps_stat_new(&info) < 0) return std::nullopt;
+    }
     const stat_result* boot = procps_stat_get(info, STAT_SYS_TIME_OF_BOOT);
     const uint64_t seconds = boot != nullptr ? boot->result.ul_int : 0;
-    procps_stat_unref(&info);
+    {
+      std::lock_guard<std::mutex> lock(ContextLifetimeMutex());
+      procps_stat_unref(&info);
+    }
     if (seconds == 0) return std::nullopt;
     return seconds;
   }
@@ -240,7 +247,7 @@ class LinuxProcessInfo final : public ProcessInfo {
     if (pids_ != nullptr) return true;
     pids_item items[std::size(kItems)];
     std::copy(std::begin(kItems), std::end(kItems), items);
-    std::lock_guard<std::mutex> lock(PidsLifetimeMutex());
+    std::lock_guard<std::mutex> lock(ContextLifetimeMutex());
     if (procps_pids_new(&pids_, items, static_cast<int>(std::size(items))) < 0) {
       pids_ = nullptr;
       return false;
