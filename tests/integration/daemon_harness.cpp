@@ -136,6 +136,9 @@ std::unique_ptr<TestDaemon> TestDaemon::Start(DaemonOptions options) {
   posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  // The daemon starts with the standard three only, so whatever else it
+  // holds later it opened itself.
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   const int rc = posix_spawn(&daemon->pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   close(err_pipe[1]);

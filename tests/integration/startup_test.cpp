@@ -8,6 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -100,6 +103,42 @@ TEST(StartupTest, ListensOnIpv4LoopbackOnly) {
   addr.sin6_port = htons(daemon->port());
   EXPECT_NE(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
   close(fd);
+}
+
+// Every descriptor of the daemon beyond the standard three is close-on-exec
+// (checked while client connections are open), and the soft open-file limit
+// was raised to the hard one.
+TEST(StartupTest, DescriptorsAreCloseOnExecAndTheFileLimitIsRaised) {
+  auto daemon = TestDaemon::Start({.allow_exec = true});
+  std::vector<int> clients;
+  for (int i = 0; i < 3; ++i) clients.push_back(ConnectLoopback(daemon->port()));
+  EXPECT_EQ(daemon->Call("ping")["ok"], true);
+  const std::string fdinfo = "/proc/" + std::to_string(daemon->pid()) + "/fdinfo";
+  int checked = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(fdinfo)) {
+    const int fd = std::stoi(entry.path().filename().string());
+    if (fd <= 2) continue;
+    std::ifstream in(entry.path());
+    std::string key, value;
+    while (in >> key >> value) {
+      if (key == "flags:") {
+        EXPECT_NE(std::stoul(value, nullptr, 8) & 02000000, 0u) << "fd " << fd << " is inherited";
+        ++checked;
+        break;
+      }
+    }
+  }
+  EXPECT_GE(checked, 6);  // listener, epoll, eventfd, timers, client sockets
+  std::ifstream limits("/proc/" + std::to_string(daemon->pid()) + "/limits");
+  std::string line;
+  while (std::getline(limits, line)) {
+    if (line.rfind("Max open files", 0) != 0) continue;
+    std::istringstream fields(line.substr(14));
+    std::string soft, hard;
+    fields >> soft >> hard;
+    EXPECT_EQ(soft, hard);
+  }
+  for (int fd : clients) close(fd);
 }
 
 TEST(ParentWatchdogTest, MissingParentEndsTheDaemonWithStatusZero) {
