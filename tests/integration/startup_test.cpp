@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -139,6 +140,35 @@ TEST(StartupTest, DescriptorsAreCloseOnExecAndTheFileLimitIsRaised) {
     EXPECT_EQ(soft, hard);
   }
   for (int fd : clients) close(fd);
+}
+
+// Out of descriptors, the daemon leaves pending connections in the backlog
+// and retries later instead of spinning on a ready listener; once
+// descriptors free up it serves again.
+TEST(StartupTest, RunningOutOfDescriptorsBacksOff) {
+  auto daemon = TestDaemon::Start();
+  rlimit original{};
+  ASSERT_EQ(prlimit(daemon->pid(), RLIMIT_NOFILE, nullptr, &original), 0);
+  const rlimit low{24, original.rlim_max};
+  ASSERT_EQ(prlimit(daemon->pid(), RLIMIT_NOFILE, &low, nullptr), 0);
+  std::vector<int> clients;
+  for (int i = 0; i < 40; ++i) clients.push_back(ConnectLoopback(daemon->port()));
+  auto cpu_ticks = [&] {
+    std::ifstream stat("/proc/" + std::to_string(daemon->pid()) + "/stat");
+    std::string field;
+    long ticks = 0;
+    for (int i = 1; i <= 15 && stat >> field; ++i) {
+      if (i == 14 || i == 15) ticks += std::stol(field);
+    }
+    return ticks;
+  };
+  const long before = cpu_ticks();
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  // A spinning accept loop would burn about 100 ticks in that second.
+  EXPECT_LT(cpu_ticks() - before, 50);
+  for (int fd : clients) close(fd);
+  ASSERT_EQ(prlimit(daemon->pid(), RLIMIT_NOFILE, &original, nullptr), 0);
+  EXPECT_EQ(daemon->Call("ping")["ok"], true);
 }
 
 TEST(ParentWatchdogTest, MissingParentEndsTheDaemonWithStatusZero) {
