@@ -16,6 +16,10 @@ namespace tarvix {
 // tell. Thread-safe; does not take ownership of `fd`.
 Result<std::string> RealPathOfDescriptor(int fd);
 
+// The target of the symbolic link `name` (relative to `dir_fd`, or
+// AT_FDCWD), whatever its length up to 1 MiB. Thread-safe.
+Result<std::string> ReadLinkAt(int dir_fd, const std::string& name);
+
 }  // namespace tarvix
 
 #endif  // TARVIX_PLATFORM_REAL_PATH_H_

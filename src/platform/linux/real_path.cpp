@@ -1,11 +1,8 @@
 #include "platform/real_path.h"
 
-#include <errno.h>
-#include <unistd.h>
+#include <fcntl.h>
 
 #include <string>
-
-#include "base/os_error.h"
 
 namespace tarvix {
 
@@ -13,19 +10,7 @@ namespace tarvix {
 // /proc. The kernel renders it from the open file itself, so it cannot be
 // raced by renaming or re-linking the name that was opened.
 Result<std::string> RealPathOfDescriptor(int fd) {
-  const std::string link = "/proc/self/fd/" + std::to_string(fd);
-  std::string target(256, '\0');
-  while (true) {
-    const ssize_t n = readlink(link.c_str(), target.data(), target.size());
-    if (n < 0) return Error(OsErrorText(errno));
-    // readlink truncates silently; a full buffer may mean a longer path.
-    if (static_cast<size_t>(n) < target.size()) {
-      target.resize(static_cast<size_t>(n));
-      return target;
-    }
-    if (target.size() >= 1 << 20) return Error(OsErrorText(ENAMETOOLONG));
-    target.resize(target.size() * 2);
-  }
+  return ReadLinkAt(AT_FDCWD, "/proc/self/fd/" + std::to_string(fd));
 }
 
 }  // namespace tarvix

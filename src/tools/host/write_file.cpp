@@ -56,20 +56,6 @@ struct WriteTarget {
   std::optional<CreationSite> created;
 };
 
-Result<std::string> ReadLinkAt(int dir_fd, const std::string& name) {
-  std::string target(256, '\0');
-  while (true) {
-    const ssize_t n = readlinkat(dir_fd, name.c_str(), target.data(), target.size());
-    if (n < 0) return Error(OsErrorText(errno));
-    if (static_cast<size_t>(n) < target.size()) {
-      target.resize(static_cast<size_t>(n));
-      return target;
-    }
-    if (target.size() >= 1 << 20) return Error(OsErrorText(ENAMETOOLONG));
-    target.resize(target.size() * 2);
-  }
-}
-
 // Follows the final component of `path` through symbolic links the way
 // open(O_CREAT) does, to the directory and name it would create. Empty when
 // the name exists after all (another process created it meanwhile).
