@@ -224,6 +224,18 @@ TEST_F(HttpIntakeTest, ThousandIdleConnectionsDoNotDelayARequest) {
   for (int fd : idle) close(fd);
 }
 
+TEST_F(HttpIntakeTest, HalfSentHeaderIsDroppedAfterTheHeaderTimeout) {
+  const int fd = ConnectLoopback(daemon_->port());
+  ASSERT_GE(fd, 0);
+  send(fd, "POST /rpc HTTP/1.1\r\nHost: x\r\n", 29, MSG_NOSIGNAL);
+  // The daemon closes the connection (read returns 0) without answering,
+  // about ten seconds later; the test gives it twenty.
+  EXPECT_EQ(ReadUntil(fd, "", std::chrono::seconds(20)), "");
+  char byte;
+  EXPECT_EQ(recv(fd, &byte, 1, MSG_DONTWAIT), 0) << "connection still open";
+  close(fd);
+}
+
 class AuditIntegrationTest : public ::testing::Test {};
 
 TEST_F(AuditIntegrationTest, OneLinePerDispatchedCallOnly) {
