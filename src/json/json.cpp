@@ -1,5 +1,12 @@
 #include "json/json.h"
 
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "base/utf8.h"
+
 namespace tarvix {
 namespace {
 
@@ -33,9 +40,131 @@ bool NestingWithinLimit(std::string_view text) {
   return true;
 }
 
+// True when any byte of `word` is a control character, '"' or '\\'.
+bool NeedsEscape(uint64_t word) {
+  constexpr uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr uint64_t kHigh = 0x8080808080808080ULL;
+  const uint64_t below_space = (word - kOnes * 0x20) & ~word;
+  const uint64_t quote = word ^ (kOnes * '"');
+  const uint64_t backslash = word ^ (kOnes * '\\');
+  const uint64_t has_quote = (quote - kOnes) & ~quote;
+  const uint64_t has_backslash = (backslash - kOnes) & ~backslash;
+  return ((below_space | has_quote | has_backslash) & kHigh) != 0;
+}
+
+// Writes a string of valid UTF-8: long runs that need no escape (file
+// contents, command output, encoded images) are copied in bulk.
+void AppendEscaped(std::string_view text, std::string* out) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out->push_back('"');
+  size_t run_start = 0;
+  size_t i = 0;
+  const size_t n = text.size();
+  while (i < n) {
+    if (n - i >= 8) {
+      uint64_t word;
+      std::memcpy(&word, text.data() + i, 8);
+      if (!NeedsEscape(word)) {
+        i += 8;
+        continue;
+      }
+    }
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != '"' && c != '\\') {
+      ++i;
+      continue;
+    }
+    out->append(text.data() + run_start, i - run_start);
+    switch (c) {
+      case '"': out->append("\\\""); break;
+      case '\\': out->append("\\\\"); break;
+      case '\b': out->append("\\b"); break;
+      case '\t': out->append("\\t"); break;
+      case '\n': out->append("\\n"); break;
+      case '\f': out->append("\\f"); break;
+      case '\r': out->append("\\r"); break;
+      default: {
+        const char escape[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
+        out->append(escape, 6);
+      }
+    }
+    run_start = ++i;
+  }
+  out->append(text.data() + run_start, n - run_start);
+  out->push_back('"');
+}
+
+void AppendString(const std::string& text, std::string* out) {
+  if (IsValidUtf8(text)) {
+    AppendEscaped(text, out);
+  } else {
+    AppendEscaped(LossyUtf8(std::string_view(text)), out);
+  }
+}
+
 }  // namespace
 
 void AppendJsonText(const Json& value, std::string* out) {
+  char number[64];
+  switch (value.type()) {
+    case Json::value_t::null:
+      out->append("null");
+      return;
+    case Json::value_t::boolean:
+      out->append(value.get<bool>() ? "true" : "false");
+      return;
+    case Json::value_t::number_integer: {
+      const auto end = std::to_chars(number, number + sizeof number, value.get<int64_t>()).ptr;
+      out->append(number, end);
+      return;
+    }
+    case Json::value_t::number_unsigned: {
+      const auto end = std::to_chars(number, number + sizeof number, value.get<uint64_t>()).ptr;
+      out->append(number, end);
+      return;
+    }
+    case Json::value_t::number_float: {
+      const double x = value.get<double>();
+      if (!std::isfinite(x)) {
+        out->append("null");
+        return;
+      }
+      // The JSON library's shortest round-trip form (1.0, 0.1, 1e+100).
+      char* end = nlohmann::detail::to_chars(number, number + sizeof number, x);
+      out->append(number, static_cast<size_t>(end - number));
+      return;
+    }
+    case Json::value_t::string:
+      AppendString(value.get_ref<const std::string&>(), out);
+      return;
+    case Json::value_t::array: {
+      out->push_back('[');
+      bool first = true;
+      for (const Json& element : value) {
+        if (!first) out->push_back(',');
+        first = false;
+        AppendJsonText(element, out);
+      }
+      out->push_back(']');
+      return;
+    }
+    case Json::value_t::object: {
+      out->push_back('{');
+      bool first = true;
+      for (const auto& [key, member] : value.items()) {
+        if (!first) out->push_back(',');
+        first = false;
+        AppendString(key, out);
+        out->push_back(':');
+        AppendJsonText(member, out);
+      }
+      out->push_back('}');
+      return;
+    }
+    case Json::value_t::binary:
+    case Json::value_t::discarded:
+      break;  // never built by the daemon; the library's own form
+  }
   nlohmann::detail::serializer<Json> writer(
       nlohmann::detail::output_adapter<char>(*out), ' ', Json::error_handler_t::replace);
   writer.dump(value, /*pretty_print=*/false, /*ensure_ascii=*/false, /*indent_step=*/0);

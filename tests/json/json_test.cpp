@@ -48,6 +48,29 @@ TEST(JsonTextTest, IllFormedTextNeverThrows) {
   EXPECT_EQ(ToJsonText(Json("a\xFF" "b")), "\"a\xEF\xBF\xBD" "b\"");
 }
 
+// The daemon's writer against the JSON library's own compact form, over
+// strings whose escapes fall at every offset of an 8-byte word.
+TEST(JsonTextTest, MatchesTheLibraryForm) {
+  std::vector<Json> values = {nullptr, true, false, 0, -1, 18446744073709551615ULL, 0.0, -0.0,
+                              1.0, 0.1, 1e100, 1e-7, 123.456, -2.5e-300, Json::array(),
+                              Json::object()};
+  const std::string specials[] = {"\"", "\\", "\n", std::string(1, '\0'), "\x1f", "\x7f",
+                                  "\xC3\xA9", "\xE2\x80\x94", "\xF0\x9F\x98\x80", "/"};
+  for (const std::string& special : specials) {
+    for (size_t offset = 0; offset < 20; ++offset) {
+      std::string text(offset, 'a');
+      text += special;
+      text += std::string(19 - offset, 'b');
+      values.push_back(text);
+      values.push_back(Json{{text, text}});
+    }
+  }
+  values.push_back(Json::parse(R"({"b":[1,{"c":null,"a":"x\ny"}],"a":-3.25,"":""})"));
+  for (const Json& value : values) {
+    EXPECT_EQ(ToJsonText(value), value.dump()) << value.dump();
+  }
+}
+
 TEST(JsonParseTest, OneValueWithJsonWhitespaceOnly) {
   EXPECT_EQ(ParseJsonOrNull(" \t\r\n{\"a\":1} \n"), Json({{"a", 1}}));
   EXPECT_TRUE(ParseJsonOrNull("{\"a\":1} x").is_null());
