@@ -39,6 +39,7 @@ constexpr size_t kMaxDiscardBytes = 256 * 1024;
 constexpr auto kDiscardTime = std::chrono::seconds(2);
 constexpr auto kAcceptBackoff = std::chrono::milliseconds(100);
 
+
 const char* ReasonPhrase(int status) {
   switch (status) {
     case 200: return "OK";
@@ -103,6 +104,8 @@ struct HttpServer::Impl {
 
   void StartAccepting();
   void AcceptReady();
+  void RetryAcceptSoon();
+  HttpConnection* Idlest() const;
   void ScheduleSweep();
   void Sweep();
   void DrainReplies();
@@ -117,6 +120,9 @@ struct HttpServer::Impl {
   asio::steady_timer sweep_timer;
   asio::steady_timer backoff_timer;
   std::unordered_set<HttpConnection*> live;  // I/O thread only
+  // Where refused requests' unread input is dropped; only the I/O thread
+  // writes it and nobody reads it.
+  std::array<char, 4096> discard_buffer;
 
   // Accepted requests waiting for a worker. A worker is woken only when no
   // other worker is already awake and about to look at the queue
@@ -163,11 +169,15 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
   void Write(std::string bytes, bool close);
   // Closes at once; pending operations complete with an error.
   void Close() {
+    closed_ = true;
     beast::error_code ignored;
     socket_.close(ignored);
   }
   // Applies the time limits; called about once a second.
   void CheckDeadline(Clock::time_point now);
+  // Waiting for a request, and since when; eviction candidates.
+  bool idle() const { return !closed_ && state_ == State::kHeader && buffer_.size() == 0; }
+  Clock::time_point since() const { return since_; }
 
   HttpServer::Impl& server() { return server_; }
 
@@ -189,7 +199,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
   std::string out_;
   bool close_after_write_ = false;
   size_t discarded_ = 0;
-  std::array<char, 4096> scratch_;
+  bool closed_ = false;
 };
 
 void HttpConnection::ReadHeader() {
@@ -332,7 +342,7 @@ void HttpConnection::FinishAndDiscard() {
 }
 
 void HttpConnection::Discard() {
-  socket_.async_read_some(asio::buffer(scratch_),
+  socket_.async_read_some(asio::buffer(server_.discard_buffer),
                           [self = shared_from_this()](beast::error_code ec, size_t n) {
                             self->discarded_ += n;
                             if (ec || self->discarded_ > kMaxDiscardBytes) {
@@ -389,16 +399,45 @@ void HttpServer::Impl::Enqueue(PendingRequest request) {
 void HttpServer::Impl::StartAccepting() {
   acceptor.async_wait(tcp::acceptor::wait_read, [this](beast::error_code ec) {
     if (ec) {
-      backoff_timer.expires_after(kAcceptBackoff);
-      backoff_timer.async_wait([this](beast::error_code) { StartAccepting(); });
+      RetryAcceptSoon();
       return;
     }
     AcceptReady();
   });
 }
 
+void HttpServer::Impl::RetryAcceptSoon() {
+  backoff_timer.expires_after(kAcceptBackoff);
+  backoff_timer.async_wait([this](beast::error_code) { StartAccepting(); });
+}
+
+// The connection that has waited longest for a request, or null when every
+// connection is busy with one.
+HttpConnection* HttpServer::Impl::Idlest() const {
+  HttpConnection* idlest = nullptr;
+  for (HttpConnection* connection : live) {
+    if (connection->idle() && (idlest == nullptr || connection->since() < idlest->since())) {
+      idlest = connection;
+    }
+  }
+  return idlest;
+}
+
 void HttpServer::Impl::AcceptReady() {
+  size_t evicted = 0;
   while (true) {
+    // At the cap, room is made by closing the longest-idle connection, but
+    // only for a connection that is really waiting. A closed connection
+    // leaves `live` only when its handler has run, so this round's
+    // evictions count against the cap too.
+    HttpConnection* victim = nullptr;
+    if (live.size() - evicted >= limits.max_connections) {
+      victim = Idlest();
+      if (victim == nullptr) {  // all busy: leave newcomers in the backlog
+        RetryAcceptSoon();
+        return;
+      }
+    }
     const int fd = accept4(acceptor.native_handle(), nullptr, nullptr,
                            SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
@@ -406,9 +445,12 @@ void HttpServer::Impl::AcceptReady() {
       if (errno == EAGAIN || errno == EWOULDBLOCK) break;
       // Out of descriptors or memory: pending connections stay in the
       // backlog; try again shortly instead of spinning on a ready socket.
-      backoff_timer.expires_after(kAcceptBackoff);
-      backoff_timer.async_wait([this](beast::error_code) { StartAccepting(); });
+      RetryAcceptSoon();
       return;
+    }
+    if (victim != nullptr) {
+      victim->Close();
+      ++evicted;
     }
     const int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);

@@ -44,6 +44,10 @@ class PendingRequest {
 };
 
 struct HttpServerLimits {
+  // Open connections at most; past it the connection that has waited
+  // longest for a request is closed to make room, so a flood of idle sockets
+  // neither grows memory without bound nor locks out a real client.
+  size_t max_connections = 10000;
   size_t header_bytes = 8 * 1024;
   size_t body_bytes = 64 * 1024 * 1024;
   int idle_seconds = 60;         // keep-alive connection with no request begun
