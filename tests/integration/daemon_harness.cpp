@@ -51,35 +51,6 @@ uint16_t FreePort() {
   return ntohs(addr.sin_port);
 }
 
-int ConnectLoopback(uint16_t port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(port);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-std::string ReadUntil(int fd, const std::string& needle, std::chrono::milliseconds timeout) {
-  std::string out;
-  const auto deadline = Clock::now() + timeout;
-  while (needle.empty() || out.find(needle) == std::string::npos) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) break;
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
-    char buffer[65536];
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n <= 0) break;
-    out.append(buffer, static_cast<size_t>(n));
-  }
-  return out;
-}
-
 std::string RawExchange(uint16_t port, const std::string& bytes,
                         std::chrono::milliseconds timeout) {
   const int fd = ConnectLoopback(port);

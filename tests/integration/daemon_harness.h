@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "json/json.h"
+#include "support/loopback.h"
 
 namespace tarvix::testing {
 
@@ -81,13 +82,9 @@ class TestDaemon {
 
 // A free loopback port at the time of the call.
 uint16_t FreePort();
-// A connected TCP socket to 127.0.0.1:port, or -1.
-int ConnectLoopback(uint16_t port);
 // Sends `bytes` and reads until the peer closes or `timeout` passes.
 std::string RawExchange(uint16_t port, const std::string& bytes,
                         std::chrono::milliseconds timeout = std::chrono::milliseconds(3000));
-// Reads from `fd` until `needle` appears, the peer closes, or `timeout`.
-std::string ReadUntil(int fd, const std::string& needle, std::chrono::milliseconds timeout);
 // The body of a raw HTTP response (after the blank line).
 std::string BodyOf(const std::string& response);
 

@@ -2,9 +2,6 @@
 // connections at the cap and the time limits of each connection state.
 #include "rpc/http_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,48 +11,23 @@
 
 #include <gtest/gtest.h>
 
+#include "support/loopback.h"
+
 namespace tarvix {
 namespace {
 
 using std::chrono::milliseconds;
 
-int Connect(uint16_t port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(port);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 void Send(int fd, const std::string& bytes) {
   ASSERT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
 }
 
-// Everything readable until the peer closes or `timeout`; `closed` tells
-// which.
+// Everything readable until the peer closes (`*closed`) or `timeout`.
 std::string Drain(int fd, milliseconds timeout, bool* closed) {
-  std::string out;
-  *closed = false;
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (true) {
-    const auto left =
-        std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
-    pollfd p{fd, POLLIN, 0};
-    if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) return out;
-    char buffer[4096];
-    const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-    if (n <= 0) {
-      *closed = true;
-      return out;
-    }
-    out.append(buffer, static_cast<size_t>(n));
-  }
+  return testing::ReadUntil(fd, "", timeout, closed);
 }
+
+int Connect(uint16_t port) { return testing::ConnectLoopback(port); }
 
 // A server that lives for the rest of the test program (its I/O thread and
 // workers never end), answering every request with its body reversed.
