@@ -23,12 +23,14 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
   LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \
   build/asan/tarvix_unit_tests --gtest_brief=1
 
-echo "== fuzzing the HTTP intake (bounded)"
+echo "== fuzzing the HTTP intake and the JSON layer (bounded)"
 CXX=clang++ scripts/build.sh fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIX_FUZZ=ON \
   -DTARVIX_TESTS=OFF -DTARVIX_WERROR=ON -- -j"$jobs"
-mkdir -p build/fuzz/corpus
 for fuzzer in build/fuzz/*_fuzzer; do
+  corpus="build/fuzz/corpus-$(basename "$fuzzer")"
+  mkdir -p "$corpus"
+  echo "-- $(basename "$fuzzer")"
   "$fuzzer" -max_total_time="${TARVIX_FUZZ_SECONDS:-30}" -timeout=10 -rss_limit_mb=2048 \
-    build/fuzz/corpus fuzz/seeds 2>&1 | tail -n 3
+    "$corpus" fuzz/seeds 2>&1 | tail -n 1
 done
 echo "all test stages passed"
