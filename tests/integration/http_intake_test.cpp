@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "integration/daemon_harness.h"
+#include "platform/file_limit.h"
 
 namespace tarvix::testing {
 namespace {
@@ -208,6 +209,7 @@ TEST_F(HttpIntakeTest, ChunkedBodiesAreRead) {
 }
 
 TEST_F(HttpIntakeTest, ThousandIdleConnectionsDoNotDelayARequest) {
+  RaiseOpenFileLimit();  // this test process holds the thousand sockets
   std::vector<int> idle;
   for (int i = 0; i < 1000; ++i) {
     const int fd = ConnectLoopback(daemon_->port());
