@@ -206,6 +206,11 @@ void HttpConnection::ReadHeader() {
   state_ = State::kHeader;
   since_ = Clock::now();
   header_started_.reset();
+  // An idle keep-alive connection keeps no memory of a large request or
+  // reply it carried.
+  constexpr size_t kKeptCapacity = 16 * 1024;
+  if (buffer_.size() == 0 && buffer_.capacity() > kKeptCapacity) buffer_.shrink_to_fit();
+  if (out_.capacity() > kKeptCapacity) std::string().swap(out_);
   parser_.emplace();
   parser_->header_limit(static_cast<std::uint32_t>(server_.limits.header_bytes));
   // No body limit yet: an announced length is judged only once the request
