@@ -68,11 +68,11 @@ Json Envelope(ToolResult result) {
 }
 
 RpcService::RpcService(std::span<const MethodEntry> table, bool allow_exec,
-                       std::string audit_path, InputChannel::Sender input)
+                       std::string audit_path, const InputChannel::Sender& input)
     : table_(table),
       allow_exec_(allow_exec),
       audit_path_(std::move(audit_path)),
-      input_(std::move(input)) {}
+      input_(input) {}
 
 std::string RpcService::Call(std::string_view method, const Json& params) const {
   ToolResult result = method == "input" ? DispatchInput(input_, params, allow_exec_)

@@ -44,7 +44,7 @@ Json Envelope(ToolResult result);
 class RpcService {
  public:
   RpcService(std::span<const MethodEntry> table, bool allow_exec, std::string audit_path,
-             InputChannel::Sender input);
+             const InputChannel::Sender& input);
 
   // Dispatches one decoded call, appends its audit record and returns the
   // envelope's JSON text.

@@ -35,7 +35,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr int kListenBacklog = 128;
-constexpr size_t kMaxDiscardBytes = 256 * 1024;
+constexpr size_t kMaxDiscardBytes = size_t{256} * 1024;
 constexpr auto kDiscardTime = std::chrono::seconds(2);
 constexpr auto kAcceptBackoff = std::chrono::milliseconds(100);
 
@@ -66,11 +66,12 @@ std::string_view HttpDateNow() {
   return {cached, cached_len};
 }
 
-// The complete response bytes: status line, the library's usual headers,
-// Content-Type and Content-Length, then the body.
-std::string FormatResponse(int status, std::string_view body, bool close, bool http10) {
+// The response head: status line, the library's usual headers,
+// Content-Type and Content-Length. The body follows in a second buffer of
+// the same write, so a large reply is never copied.
+std::string FormatHead(int status, size_t body_size, bool close, bool http10) {
   std::string out;
-  out.reserve(body.size() + 192);
+  out.reserve(192);
   out += "HTTP/1.1 ";
   out += std::to_string(status);
   out += ' ';
@@ -78,14 +79,13 @@ std::string FormatResponse(int status, std::string_view body, bool close, bool h
   out += "\r\nServer: " BOOST_BEAST_VERSION_STRING "\r\nDate: ";
   out += HttpDateNow();
   out += "\r\nContent-Type: application/json\r\nContent-Length: ";
-  out += std::to_string(body.size());
+  out += std::to_string(body_size);
   if (close) {
     out += "\r\nConnection: close";
   } else if (http10) {
     out += "\r\nConnection: keep-alive";
   }
   out += "\r\n\r\n";
-  out += body;
   return out;
 }
 
@@ -94,7 +94,8 @@ std::string FormatResponse(int status, std::string_view body, bool close, bool h
 // One reply on its way from a worker to the I/O thread.
 struct Reply {
   std::shared_ptr<HttpConnection> connection;
-  std::string bytes;
+  std::string head;
+  std::string body;
   bool close;
 };
 
@@ -166,7 +167,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
   ~HttpConnection() { server_.live.erase(this); }
 
   void ReadHeader();
-  void Write(std::string bytes, bool close);
+  void Write(std::string head, std::string body, bool close);
   // Closes at once; pending operations complete with an error.
   void Close() {
     closed_ = true;
@@ -196,7 +197,8 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
   State state_ = State::kHeader;
   Clock::time_point since_ = Clock::now();
   std::optional<Clock::time_point> header_started_;
-  std::string out_;
+  std::string head_;
+  std::string body_;
   bool close_after_write_ = false;
   size_t discarded_ = 0;
   bool closed_ = false;
@@ -208,9 +210,9 @@ void HttpConnection::ReadHeader() {
   header_started_.reset();
   // An idle keep-alive connection keeps no memory of a large request or
   // reply it carried.
-  constexpr size_t kKeptCapacity = 16 * 1024;
+  constexpr size_t kKeptCapacity = size_t{16} * 1024;
   if (buffer_.size() == 0 && buffer_.capacity() > kKeptCapacity) buffer_.shrink_to_fit();
-  if (out_.capacity() > kKeptCapacity) std::string().swap(out_);
+  if (body_.capacity() > kKeptCapacity) std::string().swap(body_);
   parser_.emplace();
   parser_->header_limit(static_cast<std::uint32_t>(server_.limits.header_bytes));
   // No body limit yet: an announced length is judged only once the request
@@ -314,25 +316,26 @@ void HttpConnection::OnBody(beast::error_code ec) {
 
 void HttpConnection::Answer(int status, std::string_view body, bool close) {
   const bool http10 = parser_ && parser_->get().version() < 11;
-  Write(FormatResponse(status, body, close, http10), close);
+  Write(FormatHead(status, body.size(), close, http10), std::string(body), close);
 }
 
-void HttpConnection::Write(std::string bytes, bool close) {
+void HttpConnection::Write(std::string head, std::string body, bool close) {
   state_ = State::kWriting;
   since_ = Clock::now();
-  out_ = std::move(bytes);
+  head_ = std::move(head);
+  body_ = std::move(body);
   close_after_write_ = close;
-  asio::async_write(socket_, asio::buffer(out_),
-                    [self = shared_from_this()](beast::error_code ec, size_t) {
-                      if (ec) {
-                        self->Close();
-                      } else if (self->close_after_write_) {
-                        self->FinishAndDiscard();
-                      } else {
-                        self->out_.clear();
-                        self->ReadHeader();
-                      }
-                    });
+  const std::array<asio::const_buffer, 2> buffers = {asio::buffer(head_), asio::buffer(body_)};
+  asio::async_write(socket_, buffers, [self = shared_from_this()](beast::error_code ec, size_t) {
+    if (ec) {
+      self->Close();
+    } else if (self->close_after_write_) {
+      self->FinishAndDiscard();
+    } else {
+      self->body_.clear();
+      self->ReadHeader();
+    }
+  });
 }
 
 // Closing a socket with unread input makes the kernel reset the connection,
@@ -388,7 +391,12 @@ PendingRequest::~PendingRequest() {
   // Dropped without a reply (a worker fault): close the connection, and let
   // the last reference go on the I/O thread, which owns the connection.
   HttpServer::Impl& server = connection_->server();
-  asio::post(server.io, [connection = std::move(connection_)] { connection->Close(); });
+  try {
+    asio::post(server.io, [connection = std::move(connection_)] { connection->Close(); });
+  } catch (...) {
+    // Out of memory: the connection stays open until its peer or the
+    // daemon ends; nothing better is possible from a destructor.
+  }
 }
 
 void HttpServer::Impl::Enqueue(PendingRequest request) {
@@ -491,7 +499,9 @@ void HttpServer::Impl::DrainReplies() {
     std::lock_guard<std::mutex> lock(replies_mutex);
     batch.swap(replies);
   }
-  for (Reply& reply : batch) reply.connection->Write(std::move(reply.bytes), reply.close);
+  for (Reply& reply : batch) {
+    reply.connection->Write(std::move(reply.head), std::move(reply.body), reply.close);
+  }
 }
 
 HttpServer::HttpServer(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -556,8 +566,8 @@ PendingRequest HttpServer::Receive() {
 
 void HttpServer::Respond(PendingRequest request, int status, std::string body) {
   const bool close = !request.keep_alive_;
-  Reply reply{std::move(request.connection_), FormatResponse(status, body, close, request.http10_),
-              close};
+  Reply reply{std::move(request.connection_), FormatHead(status, body.size(), close, request.http10_),
+              std::move(body), close};
   if (!reply.connection) return;
   bool first;
   {

@@ -18,9 +18,9 @@ bool ConstantTimeEq(std::string_view a, std::string_view b) {
   return CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
 }
 
-Authenticator::Authenticator(std::vector<std::string> accepted_tokens) {
+Authenticator::Authenticator(const std::vector<std::string>& accepted_tokens) {
   expected_.reserve(accepted_tokens.size());
-  for (std::string& token : accepted_tokens) expected_.push_back("Bearer " + token);
+  for (const std::string& token : accepted_tokens) expected_.push_back("Bearer " + token);
 }
 
 bool Authenticator::Authenticate(size_t header_count, std::string_view value) const {

@@ -21,7 +21,7 @@ bool ConstantTimeEq(std::string_view a, std::string_view b);
 // The accepted tokens and the no-tokens flag, shared read-only.
 class Authenticator {
  public:
-  explicit Authenticator(std::vector<std::string> accepted_tokens);
+  explicit Authenticator(const std::vector<std::string>& accepted_tokens);
 
   bool no_tokens() const { return expected_.empty(); }
 
