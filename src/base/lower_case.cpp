@@ -8,23 +8,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/utf8.h"
+
 namespace tarvix {
 namespace {
-
-bool IsAscii(std::string_view text) {
-  const char* p = text.data();
-  const char* const end = p + text.size();
-  // Paths and commands are mostly ASCII: test eight bytes at a time.
-  for (; end - p >= 8; p += 8) {
-    uint64_t word;
-    std::memcpy(&word, p, 8);
-    if (word & 0x8080808080808080ULL) return false;
-  }
-  for (; p < end; ++p) {
-    if (static_cast<unsigned char>(*p) >= 0x80) return false;
-  }
-  return true;
-}
 
 std::string AsciiLower(std::string_view text) {
   std::string out(text);

@@ -47,19 +47,25 @@ size_t ScanSequence(const unsigned char* p, const unsigned char* end, bool* comp
   return need;
 }
 
+// ASCII runs dominate real text: skip them eight bytes at a time.
+const unsigned char* SkipAscii(const unsigned char* p, const unsigned char* end) {
+  while (end - p >= 8) {
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+    if (word & 0x8080808080808080ULL) break;
+    p += 8;
+  }
+  while (p < end && *p < 0x80) ++p;
+  return p;
+}
+
 // Offset of the first ill-formed byte, or size when there is none.
 size_t FirstInvalid(std::string_view bytes) {
   const auto* const begin = reinterpret_cast<const unsigned char*>(bytes.data());
   const auto* const end = begin + bytes.size();
   const unsigned char* p = begin;
   while (p < end) {
-    // ASCII runs dominate real text: test eight bytes at a time.
-    while (end - p >= 8) {
-      uint64_t word;
-      std::memcpy(&word, p, 8);
-      if (word & 0x8080808080808080ULL) break;
-      p += 8;
-    }
+    p = SkipAscii(p, end);
     if (p >= end) break;
     if (*p < 0x80) { ++p; continue; }
     bool complete = false;
@@ -90,9 +96,25 @@ void AppendLossy(std::string_view bytes, std::string* out) {
 
 bool IsValidUtf8(std::string_view bytes) { return FirstInvalid(bytes) == bytes.size(); }
 
-std::string LossyUtf8(std::string_view bytes) {
-  const size_t first = FirstInvalid(bytes);
-  if (first == bytes.size()) return std::string(bytes);
+bool IsAscii(std::string_view bytes) {
+  const auto* begin = reinterpret_cast<const unsigned char*>(bytes.data());
+  return SkipAscii(begin, begin + bytes.size()) == begin + bytes.size();
+}
+
+char32_t DecodeScalarAt(std::string_view text, size_t i, size_t* len) {
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[i + k]); };
+  const unsigned char lead = byte(0);
+  *len = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+  if (*len == 1) return lead;
+  char32_t c = lead & (0xFFu >> (*len + 1));
+  for (size_t k = 1; k < *len; ++k) c = (c << 6) | (byte(k) & 0x3Fu);
+  return c;
+}
+
+namespace {
+
+// The lossy form of `bytes`, whose first ill-formed byte is at `first`.
+std::string LossyFrom(std::string_view bytes, size_t first) {
   std::string out;
   out.reserve(bytes.size() + 16);
   out.append(bytes.data(), first);
@@ -100,10 +122,18 @@ std::string LossyUtf8(std::string_view bytes) {
   return out;
 }
 
+}  // namespace
+
+std::string LossyUtf8(std::string_view bytes) {
+  const size_t first = FirstInvalid(bytes);
+  if (first == bytes.size()) return std::string(bytes);
+  return LossyFrom(bytes, first);
+}
+
 std::string LossyUtf8(std::string&& bytes) {
   const size_t first = FirstInvalid(bytes);
   if (first == bytes.size()) return std::move(bytes);
-  return LossyUtf8(std::string_view(bytes));
+  return LossyFrom(bytes, first);
 }
 
 }  // namespace tarvix

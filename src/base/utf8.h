@@ -12,6 +12,13 @@ namespace tarvix {
 // nothing above U+10FFFF).
 bool IsValidUtf8(std::string_view bytes);
 
+// True when every byte is ASCII.
+bool IsAscii(std::string_view bytes);
+
+// The Unicode scalar value that starts at `text[i]`, and its length in
+// `*len`. `text` must be valid UTF-8 and `i` the start of a sequence.
+char32_t DecodeScalarAt(std::string_view text, size_t i, size_t* len);
+
 // Returns `bytes` with every ill-formed sequence replaced by U+FFFD, one
 // replacement per maximal subpart (the Unicode Standard's recommended
 // practice, also what most languages' lossy decoders do). Valid input is

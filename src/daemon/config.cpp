@@ -26,20 +26,6 @@ std::string SystemTempDir(const EnvLookup& env) {
   return "/tmp";
 }
 
-// Decodes the scalar value starting at `s[i]` of valid UTF-8; sets `*len`.
-char32_t DecodeAt(std::string_view s, size_t i, size_t* len) {
-  const auto b = [&](size_t k) { return static_cast<unsigned char>(s[i + k]); };
-  const unsigned char lead = b(0);
-  if (lead < 0x80) { *len = 1; return lead; }
-  if (lead < 0xE0) { *len = 2; return ((lead & 0x1Fu) << 6) | (b(1) & 0x3Fu); }
-  if (lead < 0xF0) {
-    *len = 3;
-    return ((lead & 0x0Fu) << 12) | ((b(1) & 0x3Fu) << 6) | (b(2) & 0x3Fu);
-  }
-  *len = 4;
-  return ((lead & 0x07u) << 18) | ((b(1) & 0x3Fu) << 12) | ((b(2) & 0x3Fu) << 6) | (b(3) & 0x3Fu);
-}
-
 // Unicode's White_Space property.
 bool IsUnicodeWhiteSpace(char32_t c) {
   return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
@@ -51,13 +37,13 @@ std::string_view TrimUnicodeWhiteSpace(std::string_view s) {
   size_t begin = 0;
   while (begin < s.size()) {
     size_t len = 0;
-    if (!IsUnicodeWhiteSpace(DecodeAt(s, begin, &len))) break;
+    if (!IsUnicodeWhiteSpace(DecodeScalarAt(s, begin, &len))) break;
     begin += len;
   }
   size_t end = begin;
   for (size_t i = begin; i < s.size();) {  // last non-space scalar decides the end
     size_t len = 0;
-    const char32_t c = DecodeAt(s, i, &len);
+    const char32_t c = DecodeScalarAt(s, i, &len);
     i += len;
     if (!IsUnicodeWhiteSpace(c)) end = i;
   }

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "base/lower_case.h"
+#include "base/utf8.h"
 
 namespace tarvix {
 namespace {
@@ -36,18 +37,6 @@ constexpr KeyName kKeyNames[] = {
     {"f11", NamedKey::kF11},           {"f12", NamedKey::kF12},
 };
 
-// The scalar value of `s` when it is exactly one (valid UTF-8 assumed).
-std::optional<char32_t> SingleScalar(std::string_view s) {
-  if (s.empty()) return std::nullopt;
-  const auto lead = static_cast<unsigned char>(s[0]);
-  const size_t len = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-  if (s.size() != len) return std::nullopt;
-  if (len == 1) return lead;
-  char32_t c = lead & (0xFF >> (len + 1));
-  for (size_t i = 1; i < len; ++i) c = (c << 6) | (static_cast<unsigned char>(s[i]) & 0x3F);
-  return c;
-}
-
 }  // namespace
 
 std::optional<Key> ResolveKeyName(std::string_view name) {
@@ -55,7 +44,11 @@ std::optional<Key> ResolveKeyName(std::string_view name) {
   for (const KeyName& entry : kKeyNames) {
     if (entry.name == lowered) return Key{false, entry.key, 0};
   }
-  if (const std::optional<char32_t> c = SingleScalar(name)) return Key{true, NamedKey::kReturn, *c};
+  size_t len = 0;
+  if (!name.empty()) {
+    const char32_t c = DecodeScalarAt(name, 0, &len);
+    if (len == name.size()) return Key{true, NamedKey::kReturn, c};
+  }
   return std::nullopt;
 }
 
