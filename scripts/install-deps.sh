@@ -6,12 +6,18 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git curl ca-certificates
   libboost1.81-dev nlohmann-json3-dev libicu-dev libssl-dev libproc2-dev
+  libxcb1-dev libxcb-shm0-dev libxcb-xtest0-dev libxcb-randr0-dev libxcb-res0-dev
+  libxcb-xkb-dev libxkbcommon-dev libxkbcommon-x11-dev libdeflate-dev
 )
 if [[ "${1:-}" == "--test" ]]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev procps)
+  # A private X session for the desktop tests: server, window manager, a
+  # GTK window that reports what it receives, and independent oracles.
+  packages+=(xvfb openbox python3-gi python3-gi-cairo gir1.2-gtk-3.0 x11-utils x11-apps xdotool)
 fi
 if [[ "${1:-}" == "--bench" ]]; then
   packages+=(libbenchmark-dev wrk nginx-light procps)
+  packages+=(xvfb openbox python3-gi python3-gi-cairo gir1.2-gtk-3.0 scrot imagemagick wmctrl xdotool)
 fi
 
 missing=()
