@@ -30,7 +30,8 @@ inline constexpr uint64_t kMaxProcessId = 0x7fffffff;
 // One process of the table.
 struct ProcessEntry {
   uint32_t pid = 0;
-  // The short name the kernel keeps for the process (valid UTF-8).
+  // The short name the kernel keeps for the process, its bytes decoded as
+  // lossy UTF-8.
   std::string name;
   // Processor usage in percent of one processor, measured between the two
   // most recent samples of this process; 0 until a refresh followed the

@@ -87,6 +87,39 @@ TEST(ProcessInfoTest, KillSignalsOnlyProcessesOfTheTableThatStillRun) {
   EXPECT_FALSE(info->Kill(0));
 }
 
+// Names are the kernel's bytes decoded as lossy UTF-8, not a terminal's
+// escaped rendering of them.
+TEST(ProcessInfoTest, NamesAreTheKernelsBytes) {
+  const struct {
+    const char* printf_octal;  // what the shell writes to its own comm
+    std::string raw;
+    std::string expected;
+  } cases[] = {
+      {R"(tvx \303\251\342\234\223\377)", "tvx \xC3\xA9\xE2\x9C\x93\xFF",
+       "tvx \xC3\xA9\xE2\x9C\x93\xEF\xBF\xBD"},
+      {"a?b\\tc", "a?b\tc", "a?b\tc"},
+  };
+  for (const auto& c : cases) {
+    SpawnedChild child({"sh", "-c", std::string("printf '") + c.printf_octal +
+                                        "' > /proc/self/comm; while :; do sleep 1; done"});
+    ASSERT_GT(child.pid(), 0);
+    const std::string comm = "/proc/" + std::to_string(child.pid()) + "/comm";
+    for (int i = 0; i < 500; ++i) {
+      std::ifstream in(comm, std::ios::binary);
+      std::string name;
+      std::getline(in, name);
+      if (name == c.raw) break;
+      std::this_thread::sleep_for(milliseconds(10));
+    }
+    const auto info = ProcessInfo::CreateFull();
+    const ProcessEntry* entry = info->FindProcess(child.id());
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->name, c.expected);
+    ASSERT_TRUE(info->RefreshProcess(child.id()));
+    EXPECT_EQ(info->FindProcess(child.id())->name, c.expected);
+  }
+}
+
 TEST(ProcessInfoTest, HostFactsMatchTheSystem) {
   const auto info = ProcessInfo::CreateFull();
   struct utsname names;

@@ -10,6 +10,7 @@
 extern "C" {
 #include <sys/pidfd.h>
 }
+#include <fcntl.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -59,6 +60,33 @@ struct Sample {
 
 uint64_t KibibytesOf(const meminfo_result* result) {
   return result != nullptr ? static_cast<uint64_t>(result->result.ul_int) * 1024 : 0;
+}
+
+// The kernel's name of the process, from /proc/<pid>/comm; nullopt when
+// the process is gone or the file unreadable.
+std::optional<std::string> ReadKernelName(uint32_t pid) {
+  const std::string path = "/proc/" + std::to_string(pid) + "/comm";
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  char buffer[64];  // the kernel keeps at most 15 bytes, then a line feed
+  ssize_t n;
+  do {
+    n = read(fd, buffer, sizeof buffer);
+  } while (n < 0 && errno == EINTR);
+  close(fd);
+  if (n <= 0) return std::nullopt;
+  std::string_view name(buffer, static_cast<size_t>(n));
+  if (name.ends_with('\n')) name.remove_suffix(1);
+  return std::string(name);
+}
+
+// libproc2 escapes names for a terminal (non-ASCII and control bytes come
+// back as '?' or '.'), so the name is read from /proc/<pid>/comm as the
+// kernel keeps it. libproc2's rendering stands in only when the process is
+// gone by then.
+std::string ProcessName(uint32_t pid, const char* escaped) {
+  if (const std::optional<std::string> raw = ReadKernelName(pid)) return LossyUtf8(*raw);
+  return LossyUtf8(escaped != nullptr ? std::string_view(escaped) : std::string_view());
 }
 
 std::string UnameField(const char* field, size_t size) {
@@ -259,8 +287,7 @@ class LinuxProcessInfo final : public ProcessInfo {
     const pids_result* r = stack->head;
     RawProcess raw;
     raw.entry.pid = static_cast<uint32_t>(r[kPidSlot].result.s_int);
-    const char* cmd = r[kCmdSlot].result.str;
-    raw.entry.name = cmd != nullptr ? LossyUtf8(std::string_view(cmd)) : std::string();
+    raw.entry.name = ProcessName(raw.entry.pid, r[kCmdSlot].result.str);
     const char state = static_cast<char>(r[kStateSlot].result.s_ch);
     raw.entry.zombie = state == 'Z' || state == 'X';
     raw.entry.resident_bytes = static_cast<uint64_t>(r[kRssSlot].result.ul_int) * page_size_;

@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <string>
 
 #include "json/params.h"
@@ -19,6 +21,10 @@ ToolResult KillProcessFrom(const SnapshotSource& source, const Json& params, boo
   // narrowing them would turn them into "my process group", "every process
   // I may signal" or some unrelated id. They never reach the system.
   if (*pid == 0 || *pid > kMaxProcessId) return Error(NoSuchProcess(*pid));
+  // Killing the daemon would cut off this very reply and its audit record.
+  if (*pid == static_cast<uint64_t>(getpid())) {
+    return Error("kill_process refused: pid " + std::to_string(*pid) + " is tarvix-agentd itself");
+  }
 
   const std::unique_ptr<ProcessInfo> snapshot = source();
   snapshot->RefreshProcesses();

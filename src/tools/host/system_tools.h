@@ -36,7 +36,9 @@ ToolResult GetSystemInfoFrom(const SnapshotSource& source);
 ToolResult ListProcessesFrom(const SnapshotSource& source, const Json& params);
 
 // SIGKILL for one process of a fresh snapshot. In read-only mode refuses
-// before reading params or taking a snapshot.
+// before reading params or taking a snapshot; refuses the daemon's own pid
+// ("kill_process refused: pid N is tarvix-agentd itself") before any
+// snapshot, so nothing is sent.
 ToolResult KillProcessFrom(const SnapshotSource& source, const Json& params, bool allow_exec);
 
 }  // namespace tarvix

@@ -3,6 +3,7 @@
 #include "tools/host/system_tools.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <limits>
@@ -115,6 +116,14 @@ TEST_F(SystemToolsTest, KillAnswersNoSuchProcessForIdsOutsideTheSnapshotOrTheRan
     EXPECT_EQ(Kill(Json{{"pid", pid}}).error(), "no such process: " + std::to_string(pid));
   }
   EXPECT_EQ(snapshots_, snapshots);
+  EXPECT_TRUE(log_->kills.empty());
+}
+
+TEST_F(SystemToolsTest, KillRefusesTheDaemonItself) {
+  const auto self = static_cast<uint32_t>(getpid());
+  next_->table = {FakeProcess(self, "tarvix-agentd", 1)};
+  EXPECT_EQ(Kill(Json{{"pid", self}}).error(),
+            "kill_process refused: pid " + std::to_string(self) + " is tarvix-agentd itself");
   EXPECT_TRUE(log_->kills.empty());
 }
 
