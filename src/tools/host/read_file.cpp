@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <limits>
 #include <new>
 #include <string>
 
@@ -23,10 +22,11 @@ namespace tarvix {
 namespace {
 
 constexpr uint64_t kDefaultMaxBytes = 65536;
-// First buffer for a file whose size says nothing (procfs, devices, pipes).
-constexpr size_t kUnknownSizeChunk = 16 * 1024;
-// One read call asks for at most this much; the buffer still grows beyond.
-constexpr size_t kMaxReadCall = size_t{1} << 30;
+// A larger max_bytes is clamped to this, like run_command's timeout: one
+// call holds at most this much file data, whatever the caller asks for.
+constexpr uint64_t kMaxReadBytes = uint64_t{64} << 20;
+// Streams and files of unknown size are read through a chunk of this size.
+constexpr size_t kReadChunk = 64 * 1024;
 // A pipe or device need not ever reach end of file. Its content is what it
 // delivers until it ends, fills the limit, stays silent for kStreamQuiet, or
 // has kept the call waiting until kStreamDeadline; so a FIFO whose writer
@@ -46,21 +46,33 @@ Unexpected<std::string> ReadFailed(int error_number) {
   return Error(kReadFailed + OsErrorText(error_number));
 }
 
-// Reads until end of file or until `cap` bytes are in, whichever is first.
-// The buffer starts at `first_size` and doubles, so a huge max_bytes costs
-// nothing unless the data is really there.
-Result<std::string> ReadUpTo(int fd, uint64_t cap, size_t first_size, bool stream) {
+// Reads until end of file or until `cap` bytes are in, whichever is first,
+// into one buffer that is never copied as it fills. A file of known size is
+// read in place into a buffer of that size plus one byte (one more step, to
+// the cap, only if it grew meanwhile). Anything else is appended through a
+// chunk to a buffer reserved at the cap: reserving touches no pages, so a
+// short stream costs what it delivers and /dev/zero at most the cap.
+Result<std::string> ReadUpTo(int fd, size_t cap, size_t known_size, bool stream) {
   std::string buffer;
+  if (known_size > 0) {
+    buffer.resize(std::min(known_size + 1, cap));
+  } else {
+    buffer.reserve(cap);
+  }
+  char chunk[kReadChunk];
   size_t filled = 0;
   const auto deadline = std::chrono::steady_clock::now() + kStreamDeadline;
   while (filled < cap) {
-    if (filled == buffer.size()) {
-      const uint64_t grown = buffer.empty() ? first_size : uint64_t{buffer.size()} * 2;
-      buffer.resize(static_cast<size_t>(std::min(grown, cap)));
+    char* into = chunk;
+    size_t room = std::min(sizeof chunk, cap - filled);
+    if (known_size > 0) {
+      if (filled == buffer.size()) buffer.resize(cap);
+      into = buffer.data() + filled;
+      room = buffer.size() - filled;
     }
-    const size_t room = std::min(buffer.size() - filled, kMaxReadCall);
-    const ssize_t n = read(fd, buffer.data() + filled, room);
+    const ssize_t n = read(fd, into, room);
     if (n > 0) {
+      if (into == chunk) buffer.append(chunk, static_cast<size_t>(n));
       filled += static_cast<size_t>(n);
     } else if (n == 0) {
       break;
@@ -103,11 +115,9 @@ ToolResult ReadScreenedFile(const std::string& path, uint64_t max_bytes) {
 
   // One byte past the limit tells a file that is too large from one that
   // fits exactly, whatever its status said.
-  const uint64_t cap =
-      max_bytes == std::numeric_limits<uint64_t>::max() ? max_bytes : max_bytes + 1;
-  const uint64_t expected = opened_size == 0 ? kUnknownSizeChunk : opened_size + 1;
-  Result<std::string> data = ReadUpTo(fd.get(), cap, static_cast<size_t>(std::min(expected, cap)),
-                                      /*stream=*/!regular);
+  const size_t cap = static_cast<size_t>(max_bytes) + 1;
+  Result<std::string> data =
+      ReadUpTo(fd.get(), cap, static_cast<size_t>(opened_size), /*stream=*/!regular);
   if (!data) return Error(kReadFailed + std::move(data).error());
   const uint64_t bytes = data->size();
   if (bytes > max_bytes) {
@@ -130,11 +140,12 @@ ToolResult ReadFile(const Json& params, bool /*allow_exec*/) {
   if (path == nullptr) return Error(MissingParam("path"));
   std::string expanded = ExpandHome(*path);
   if (auto screened = GuardPath(expanded); !screened) return Error(std::move(screened).error());
-  const uint64_t max_bytes = UnsignedParam(params, "max_bytes").value_or(kDefaultMaxBytes);
+  const uint64_t max_bytes =
+      std::min(UnsignedParam(params, "max_bytes").value_or(kDefaultMaxBytes), kMaxReadBytes);
   try {
     return ReadScreenedFile(expanded, max_bytes);
   } catch (const std::bad_alloc&) {
-    // A large max_bytes lets the caller ask for more than memory holds.
+    // Even the clamped limit may be more than memory holds at the moment.
     return ReadFailed(ENOMEM);
   }
 }

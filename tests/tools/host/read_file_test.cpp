@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <future>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,26 @@ TEST_F(ReadFileTest, ReadsOfUnsizedFilesStopOneBytePastTheLimit) {
   EXPECT_EQ((*status)["content"].get<std::string>().rfind("Name:", 0), 0u);
   EXPECT_EQ(ErrorOf(Json{{"path", "/proc/self/status"}, {"max_bytes", 10}}),
             "file too large (11 bytes > max 10)");
+}
+
+// max_bytes above 64 MiB is clamped to 64 MiB, and messages name the
+// clamped limit.
+TEST_F(ReadFileTest, MaxBytesIsClampedTo64MiB) {
+  constexpr uint64_t kClamp = uint64_t{64} << 20;
+  const std::string fits = home_ + "/fits", over = home_ + "/over";
+  for (const auto& [path, size] : {std::pair{fits, kClamp}, std::pair{over, kClamp + 1}}) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, static_cast<off_t>(size)), 0);  // sparse
+    close(fd);
+  }
+  const std::string too_large = "file too large (67108865 bytes > max 67108864)";
+  EXPECT_EQ(ErrorOf(Json{{"path", over}, {"max_bytes", std::numeric_limits<uint64_t>::max()}}),
+            too_large);
+  EXPECT_EQ(ErrorOf(Json{{"path", "/dev/zero"}, {"max_bytes", uint64_t{1} << 30}}), too_large);
+  ToolResult whole = ReadFile(Json{{"path", fits}, {"max_bytes", kClamp + 1}}, false);
+  ASSERT_TRUE(whole) << whole.error();
+  EXPECT_EQ((*whole)["bytes"], kClamp);
 }
 
 TEST_F(ReadFileTest, ErrorTexts) {
