@@ -11,12 +11,15 @@
 
 #include "daemon/config.h"
 #include "daemon/parent_watchdog.h"
+#include "daemon/secret_scrub.h"
 #include "platform/file_limit.h"
+#include "platform/signal_state.h"
 #include "rpc/dispatch.h"
 #include "rpc/http_server.h"
 #include "rpc/input_channel.h"
 #include "rpc/intake.h"
 #include "tools/desktop/input_action.h"
+#include "tools/host/protected_files.h"
 
 namespace tarvix {
 namespace {
@@ -50,11 +53,14 @@ void RunInputLoop(InputChannel& channel, bool allow_exec) {
 }
 
 int Main(int argc, char** argv) {
+  ResetInheritedSignalState();
   signal(SIGPIPE, SIG_IGN);
   RaiseOpenFileLimit();
 
   const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   const auto config = std::make_shared<const DaemonConfig>(LoadConfig(args, ProcessEnv));
+  ScrubTokenFromProcess(argc, argv);
+  SetProtectedFiles({config->audit_path});
   if (config->parent_pid) StartParentWatchdog(*config->parent_pid);
 
   const std::string address = ListenAddress(config->port);

@@ -110,7 +110,22 @@ std::unique_ptr<TestDaemon> TestDaemon::Start(DaemonOptions options) {
   // The daemon starts with the standard three only, so whatever else it
   // holds later it opened itself.
   posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-  const int rc = posix_spawn(&daemon->pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  struct sigaction saved_chld {};
+  if (options.hostile_signal_state) {
+    sigset_t all;
+    sigfillset(&all);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
+    posix_spawnattr_setsigmask(&attr, &all);
+    // An ignored disposition passes through exec only from the parent.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGCHLD, &ignore, &saved_chld);
+  }
+  const int rc = posix_spawn(&daemon->pid_, argv[0], &actions, &attr, argv.data(), envp.data());
+  if (options.hostile_signal_state) sigaction(SIGCHLD, &saved_chld, nullptr);
+  posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   close(err_pipe[1]);
   daemon->stderr_fd_ = err_pipe[0];

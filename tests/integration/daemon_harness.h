@@ -33,6 +33,9 @@ struct DaemonOptions {
   bool pick_port = true;
   // Wait until the banner (or an exit) before returning.
   bool wait_for_banner = true;
+  // Start it the way a careless parent might: SIGCHLD ignored and every
+  // signal blocked (both survive exec).
+  bool hostile_signal_state = false;
 };
 
 struct HttpReply {

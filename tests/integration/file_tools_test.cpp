@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <future>
 #include <vector>
 
@@ -39,6 +40,19 @@ TEST(FileToolsEndToEnd, SilentFifoReadsDoNotStarveOtherRequests) {
               (Json{{"ok", true}, {"result", {{"bytes", 0}, {"content", ""}, {"path", fifo}}}}));
   }
   close(writer);
+}
+
+// The audit log is refused to write_file under its own name, although no
+// path table knows its default place, and keeps its records.
+TEST(FileToolsEndToEnd, WriteFileCannotReplaceTheAuditLog) {
+  auto d = TestDaemon::Start({.allow_exec = true});
+  EXPECT_EQ(d->Call("ping")["ok"], true);  // creates the log
+  EXPECT_EQ(d->Call("write_file", {{"path", d->default_audit_path()}, {"content", ""}}),
+            (Json{{"error", "write refused (protected location)"}, {"ok", false}}));
+  std::ifstream log(d->default_audit_path());
+  std::string first;
+  std::getline(log, first);
+  EXPECT_NE(first.find(R"("method":"ping")"), std::string::npos) << first;
 }
 
 }  // namespace

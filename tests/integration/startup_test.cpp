@@ -72,6 +72,56 @@ TEST(StartupTest, EnvironmentTokenOverridesTheCommandLine) {
   EXPECT_NE(empty->Stderr().find(kWarning), std::string::npos);
 }
 
+// A parent that ignores SIGCHLD and blocks every signal hands both down;
+// the daemon undoes them, so its commands can still be waited for.
+TEST(StartupTest, InheritedSignalStateIsReset) {
+  auto daemon = TestDaemon::Start({.allow_exec = true, .hostile_signal_state = true});
+  EXPECT_EQ(daemon->Call("run_command", {{"command", "echo hi"}}),
+            Json::parse(R"({"ok":true,"result":{"exit_code":0,"stderr":"","stdout":"hi\n"}})"));
+  std::ifstream status("/proc/" + std::to_string(daemon->pid()) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.starts_with("SigBlk:")) {
+      EXPECT_EQ(line, "SigBlk:\t0000000000000000");
+    }
+  }
+}
+
+// Neither token source stays readable: not through /proc by another
+// process or by read_file, not in a command's environment. The token still
+// authenticates.
+TEST(StartupTest, TokensAreScrubbedFromArgumentsAndEnvironment) {
+  const std::string cli_token = "cli-secret-7f3a", env_token = "env-secret-91c4";
+  auto daemon = TestDaemon::Start(
+      {.allow_exec = true, .token = cli_token, .env = {{"TARVIX_AGENTD_TOKEN", env_token}}});
+  const std::string proc = "/proc/" + std::to_string(daemon->pid());
+  auto slurp = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  auto call = [&](const std::string& method, const Json& params) {
+    const HttpReply reply =
+        daemon->Post(ToJsonText(Json{{"method", method}, {"params", params}}),
+                     TestDaemon::AuthHeaders(env_token));
+    EXPECT_EQ(reply.status, 200);
+    return reply.body;
+  };
+  const std::string cmdline = slurp(proc + "/cmdline");
+  EXPECT_NE(cmdline.find(std::string("--token\0", 8)), std::string::npos);
+  const std::string seen[] = {
+      cmdline,
+      slurp(proc + "/environ"),
+      call("read_file", {{"path", "/proc/self/environ"}}),
+      call("read_file", {{"path", "/proc/self/cmdline"}}),
+      call("run_command", {{"command", "env; cat /proc/$PPID/environ /proc/$PPID/cmdline"}}),
+  };
+  for (const std::string& text : seen) {
+    EXPECT_EQ(text.find(cli_token), std::string::npos) << text;
+    EXPECT_EQ(text.find(env_token), std::string::npos) << text;
+  }
+  EXPECT_NE(seen[4].find("PATH="), std::string::npos) << seen[4];
+}
+
 TEST(StartupTest, XdgStateHomeAndAuditOption) {
   auto daemon = TestDaemon::Start({.extra_args = {"--audit", "/tmp/elsewhere.jsonl", "--help", "-p", "1"},
                                    .env = {{"XDG_STATE_HOME", "/tmp/tarvix-xdg-test/"}}});

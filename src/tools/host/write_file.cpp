@@ -22,6 +22,7 @@
 #include "tools/host/host_tools.h"
 #include "tools/host/opened_file.h"
 #include "tools/host/policy.h"
+#include "tools/host/protected_files.h"
 
 namespace tarvix {
 namespace {
@@ -155,6 +156,12 @@ ToolResult WriteScreenedFile(const std::string& path, const std::string& content
   }
   struct stat st;
   if (fstat(fd.get(), &st) != 0) return WriteFailed(errno);
+  // Checked on what was opened, before anything is truncated: the audit log
+  // under any name it has (the screens know only the paths in their table).
+  if (IsProtectedFile(st)) {
+    if (target->created) unlinkat(target->created->dir.get(), target->created->name.c_str(), 0);
+    return Error("write refused (protected location)");
+  }
   const bool regular = S_ISREG(st.st_mode);
   if (regular) {
     if (const int error = ClearNonBlocking(fd.get()); error != 0) return WriteFailed(error);

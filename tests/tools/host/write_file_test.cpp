@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tools/host/host_tools.h"
+#include "tools/host/protected_files.h"
 #include "tools/host/temp_home.h"
 
 namespace tarvix {
@@ -94,6 +95,27 @@ TEST_F(WriteFileTest, LinksCannotReachProtectedPlaces) {
   fs::create_directory_symlink(home_ + "/.ssh", work + "/keys");
   EXPECT_EQ(ErrorOf(Params(work + "/keys/notes", "evil")), "path refused (sensitive)");
   EXPECT_FALSE(Exists(home_ + "/.ssh/notes"));
+}
+
+// A protected file (the audit log) is refused by identity under any name,
+// before anything is truncated, and is not created while it does not exist.
+TEST_F(WriteFileTest, ProtectedFilesAreRefusedUnderEveryName) {
+  const std::string log = home_ + "/state/log.jsonl";
+  fs::create_directories(home_ + "/state");
+  SetProtectedFiles({log});
+  EXPECT_EQ(ErrorOf(Params(log, "forged")), "write refused (protected location)");
+  EXPECT_FALSE(Exists(log));
+
+  Put(log, "record\n");
+  fs::create_hard_link(log, home_ + "/work/hard");
+  fs::create_symlink(log, home_ + "/work/soft");
+  for (const std::string& name : {log, home_ + "/work/hard", home_ + "/work/soft",
+                                  home_ + "/state/./log.jsonl"}) {
+    EXPECT_EQ(ErrorOf(Params(name, "")), "write refused (protected location)") << name;
+  }
+  EXPECT_EQ(Slurp(log), "record\n");
+  SetProtectedFiles({});
+  EXPECT_TRUE(WriteFile(Params(log, ""), true));
 }
 
 TEST_F(WriteFileTest, DanglingLinkToAllowedPlaceCreatesTarget) {
