@@ -46,8 +46,9 @@ void ServeRequests(std::shared_ptr<HttpServer> server, std::shared_ptr<const Rpc
 // Performs input requests one at a time, in arrival order, until every
 // worker is gone.
 void RunInputLoop(InputChannel& channel, bool allow_exec) {
+  ClickPacer clicks;
   while (std::optional<InputRequest> request = channel.Receive()) {
-    ToolResult result = PerformInput(request->params, allow_exec);
+    ToolResult result = PerformInput(request->params, allow_exec, clicks);
     request->reply.Send(std::move(result));  // a worker that stopped waiting drops it
   }
 }

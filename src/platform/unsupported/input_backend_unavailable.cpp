@@ -1,4 +1,4 @@
-#include "tools/desktop/input_backend.h"
+#include "platform/input_backend.h"
 
 namespace tarvix {
 
@@ -7,5 +7,8 @@ namespace tarvix {
 Result<std::unique_ptr<InputBackend>> OpenInputBackend() {
   return Error("no connection could be established: (failed creating event source)");
 }
+
+const char kInputUnavailableHint[] =
+    " (macOS: grant Tarvix 'Accessibility' in System Settings > Privacy & Security)";
 
 }  // namespace tarvix

@@ -21,7 +21,7 @@ Result<std::unique_ptr<XConnection>> XConnection::Open() {
     xcb_disconnect(connection);
     return Error("cannot open the X display");
   }
-  return std::unique_ptr<XConnection>(new XConnection(connection, screens.data));
+  return std::unique_ptr<XConnection>(new XConnection(connection, screens.data, screen_number));
 }
 
 XConnection::~XConnection() { xcb_disconnect(connection_); }

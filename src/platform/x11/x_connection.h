@@ -44,6 +44,8 @@ class XConnection {
   xcb_connection_t* get() const { return connection_; }
   const xcb_screen_t& screen() const { return *screen_; }
   xcb_window_t root() const { return screen_->root; }
+  // The screen DISPLAY names (the 1 of ":0.1").
+  int screen_number() const { return screen_number_; }
 
   // True once the connection has failed (server gone, protocol error that
   // closed it); the owner should then drop it and reconnect.
@@ -59,10 +61,11 @@ class XConnection {
   xcb_atom_t Atom(std::string_view name) const;
 
  private:
-  XConnection(xcb_connection_t* connection, const xcb_screen_t* screen)
-      : connection_(connection), screen_(screen) {}
+  XConnection(xcb_connection_t* connection, const xcb_screen_t* screen, int screen_number)
+      : connection_(connection), screen_(screen), screen_number_(screen_number) {}
   xcb_connection_t* connection_;
   const xcb_screen_t* screen_;
+  int screen_number_;
 };
 
 // Frees an XCB reply (malloc'd by libxcb).

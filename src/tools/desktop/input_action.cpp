@@ -10,9 +10,6 @@
 namespace tarvix {
 namespace {
 
-constexpr char kAccessibilityHint[] =
-    " (macOS: grant Tarvix 'Accessibility' in System Settings > Privacy & Security)";
-
 // Coordinates and amounts keep the low 32 bits of a signed 64-bit integer.
 std::optional<int32_t> Int32Param(const Json& params, std::string_view key) {
   const std::optional<int64_t> value = SignedParam(params, key);
@@ -40,23 +37,27 @@ Result<void> Move(const Json& params, InputBackend& backend) {
   return Prefixed(backend.MovePointer(*x, *y), "move failed: ");
 }
 
-Result<void> Click(const Json& params, InputBackend& backend) {
+Result<void> ClickOnce(MouseButton button, InputBackend& backend, ClickPacer& clicks) {
+  const int64_t count = clicks.BeforeClick(button, backend.click_timing());
+  Result<void> clicked = backend.ClickButton(button, count);
+  clicks.AfterClick(button);
+  return Prefixed(std::move(clicked), "click failed: ");
+}
+
+Result<void> Click(const Json& params, InputBackend& backend, ClickPacer& clicks) {
   if (Result<void> moved = MoveIfPositioned(params, backend); !moved) return moved;
   MouseButton button = MouseButton::kLeft;
   if (const std::string* name = StringParam(params, "button")) {
     if (*name == "right") button = MouseButton::kRight;
     if (*name == "middle") button = MouseButton::kMiddle;
   }
-  return Prefixed(backend.ClickButton(button), "click failed: ");
+  return ClickOnce(button, backend, clicks);
 }
 
-Result<void> DoubleClick(const Json& params, InputBackend& backend) {
+Result<void> DoubleClick(const Json& params, InputBackend& backend, ClickPacer& clicks) {
   if (Result<void> moved = MoveIfPositioned(params, backend); !moved) return moved;
-  if (Result<void> first = Prefixed(backend.ClickButton(MouseButton::kLeft), "click failed: ");
-      !first) {
-    return first;
-  }
-  return Prefixed(backend.ClickButton(MouseButton::kLeft), "click failed: ");
+  if (Result<void> first = ClickOnce(MouseButton::kLeft, backend, clicks); !first) return first;
+  return ClickOnce(MouseButton::kLeft, backend, clicks);
 }
 
 Result<void> Scroll(const Json& params, InputBackend& backend) {
@@ -92,10 +93,11 @@ Result<void> PressKey(const Json& params, InputBackend& backend) {
   return Prefixed(backend.ClickKey(*key), "key failed: ");
 }
 
-Result<void> RunAction(const std::string& action, const Json& params, InputBackend& backend) {
+Result<void> RunAction(const std::string& action, const Json& params, InputBackend& backend,
+                       ClickPacer& clicks) {
   if (action == "move") return Move(params, backend);
-  if (action == "click") return Click(params, backend);
-  if (action == "double_click") return DoubleClick(params, backend);
+  if (action == "click") return Click(params, backend, clicks);
+  if (action == "double_click") return DoubleClick(params, backend, clicks);
   if (action == "scroll") return Scroll(params, backend);
   if (action == "type") return Type(params, backend);
   if (action == "key") return PressKey(params, backend);
@@ -104,13 +106,15 @@ Result<void> RunAction(const std::string& action, const Json& params, InputBacke
 
 }  // namespace
 
-ToolResult PerformInput(const Json& params, bool allow_exec, const InputBackendOpener& open) {
+ToolResult PerformInput(const Json& params, bool allow_exec, ClickPacer& clicks,
+                        const InputBackendOpener& open) {
   if (!allow_exec) return Error(ReadOnlyRefusal("input"));
   const std::string* action = StringParam(params, "action");
   if (action == nullptr) return Error(MissingParam("action"));
   Result<std::unique_ptr<InputBackend>> backend = open();
-  if (!backend) return Error("input unavailable: " + backend.error() + kAccessibilityHint);
-  Result<void> done = RunAction(*action, params, **backend);
+  if (!backend) return Error("input unavailable: " + backend.error() + kInputUnavailableHint);
+  clicks.BeginRequest();
+  Result<void> done = RunAction(*action, params, **backend, clicks);
   backend->reset();  // close before answering, on success and on failure
   if (!done) return Error(std::move(done).error());
   return Json{{"action", *action}, {"done", true}};

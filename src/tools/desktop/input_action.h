@@ -8,15 +8,17 @@
 #include <memory>
 
 #include "json/json.h"
-#include "tools/desktop/input_backend.h"
+#include "platform/input_backend.h"
+#include "tools/desktop/click_pacer.h"
 
 namespace tarvix {
 
 using InputBackendOpener = std::function<Result<std::unique_ptr<InputBackend>>()>;
 
 // Checks exec mode and "action", opens a backend with `open`, performs the
-// action and returns {"action","done"} or the error message.
-ToolResult PerformInput(const Json& params, bool allow_exec,
+// action and returns {"action","done"} or the error message. `clicks` is
+// the input loop's click pacer, the only state kept between requests.
+ToolResult PerformInput(const Json& params, bool allow_exec, ClickPacer& clicks,
                         const InputBackendOpener& open = OpenInputBackend);
 
 }  // namespace tarvix

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string_view>
 
-#include "tools/desktop/input_backend.h"
+#include "platform/input_backend.h"
 
 namespace tarvix {
 

@@ -18,9 +18,12 @@ class RecordingBackend : public InputBackend {
   Result<void> MovePointer(int32_t x, int32_t y) override {
     return Record("move " + std::to_string(x) + "," + std::to_string(y), "move");
   }
-  Result<void> ClickButton(MouseButton button) override {
+  ClickTiming click_timing() override { return ClickTiming{}; }
+  Result<void> ClickButton(MouseButton button, int64_t count) override {
     const char* names[] = {"left", "middle", "right"};
-    return Record(std::string("click ") + names[static_cast<int>(button)], "click");
+    return Record(std::string("click ") + names[static_cast<int>(button)] +
+                      (count == 1 ? "" : " x" + std::to_string(count)),
+                  "click");
   }
   Result<void> Scroll(int32_t length, ScrollAxis axis) override {
     return Record(std::string(axis == ScrollAxis::kVertical ? "vscroll " : "hscroll ") +
@@ -50,12 +53,13 @@ class InputActionTest : public ::testing::Test {
  protected:
   ToolResult Run(const Json& params, std::string fail_on = "") {
     log_.clear();
-    return PerformInput(params, true, [&]() -> Result<std::unique_ptr<InputBackend>> {
+    return PerformInput(params, true, clicks_, [&]() -> Result<std::unique_ptr<InputBackend>> {
       log_.push_back("open");
       return std::unique_ptr<InputBackend>(new RecordingBackend(&log_, fail_on));
     });
   }
   std::vector<std::string> log_;
+  ClickPacer clicks_;
 };
 
 using Log = std::vector<std::string>;
@@ -66,18 +70,22 @@ TEST_F(InputActionTest, ChecksBeforeTheBackendOpens) {
     opened = true;
     return Error("x");
   };
-  EXPECT_EQ(PerformInput(Json{{"action", "move"}}, false, opener).error(),
+  EXPECT_EQ(PerformInput(Json{{"action", "move"}}, false, clicks_, opener).error(),
             "input is disabled (read-only mode; start with --allow-exec)");
-  EXPECT_EQ(PerformInput(Json{{"action", 3}}, true, opener).error(), "missing param: action");
-  EXPECT_EQ(PerformInput(Json("move"), true, opener).error(), "missing param: action");
+  EXPECT_EQ(PerformInput(Json{{"action", 3}}, true, clicks_, opener).error(),
+            "missing param: action");
+  EXPECT_EQ(PerformInput(Json("move"), true, clicks_, opener).error(), "missing param: action");
   EXPECT_FALSE(opened);
 }
 
-TEST_F(InputActionTest, UnavailableBackendHidesTheActionName) {
-  EXPECT_EQ(PerformInput(Json{{"action", "Click"}}, true).error(),
-            "input unavailable: no connection could be established: (failed creating event "
-            "source) (macOS: grant Tarvix 'Accessibility' in System Settings > Privacy & "
-            "Security)");
+TEST_F(InputActionTest, UnavailableBackendHidesTheActionNameAndGivesThePlatformHint) {
+  auto opener = []() -> Result<std::unique_ptr<InputBackend>> {
+    return Error("no connection could be established: (cannot open the X display)");
+  };
+  EXPECT_EQ(PerformInput(Json{{"action", "Click"}}, true, clicks_, opener).error(),
+            "input unavailable: no connection could be established: (cannot open the X "
+            "display)" +
+                std::string(kInputUnavailableHint));
 }
 
 TEST_F(InputActionTest, MoveNeedsIntegerCoordinatesNarrowedTo32Bits) {
@@ -106,7 +114,7 @@ TEST_F(InputActionTest, ClickButtonsAndOptionalMove) {
 
 TEST_F(InputActionTest, DoubleClickIsTwoLeftClicksOnOneBackend) {
   ASSERT_TRUE(Run({{"action", "double_click"}, {"button", "right"}}));
-  EXPECT_EQ(log_, (Log{"open", "click left", "click left", "close"}));
+  EXPECT_EQ(log_, (Log{"open", "click left", "click left x2", "close"}));
   EXPECT_EQ(Run({{"action", "double_click"}}, "click").error(),
             "click failed: simulating input failed: (failed creating event)");
   EXPECT_EQ(log_, (Log{"open", "click left", "close"}));

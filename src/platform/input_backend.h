@@ -1,9 +1,10 @@
 // The input backend: turns abstract pointer and key operations into
 // platform events. One backend is opened per input request on the first
 // thread and closed (destroyed) when the request is done.
-#ifndef TARVIX_TOOLS_DESKTOP_INPUT_BACKEND_H_
-#define TARVIX_TOOLS_DESKTOP_INPUT_BACKEND_H_
+#ifndef TARVIX_PLATFORM_INPUT_BACKEND_H_
+#define TARVIX_PLATFORM_INPUT_BACKEND_H_
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -14,6 +15,7 @@
 namespace tarvix {
 
 enum class MouseButton { kLeft, kMiddle, kRight };
+inline constexpr int kMouseButtonCount = 3;
 enum class ScrollAxis { kVertical, kHorizontal };
 
 enum class NamedKey {
@@ -29,14 +31,31 @@ struct Key {
   char32_t character = 0;
 };
 
+// How the platform tells a double click from two single clicks.
+struct ClickTiming {
+  // Presses of one button closer together than this count as one multiple
+  // click.
+  std::chrono::nanoseconds double_click_interval{std::chrono::milliseconds(400)};
+  // True where the receiving application counts clicks itself from the
+  // press times (X11), so a click state cannot keep two clicks apart and
+  // only time can; false where every event carries its click state (macOS).
+  bool counted_by_receiver = false;
+};
+
 // Operations return nothing or the operation error text
 // ("simulating input failed: (<reason>)"). Not thread-safe: a backend
 // belongs to the one thread and request that opened it.
 class InputBackend {
  public:
   virtual ~InputBackend() = default;
+  // The session's double-click rules, read once per backend when first
+  // asked.
+  virtual ClickTiming click_timing() = 0;
   virtual Result<void> MovePointer(int32_t x, int32_t y) = 0;
-  virtual Result<void> ClickButton(MouseButton button) = 0;
+  // Press and release at the pointer. `click_count` (1 for a single click,
+  // 2 for the second click of a double click...) is posted as the events'
+  // click state where the platform has one.
+  virtual Result<void> ClickButton(MouseButton button, int64_t click_count) = 0;
   // Positive lengths scroll down (vertical) or right (horizontal).
   virtual Result<void> Scroll(int32_t length, ScrollAxis axis) = 0;
   virtual Result<void> ClickKey(const Key& key) = 0;
@@ -47,6 +66,10 @@ class InputBackend {
 // ("no connection could be established: (<reason>)").
 Result<std::unique_ptr<InputBackend>> OpenInputBackend();
 
+// Appended to "input unavailable: <open error>": tells the user what the
+// platform needs before input can work, with a leading space.
+extern const char kInputUnavailableHint[];
+
 }  // namespace tarvix
 
-#endif  // TARVIX_TOOLS_DESKTOP_INPUT_BACKEND_H_
+#endif  // TARVIX_PLATFORM_INPUT_BACKEND_H_

@@ -1,0 +1,54 @@
+// Spare keycodes lent to keysyms that no key of the keyboard map produces
+// (é on a US map, €, CJK, emoji), for the length of one input request.
+//
+// Clients look a key event's keycode up in the keyboard map when they read
+// the event, which may be well after the server delivered it. Mapping a
+// keycode back (or to another keysym) too early makes the client type the
+// wrong character. So within a request a keycode keeps its keysym, further
+// keysyms take the next spare keycode round-robin, and a keycode is only
+// remapped, or given back at the end, once clients have had time to read
+// what was typed with it.
+#ifndef TARVIX_PLATFORM_X11_X_LENT_KEYCODES_H_
+#define TARVIX_PLATFORM_X11_X_LENT_KEYCODES_H_
+
+#include <xcb/xcb.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <chrono>
+#include <optional>
+#include <vector>
+
+namespace tarvix {
+
+class LentKeycodes {
+ public:
+  // `spare` are keycodes without keysyms. `connection` must outlive this.
+  LentKeycodes(xcb_connection_t* connection, std::vector<xkb_keycode_t> spare);
+  // Gives every lent keycode its empty mapping back, also after a failure.
+  ~LentKeycodes();
+  LentKeycodes(const LentKeycodes&) = delete;
+  LentKeycodes& operator=(const LentKeycodes&) = delete;
+
+  // A keycode that types `keysym` at every level; nullopt when the
+  // keyboard map has no spare keycode. Queues the mapping change; may wait
+  // (see above) before reusing a keycode.
+  std::optional<xkb_keycode_t> Lend(xkb_keysym_t keysym);
+  // Waits until clients have read the events typed so far, then gives the
+  // keycodes back. False when the server did not confirm.
+  bool GiveBack();
+
+ private:
+  struct Loan {
+    xkb_keycode_t keycode;
+    xkb_keysym_t keysym;  // XKB_KEY_NoSymbol while not lent
+  };
+  bool LetClientsCatchUp();
+
+  xcb_connection_t* connection_;
+  std::vector<Loan> loans_;
+  size_t next_ = 0;
+};
+
+}  // namespace tarvix
+
+#endif  // TARVIX_PLATFORM_X11_X_LENT_KEYCODES_H_

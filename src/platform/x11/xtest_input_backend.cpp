@@ -1,0 +1,205 @@
+// The input backend on X11: XTest fake input on a fresh connection per
+// request, with keys found in the server's current keyboard map.
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <thread>
+#include <unordered_map>
+
+#include "platform/input_backend.h"
+#include "platform/x11/x_connection.h"
+#include "platform/x11/x_keymap.h"
+#include "platform/x11/x_keysyms.h"
+#include "platform/x11/x_lent_keycodes.h"
+#include "platform/x11/x_sync.h"
+#include "platform/x11/xsettings.h"
+
+namespace tarvix {
+
+const char kInputUnavailableHint[] =
+    " (Linux: set DISPLAY, and XAUTHORITY if needed, to the desktop session)";
+
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr milliseconds kKeyPause(20);
+constexpr milliseconds kTextPause(2);
+constexpr milliseconds kServerTimeout(5000);
+// The double-click time toolkits use when the session publishes none.
+constexpr milliseconds kDefaultDoubleClickTime(400);
+// One wheel line is one button click on X; this bounds what a single
+// request can post (a 32-bit amount would otherwise keep the input thread
+// busy for hours).
+constexpr int64_t kMaxScrollLines = 1000;
+
+std::string Failure(std::string_view reason) {
+  return "simulating input failed: (" + std::string(reason) + ")";
+}
+
+// The core modifier masks of one stroke, lowest bit first.
+template <typename Visit>
+void ForEachModifier(xkb_mod_mask_t mask, Visit visit) {
+  for (int index = 0; index < 8; ++index) {
+    if ((mask & (1u << index)) != 0) visit(index);
+  }
+}
+
+class XTestInputBackend : public InputBackend {
+ public:
+  explicit XTestInputBackend(std::unique_ptr<XConnection> x) : x_(std::move(x)) {}
+
+  ~XTestInputBackend() override {
+    lent_.reset();  // gives lent keycodes back before the connection goes
+  }
+
+  ClickTiming click_timing() override {
+    if (!timing_) {
+      const std::optional<int32_t> ms = ReadXSettingsInteger(*x_, "Net/DoubleClickTime");
+      timing_ = ClickTiming{ms && *ms > 0 ? milliseconds(*ms) : kDefaultDoubleClickTime, true};
+    }
+    return *timing_;
+  }
+
+  Result<void> MovePointer(int32_t x, int32_t y) override {
+    if (!origin_) origin_ = x_->MainDisplay();
+    // Root coordinates are 16-bit in the protocol; the server keeps the
+    // pointer on the screen anyway.
+    const auto root_x = static_cast<int16_t>(std::clamp<int64_t>(
+        static_cast<int64_t>(x) + origin_->x, INT16_MIN, INT16_MAX));
+    const auto root_y = static_cast<int16_t>(std::clamp<int64_t>(
+        static_cast<int64_t>(y) + origin_->y, INT16_MIN, INT16_MAX));
+    xcb_test_fake_input(c(), XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, x_->root(), root_x, root_y,
+                        0);
+    return Synced("failed creating event to move the mouse");
+  }
+
+  Result<void> ClickButton(MouseButton button, int64_t /*click_count*/) override {
+    // X events carry no click state: clients count clicks from timing.
+    static constexpr uint8_t kButtons[] = {1, 2, 3};
+    PostButton(kButtons[static_cast<size_t>(button)], 1);
+    return Synced("failed creating event to enter mouse button");
+  }
+
+  Result<void> Scroll(int32_t length, ScrollAxis axis) override {
+    const bool vertical = axis == ScrollAxis::kVertical;
+    const uint8_t button = length > 0 ? (vertical ? 5 : 7) : (vertical ? 4 : 6);
+    const int64_t lines = std::min(std::abs(static_cast<int64_t>(length)), kMaxScrollLines);
+    PostButton(button, lines);
+    return Synced("failed creating event to scroll");
+  }
+
+  Result<void> ClickKey(const Key& key) override {
+    const xkb_keysym_t keysym = KeysymForKey(key);
+    if (key.is_character && key.character == 0) return {};
+    Result<KeyStroke> stroke = StrokeFor(keysym);
+    if (!stroke) return Error(Failure("failed creating event to press the key"));
+    std::this_thread::sleep_for(kKeyPause);
+    PressModifiers(stroke->modifiers, XCB_KEY_PRESS);
+    PostKey(XCB_KEY_PRESS, stroke->keycode);
+    if (!XSyncWithin(c(), kServerTimeout)) {
+      return Error(Failure("failed creating event to press the key"));
+    }
+    std::this_thread::sleep_for(kKeyPause);
+    PostKey(XCB_KEY_RELEASE, stroke->keycode);
+    PressModifiers(stroke->modifiers, XCB_KEY_RELEASE);
+    if (Result<void> synced = Synced("failed creating event to release the key"); !synced) {
+      return synced;
+    }
+    if (lent_ && !lent_->GiveBack()) return Error(Failure("failed creating event to release the key"));
+    return {};
+  }
+
+  Result<void> EnterText(std::string_view utf8) override {
+    const std::vector<Key> keys = KeysForText(utf8);
+    if (keys.empty()) return {};
+    for (const Key& key : keys) {
+      Result<KeyStroke> stroke = StrokeFor(KeysymForKey(key));
+      if (!stroke) return Error(Failure("failed creating event to enter the text"));
+      PressModifiers(stroke->modifiers, XCB_KEY_PRESS);
+      PostKey(XCB_KEY_PRESS, stroke->keycode);
+      PostKey(XCB_KEY_RELEASE, stroke->keycode);
+      PressModifiers(stroke->modifiers, XCB_KEY_RELEASE);
+    }
+    Result<void> synced = Synced("failed creating event to enter the text");
+    if (synced && lent_ && !lent_->GiveBack()) {
+      synced = Error(Failure("failed creating event to enter the text"));
+    }
+    std::this_thread::sleep_for(kTextPause);
+    return synced;
+  }
+
+ private:
+  xcb_connection_t* c() const { return x_->get(); }
+
+  Result<void> Synced(std::string_view reason) {
+    if (XSyncWithin(c(), kServerTimeout)) return {};
+    return Error(Failure(reason));
+  }
+
+  void PostButton(uint8_t button, int64_t clicks) {
+    for (int64_t i = 0; i < clicks; ++i) {
+      xcb_test_fake_input(c(), XCB_BUTTON_PRESS, button, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+      xcb_test_fake_input(c(), XCB_BUTTON_RELEASE, button, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    }
+  }
+
+  void PostKey(uint8_t type, xkb_keycode_t keycode) {
+    xcb_test_fake_input(c(), type, static_cast<uint8_t>(keycode), XCB_CURRENT_TIME, XCB_NONE, 0,
+                        0, 0);
+  }
+
+  // Presses the modifiers in order, releases them in reverse.
+  void PressModifiers(xkb_mod_mask_t mask, uint8_t type) {
+    if (type == XCB_KEY_PRESS) {
+      ForEachModifier(mask, [&](int index) { PostKey(type, keymap_->ModifierKey(index)); });
+    } else {
+      for (int index = 7; index >= 0; --index) {
+        if ((mask & (1u << index)) != 0) PostKey(type, keymap_->ModifierKey(index));
+      }
+    }
+  }
+
+  // The key and modifiers that type `keysym` now: from the keyboard map
+  // (read on first use), else a lent spare keycode.
+  Result<KeyStroke> StrokeFor(xkb_keysym_t keysym) {
+    if (keysym == XKB_KEY_NoSymbol) return Error("no keysym");
+    if (!keymap_) {
+      Result<std::unique_ptr<XKeymap>> loaded = XKeymap::Load(c());
+      if (!loaded) return Error(std::move(loaded).error());
+      keymap_ = std::move(loaded).value();
+    }
+    auto found = found_.find(keysym);
+    if (found == found_.end()) found = found_.emplace(keysym, keymap_->Find(keysym)).first;
+    if (found->second) return *found->second;
+    if (!lent_) lent_ = std::make_unique<LentKeycodes>(c(), keymap_->Spare());
+    std::optional<xkb_keycode_t> keycode = lent_->Lend(keysym);
+    if (!keycode) return Error("no spare keycode");
+    return KeyStroke{*keycode, 0};
+  }
+
+  std::unique_ptr<XConnection> x_;
+  std::optional<ClickTiming> timing_;
+  std::optional<XRect> origin_;
+  std::unique_ptr<XKeymap> keymap_;
+  // Keymap search results by keysym; nullopt where a keycode must be lent.
+  std::unordered_map<xkb_keysym_t, std::optional<KeyStroke>> found_;
+  std::unique_ptr<LentKeycodes> lent_;
+};
+
+}  // namespace
+
+Result<std::unique_ptr<InputBackend>> OpenInputBackend() {
+  Result<std::unique_ptr<XConnection>> x = XConnection::Open();
+  if (!x) return Error("no connection could be established: (" + x.error() + ")");
+  const xcb_query_extension_reply_t* xtest = xcb_get_extension_data((*x)->get(), &xcb_test_id);
+  if (xtest == nullptr || xtest->present == 0) {
+    return Error("no connection could be established: (the X server lacks the XTEST extension)");
+  }
+  return std::unique_ptr<InputBackend>(new XTestInputBackend(std::move(x).value()));
+}
+
+}  // namespace tarvix

@@ -1,0 +1,64 @@
+// Click counting for the input executor, and the one fact the input loop
+// keeps between requests: when each mouse button was last clicked.
+//
+// Within a request, a press of the same button within the double-click
+// interval of the previous one counts one higher (the second click of
+// "double_click" gets 2). Clicks of separate requests must never form a
+// double click; where the receiving application counts clicks from press
+// times (X11), the only way to keep them apart is time, so the first click
+// of a button in a request waits until the interval since that button's
+// last click of an earlier request has passed.
+#ifndef TARVIX_TOOLS_DESKTOP_CLICK_PACER_H_
+#define TARVIX_TOOLS_DESKTOP_CLICK_PACER_H_
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+
+#include "platform/input_backend.h"
+
+namespace tarvix {
+
+// The clock the pacer reads and sleeps on; a fake in tests.
+class PacerClock {
+ public:
+  using TimePoint = std::chrono::steady_clock::time_point;
+  virtual ~PacerClock() = default;
+  virtual TimePoint Now() = 0;
+  virtual void SleepUntil(TimePoint deadline) = 0;
+};
+
+// The monotonic system clock; lives for the whole process.
+PacerClock& SteadyPacerClock();
+
+// Owned by the input loop and used only on its thread. `clock` must
+// outlive the pacer.
+class ClickPacer {
+ public:
+  explicit ClickPacer(PacerClock& clock = SteadyPacerClock()) : clock_(clock) {}
+
+  // Starts a request: every button's count goes back to 0 with the current
+  // instant, so the request's first click always counts 1.
+  void BeginRequest();
+  // Before posting a click of `button`: waits when needed (see above) and
+  // returns the click's count.
+  int64_t BeforeClick(MouseButton button, const ClickTiming& timing);
+  // After the click has reached the platform (or failed half way, which
+  // may still have pressed the button): remembers when, for later requests.
+  void AfterClick(MouseButton button);
+
+ private:
+  struct Memory {
+    int64_t count = 0;
+    PacerClock::TimePoint instant{};
+  };
+  PacerClock& clock_;
+  std::array<Memory, kMouseButtonCount> request_{};
+  // Last click per button as of the previous requests; epoch when never.
+  std::array<PacerClock::TimePoint, kMouseButtonCount> earlier_requests_{};
+  std::array<PacerClock::TimePoint, kMouseButtonCount> this_request_{};
+};
+
+}  // namespace tarvix
+
+#endif  // TARVIX_TOOLS_DESKTOP_CLICK_PACER_H_
