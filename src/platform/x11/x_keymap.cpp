@@ -2,6 +2,7 @@
 
 #include <xkbcommon/xkbcommon-x11.h>
 
+#include <algorithm>
 #include <bit>
 
 #include "platform/x11/x_connection.h"
@@ -13,6 +14,12 @@ constexpr xkb_mod_mask_t kShift = 1u << 0;
 constexpr xkb_mod_mask_t kLock = 1u << 1;
 // Modifier masks a key type can ask for; more would be unusual.
 constexpr size_t kMaxMasksPerLevel = 16;
+
+// Core X events carry 8-bit keycodes; a keymap compiled from rules names
+// higher ones too, which no X client can be sent.
+xkb_keycode_t MaxXKeycode(xkb_keymap* keymap) {
+  return std::min<xkb_keycode_t>(xkb_keymap_max_keycode(keymap), 255);
+}
 
 struct StateFree {
   void operator()(xkb_state* state) const { xkb_state_unref(state); }
@@ -37,7 +44,7 @@ std::optional<KeyStroke> FindKeyStroke(xkb_keymap* keymap, xkb_layout_index_t la
   if (!state) return std::nullopt;
   pressable &= ~kLock;  // toggling Caps Lock would outlive the keystroke
   std::optional<KeyStroke> best;
-  const xkb_keycode_t max = xkb_keymap_max_keycode(keymap);
+  const xkb_keycode_t max = MaxXKeycode(keymap);
   for (xkb_keycode_t keycode = xkb_keymap_min_keycode(keymap); keycode <= max; ++keycode) {
     if (layout >= xkb_keymap_num_layouts_for_key(keymap, keycode)) continue;
     const xkb_level_index_t levels = xkb_keymap_num_levels_for_key(keymap, keycode, layout);
@@ -68,7 +75,7 @@ std::optional<KeyStroke> FindKeyStroke(xkb_keymap* keymap, xkb_layout_index_t la
 std::vector<xkb_keycode_t> SpareKeycodes(xkb_keymap* keymap,
                                          const std::array<xcb_keycode_t, 8>& modifier_keys) {
   std::vector<xkb_keycode_t> spare;
-  const xkb_keycode_t max = xkb_keymap_max_keycode(keymap);
+  const xkb_keycode_t max = MaxXKeycode(keymap);
   for (xkb_keycode_t keycode = xkb_keymap_min_keycode(keymap); keycode <= max; ++keycode) {
     bool empty = true;
     const xkb_layout_index_t layouts = xkb_keymap_num_layouts_for_key(keymap, keycode);

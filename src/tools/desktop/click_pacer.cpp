@@ -1,5 +1,6 @@
 #include "tools/desktop/click_pacer.h"
 
+#include <algorithm>
 #include <thread>
 
 namespace tarvix {
@@ -25,23 +26,21 @@ PacerClock& SteadyPacerClock() {
 
 void ClickPacer::BeginRequest() {
   const PacerClock::TimePoint now = clock_.Now();
-  for (size_t i = 0; i < request_.size(); ++i) {
-    // Fold the previous request's clicks into the cross-request memory.
-    if (this_request_[i] != PacerClock::TimePoint{}) earlier_requests_[i] = this_request_[i];
-    this_request_[i] = {};
-    request_[i] = Memory{0, now};
-  }
+  for (Memory& memory : request_) memory = Memory{0, now, false};
 }
 
 int64_t ClickPacer::BeforeClick(MouseButton button, const ClickTiming& timing) {
   const auto index = static_cast<size_t>(button);
-  if (timing.counted_by_receiver && this_request_[index] == PacerClock::TimePoint{} &&
-      earlier_requests_[index] != PacerClock::TimePoint{}) {
-    const PacerClock::TimePoint apart =
-        earlier_requests_[index] + timing.double_click_interval + kRoundingMargin;
+  Memory& memory = request_[index];
+  const History& history = history_[index];
+  if (timing.counted_by_receiver && !memory.clicked && history.last != PacerClock::TimePoint{}) {
+    PacerClock::TimePoint apart = history.last + timing.double_click_interval;
+    if (history.before_last != PacerClock::TimePoint{}) {
+      apart = std::max(apart, history.before_last + 2 * timing.double_click_interval);
+    }
+    apart += kRoundingMargin;
     if (clock_.Now() < apart) clock_.SleepUntil(apart);
   }
-  Memory& memory = request_[index];
   const PacerClock::TimePoint now = clock_.Now();
   memory.count = now - memory.instant < timing.double_click_interval ? memory.count + 1 : 1;
   memory.instant = now;
@@ -49,7 +48,9 @@ int64_t ClickPacer::BeforeClick(MouseButton button, const ClickTiming& timing) {
 }
 
 void ClickPacer::AfterClick(MouseButton button) {
-  this_request_[static_cast<size_t>(button)] = clock_.Now();
+  const auto index = static_cast<size_t>(button);
+  request_[index].clicked = true;
+  history_[index] = History{clock_.Now(), history_[index].last};
 }
 
 }  // namespace tarvix

@@ -1,13 +1,16 @@
 // Click counting for the input executor, and the one fact the input loop
-// keeps between requests: when each mouse button was last clicked.
+// keeps between requests: when each mouse button was last clicked (the
+// last two clicks).
 //
 // Within a request, a press of the same button within the double-click
 // interval of the previous one counts one higher (the second click of
 // "double_click" gets 2). Clicks of separate requests must never form a
-// double click; where the receiving application counts clicks from press
-// times (X11), the only way to keep them apart is time, so the first click
-// of a button in a request waits until the interval since that button's
-// last click of an earlier request has passed.
+// multiple click; where the receiving application counts clicks from press
+// times (X11), the only way to keep them apart is time. Toolkits take a
+// press within the interval of the last one as a double click, and (GTK) a
+// press within twice the interval of the one before the last as a triple
+// click. So the first click of a button in a request waits until both
+// spans since that button's earlier clicks have passed.
 #ifndef TARVIX_TOOLS_DESKTOP_CLICK_PACER_H_
 #define TARVIX_TOOLS_DESKTOP_CLICK_PACER_H_
 
@@ -51,12 +54,16 @@ class ClickPacer {
   struct Memory {
     int64_t count = 0;
     PacerClock::TimePoint instant{};
+    bool clicked = false;  // in this request
+  };
+  // When a button's clicks reached the platform; epoch for never.
+  struct History {
+    PacerClock::TimePoint last{};
+    PacerClock::TimePoint before_last{};
   };
   PacerClock& clock_;
   std::array<Memory, kMouseButtonCount> request_{};
-  // Last click per button as of the previous requests; epoch when never.
-  std::array<PacerClock::TimePoint, kMouseButtonCount> earlier_requests_{};
-  std::array<PacerClock::TimePoint, kMouseButtonCount> this_request_{};
+  std::array<History, kMouseButtonCount> history_{};
 };
 
 }  // namespace tarvix
