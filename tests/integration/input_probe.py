@@ -3,15 +3,14 @@
 
 Writes one JSON object per line on stdout:
   {"ready": true, "area": [x, y, w, h], "text_view": [x, y, w, h]}   root coordinates
-  {"button": 1, "type": "BUTTON_PRESS" | "2BUTTON_PRESS" | ..., "x": 10, "y": 12}
+  {"button": 1, "type": "BUTTON_PRESS" | "2BUTTON_PRESS" | "3BUTTON_PRESS", "x": .., "y": ..}
   {"scroll": "up" | "down" | "left" | "right"}
-  {"key": "<GDK keyval name>"}
-  {"text": "<text view contents>"}            answer to the "text" command
-Reads one command per line on stdin: "text" (report the text), "clear"
-(empty the text view), "focus" (focus the text view).
+  {"key": "<GDK keyval name>"}              every key press, before the text view sees it
+  {"text": "<text view contents>"}          once typing has paused for 150 ms
+The upper half is a button and wheel target; the lower half a text view
+with the keyboard focus. Escape empties the text view (reported as a text).
 """
 import json
-import os
 import sys
 
 import gi
@@ -19,33 +18,6 @@ import gi
 gi.require_version("Gdk", "3.0")
 gi.require_version("Gtk", "3.0")
 from gi.repository import Gdk, GLib, Gtk  # noqa: E402
-
-
-def emit(obj):
-    sys.stdout.write(json.dumps(obj, ensure_ascii=False) + "\n")
-    sys.stdout.flush()
-
-
-def rect_of(widget):
-    _, left, top = widget.get_toplevel().get_window().get_origin()
-    x, y = widget.translate_coordinates(widget.get_toplevel(), 0, 0)
-    alloc = widget.get_allocation()
-    return [left + x, top + y, alloc.width, alloc.height]
-
-
-window = Gtk.Window(title="tarvix input probe")
-window.set_default_size(400, 300)
-box = Gtk.Box(orientation=Gtk.Orientation.VERTICAL)
-window.add(box)
-
-area = Gtk.EventBox()
-area.set_size_request(400, 150)
-area.add_events(Gdk.EventMask.BUTTON_PRESS_MASK | Gdk.EventMask.SCROLL_MASK)
-box.pack_start(area, False, False, 0)
-
-text_view = Gtk.TextView()
-text_view.set_size_request(400, 150)
-box.pack_start(text_view, True, True, 0)
 
 EVENT_TYPES = {
     Gdk.EventType.BUTTON_PRESS: "BUTTON_PRESS",
@@ -58,6 +30,32 @@ SCROLLS = {
     Gdk.ScrollDirection.LEFT: "left",
     Gdk.ScrollDirection.RIGHT: "right",
 }
+
+
+def emit(obj):
+    sys.stdout.write(json.dumps(obj, ensure_ascii=False) + "\n")
+    sys.stdout.flush()
+
+
+window = Gtk.Window(title="tarvix input probe")
+box = Gtk.Box(orientation=Gtk.Orientation.VERTICAL)
+window.add(box)
+area = Gtk.EventBox()
+area.set_size_request(400, 150)
+area.add_events(Gdk.EventMask.BUTTON_PRESS_MASK | Gdk.EventMask.SCROLL_MASK)
+box.pack_start(area, False, False, 0)
+text_view = Gtk.TextView()
+text_view.set_size_request(400, 150)
+box.pack_start(text_view, True, True, 0)
+text_buffer = text_view.get_buffer()
+quiet_timer = [0]
+
+
+def rect_of(widget):
+    _, left, top = window.get_window().get_origin()
+    x, y = widget.translate_coordinates(window, 0, 0)
+    alloc = widget.get_allocation()
+    return [left + x, top + y, alloc.width, alloc.height]
 
 
 def on_button(_widget, event):
@@ -73,46 +71,31 @@ def on_scroll(_widget, event):
 
 def on_key(_widget, event):
     emit({"key": Gdk.keyval_name(event.keyval)})
-    return False  # the text view still gets it
+    if event.keyval == Gdk.KEY_Escape:
+        text_buffer.set_text("")
+        return True
+    return False
 
 
-pending = b""
+def report_text():
+    quiet_timer[0] = 0
+    emit({"text": text_buffer.get_text(text_buffer.get_start_iter(),
+                                       text_buffer.get_end_iter(), True)})
+    return False
 
 
-def on_commands(fd, _condition):
-    # Raw reads: a buffered reader could hold a second command back with
-    # nothing left on the pipe to wake this watch again.
-    global pending
-    chunk = os.read(fd, 4096)
-    if not chunk:
-        Gtk.main_quit()
-        return False
-    pending += chunk
-    while b"\n" in pending:
-        line, pending = pending.split(b"\n", 1)
-        run(line.decode().strip())
-    return True
-
-
-def run(command):
-    buffer = text_view.get_buffer()
-    if command == "text":
-        emit({"text": buffer.get_text(buffer.get_start_iter(), buffer.get_end_iter(), True)})
-    elif command == "clear":
-        buffer.set_text("")
-        emit({"cleared": True})
-    elif command == "focus":
-        window.present()
-        text_view.grab_focus()
-        emit({"focused": True})
+def on_changed(_buffer):
+    if quiet_timer[0]:
+        GLib.source_remove(quiet_timer[0])
+    quiet_timer[0] = GLib.timeout_add(150, report_text)
 
 
 def on_mapped(_widget, _event):
-    # Report once the window manager has placed the window.
+    # Report once the window manager has placed and focused the window.
     def report():
         emit({"ready": True, "area": rect_of(area), "text_view": rect_of(text_view)})
         return False
-    GLib.timeout_add(200, report)
+    GLib.timeout_add(300, report)
     return False
 
 
@@ -121,7 +104,7 @@ area.connect("scroll-event", on_scroll)
 window.connect("key-press-event", on_key)
 window.connect("map-event", on_mapped)
 window.connect("destroy", Gtk.main_quit)
-GLib.io_add_watch(sys.stdin.fileno(), GLib.IO_IN | GLib.IO_HUP, on_commands)
+text_buffer.connect("changed", on_changed)
 window.show_all()
 text_view.grab_focus()
 Gtk.main()

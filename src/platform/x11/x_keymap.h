@@ -53,6 +53,7 @@ class XKeymap {
   // The first key bound to core modifier `index` (0 Shift ... 7 Mod5); 0
   // when none is.
   xcb_keycode_t ModifierKey(int index) const { return modifier_keys_[index]; }
+  bool caps_locked() const { return (locked_ & 2u) != 0; }
   std::vector<xkb_keycode_t> Spare() const { return SpareKeycodes(keymap_, modifier_keys_); }
 
  private:

@@ -15,8 +15,10 @@ namespace {
 constexpr std::chrono::milliseconds kClientCatchUp(50);
 constexpr std::chrono::milliseconds kServerTimeout(5000);
 
-void Map(xcb_connection_t* connection, xkb_keycode_t keycode, xcb_keysym_t keysym) {
-  xcb_change_keyboard_mapping(connection, 1, static_cast<xcb_keycode_t>(keycode), 1, &keysym);
+void Map(xcb_connection_t* connection, xkb_keycode_t keycode, xcb_keysym_t first,
+         xcb_keysym_t second) {
+  const xcb_keysym_t levels[] = {first, second};
+  xcb_change_keyboard_mapping(connection, 1, static_cast<xcb_keycode_t>(keycode), 2, levels);
 }
 
 }  // namespace
@@ -24,41 +26,51 @@ void Map(xcb_connection_t* connection, xkb_keycode_t keycode, xcb_keysym_t keysy
 LentKeycodes::LentKeycodes(xcb_connection_t* connection, std::vector<xkb_keycode_t> spare)
     : connection_(connection) {
   loans_.reserve(spare.size());
-  for (const xkb_keycode_t keycode : spare) loans_.push_back(Loan{keycode, XKB_KEY_NoSymbol});
+  for (const xkb_keycode_t keycode : spare) {
+    loans_.push_back(Loan{keycode, XKB_KEY_NoSymbol, XKB_KEY_NoSymbol});
+  }
 }
 
 LentKeycodes::~LentKeycodes() { (void)GiveBack(); }
 
 bool LentKeycodes::LetClientsCatchUp() {
-  const bool synced = XSyncWithin(connection_, kServerTimeout);
+  if (!XSyncWithin(connection_, kServerTimeout)) return false;  // no one left to wait for
   std::this_thread::sleep_for(kClientCatchUp);
-  return synced;
+  return true;
 }
 
-std::optional<xkb_keycode_t> LentKeycodes::Lend(xkb_keysym_t keysym) {
+std::optional<LentKeycodes::Lent> LentKeycodes::Lend(xkb_keysym_t keysym) {
   if (loans_.empty()) return std::nullopt;
+  xkb_keysym_t first = xkb_keysym_to_lower(keysym);
+  xkb_keysym_t second = xkb_keysym_to_upper(keysym);
+  // (A keysym whose case pair does not map back to it, like ß, stands
+  // alone.)
+  if (first == second || (keysym != first && keysym != second)) first = second = keysym;
   for (const Loan& loan : loans_) {
-    if (loan.keysym == keysym) return loan.keycode;
+    if (loan.first == first && loan.second == second) {
+      return Lent{loan.keycode, keysym != first};
+    }
   }
   Loan& loan = loans_[next_];
   next_ = (next_ + 1) % loans_.size();
   // Every spare keycode is in use: the oldest one is taken back, once
   // what was typed with it has been read.
-  if (loan.keysym != XKB_KEY_NoSymbol) (void)LetClientsCatchUp();
-  Map(connection_, loan.keycode, keysym);
-  loan.keysym = keysym;
-  return loan.keycode;
+  if (loan.first != XKB_KEY_NoSymbol && !LetClientsCatchUp()) return std::nullopt;
+  Map(connection_, loan.keycode, first, second);
+  loan.first = first;
+  loan.second = second;
+  return Lent{loan.keycode, keysym != first};
 }
 
 bool LentKeycodes::GiveBack() {
   bool lent = false;
-  for (const Loan& loan : loans_) lent = lent || loan.keysym != XKB_KEY_NoSymbol;
+  for (const Loan& loan : loans_) lent = lent || loan.first != XKB_KEY_NoSymbol;
   if (!lent) return true;
   bool ok = LetClientsCatchUp();
   for (Loan& loan : loans_) {
-    if (loan.keysym == XKB_KEY_NoSymbol) continue;
-    Map(connection_, loan.keycode, XKB_KEY_NoSymbol);
-    loan.keysym = XKB_KEY_NoSymbol;
+    if (loan.first == XKB_KEY_NoSymbol) continue;
+    Map(connection_, loan.keycode, XKB_KEY_NoSymbol, XKB_KEY_NoSymbol);
+    loan.first = loan.second = XKB_KEY_NoSymbol;
   }
   return XSyncWithin(connection_, kServerTimeout) && ok;
 }

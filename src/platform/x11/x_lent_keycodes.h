@@ -29,10 +29,17 @@ class LentKeycodes {
   LentKeycodes(const LentKeycodes&) = delete;
   LentKeycodes& operator=(const LentKeycodes&) = delete;
 
-  // A keycode that types `keysym` at every level; nullopt when the
-  // keyboard map has no spare keycode. Queues the mapping change; may wait
-  // (see above) before reusing a keycode.
-  std::optional<xkb_keycode_t> Lend(xkb_keysym_t keysym);
+  struct Lent {
+    xkb_keycode_t keycode;
+    // A letter's keycode carries both cases, small first, so that Caps
+    // Lock and Shift act on it as on any letter key; the other case is on
+    // the second level. Other keysyms are on both levels.
+    bool second_level;
+  };
+  // A keycode that types `keysym`; nullopt when the keyboard map has no
+  // spare keycode or the server stopped answering while waiting (see
+  // above) to reuse one. Queues the mapping change.
+  std::optional<Lent> Lend(xkb_keysym_t keysym);
   // Waits until clients have read the events typed so far, then gives the
   // keycodes back. False when the server did not confirm.
   bool GiveBack();
@@ -40,7 +47,8 @@ class LentKeycodes {
  private:
   struct Loan {
     xkb_keycode_t keycode;
-    xkb_keysym_t keysym;  // XKB_KEY_NoSymbol while not lent
+    xkb_keysym_t first;  // XKB_KEY_NoSymbol while not lent
+    xkb_keysym_t second;
   };
   bool LetClientsCatchUp();
 

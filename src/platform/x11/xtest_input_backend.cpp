@@ -176,9 +176,13 @@ class XTestInputBackend : public InputBackend {
     if (found == found_.end()) found = found_.emplace(keysym, keymap_->Find(keysym)).first;
     if (found->second) return *found->second;
     if (!lent_) lent_ = std::make_unique<LentKeycodes>(c(), keymap_->Spare());
-    std::optional<xkb_keycode_t> keycode = lent_->Lend(keysym);
-    if (!keycode) return Error("no spare keycode");
-    return KeyStroke{*keycode, 0};
+    const std::optional<LentKeycodes::Lent> lent = lent_->Lend(keysym);
+    if (!lent) return Error("no spare keycode");
+    // The lent keycode behaves like a letter key: Shift or Caps Lock, not
+    // both, selects its second level.
+    constexpr xkb_mod_mask_t kShift = 1;
+    const bool shift = lent->second_level != keymap_->caps_locked() && keymap_->ModifierKey(0) != 0;
+    return KeyStroke{lent->keycode, shift ? kShift : 0};
   }
 
   std::unique_ptr<XConnection> x_;

@@ -1,0 +1,308 @@
+// The input tool through the real daemon against a private X session, with
+// a GTK window (input_probe.py) reporting what it receives.
+#include <dirent.h>
+#include <signal.h>
+#include <xcb/xcb.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "integration/daemon_harness.h"
+#include "integration/x_session.h"
+
+namespace tarvix::testing {
+namespace {
+
+using std::chrono::milliseconds;
+using namespace std::chrono_literals;
+
+constexpr char kHint[] = " (Linux: set DISPLAY, and XAUTHORITY if needed, to the desktop session)";
+
+size_t EntriesIn(const std::string& dir) {
+  size_t count = 0;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (readdir(d) != nullptr) ++count;
+    closedir(d);
+  }
+  return count;
+}
+
+// A test's own view of the server: pointer and keyboard state.
+class XProbe {
+ public:
+  explicit XProbe(const std::string& display) : c_(xcb_connect(display.c_str(), nullptr)) {}
+  ~XProbe() { xcb_disconnect(c_); }
+
+  // Pointer position and modifier/button mask; (-1, -1) on failure.
+  std::tuple<int, int, int> Pointer() {
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
+    xcb_query_pointer_reply_t* reply =
+        xcb_query_pointer_reply(c_, xcb_query_pointer(c_, root), nullptr);
+    std::tuple<int, int, int> at{-1, -1, -1};
+    if (reply != nullptr) at = {reply->root_x, reply->root_y, reply->mask};
+    free(reply);
+    return at;
+  }
+  // Every keysym of every keycode.
+  std::vector<xcb_keysym_t> KeyboardMapping() {
+    const xcb_setup_t* setup = xcb_get_setup(c_);
+    const auto count = static_cast<uint8_t>(setup->max_keycode - setup->min_keycode + 1);
+    xcb_get_keyboard_mapping_reply_t* reply = xcb_get_keyboard_mapping_reply(
+        c_, xcb_get_keyboard_mapping(c_, setup->min_keycode, count), nullptr);
+    std::vector<xcb_keysym_t> syms;
+    if (reply != nullptr) {
+      const xcb_keysym_t* data = xcb_get_keyboard_mapping_keysyms(reply);
+      syms.assign(data, data + xcb_get_keyboard_mapping_keysyms_length(reply));
+    }
+    free(reply);
+    return syms;
+  }
+
+ private:
+  xcb_connection_t* c_;
+};
+
+class InputTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    session_ = XSession::Start(24, 1280, 800).release();
+    if (session_ == nullptr || !session_->StartWindowManager()) return;
+    probe_ = session_->LaunchPython("input_probe.py", {}).release();
+    const Json ready = NextWith(probe_, "ready", 10s);
+    if (ready.is_null()) return;
+    area_ = ready["area"].get<std::vector<int>>();
+    text_view_ = ready["text_view"].get<std::vector<int>>();
+    daemon_ = TestDaemon::Start({.allow_exec = true, .env = session_->Env()}).release();
+  }
+  static void TearDownTestSuite() {
+    delete daemon_;
+    delete probe_;
+    delete session_;
+    daemon_ = nullptr;
+    probe_ = nullptr;
+    session_ = nullptr;
+  }
+  void SetUp() override {
+    if (daemon_ == nullptr) GTEST_SKIP() << "no private X session (Xvfb, openbox, GTK)";
+    Drain();
+  }
+
+  // The next probe report holding `member`; null on timeout.
+  static Json NextWith(SessionProcess* process, const char* member, milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (true) {
+      const auto left = std::chrono::duration_cast<milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return nullptr;
+      const std::optional<std::string> line = process->ReadLine(left);
+      if (!line) return nullptr;
+      Json report = Json::parse(*line, nullptr, false);
+      if (report.is_object() && report.contains(member)) return report;
+    }
+  }
+  // Every report until the probe has been quiet for `quiet`.
+  static std::vector<Json> Drain(milliseconds quiet = 300ms) {
+    std::vector<Json> reports;
+    while (std::optional<std::string> line = probe_->ReadLine(quiet)) {
+      reports.push_back(Json::parse(*line, nullptr, false));
+    }
+    return reports;
+  }
+  static Json Input(Json params) { return daemon_->Call("input", params); }
+  static void ExpectDone(const Json& reply) {
+    EXPECT_EQ(reply.value("ok", false), true) << reply.dump();
+  }
+  // Types `text` into the emptied text view and returns what arrived.
+  static std::string TypeAndRead(const std::string& text) {
+    ExpectDone(Input({{"action", "key"}, {"name", "Escape"}}));
+    Drain(200ms);
+    ExpectDone(Input({{"action", "type"}, {"text", text}}));
+    const Json report = NextWith(probe_, "text", 5s);
+    return report.is_null() ? "<nothing arrived>" : report["text"].get<std::string>();
+  }
+
+  static inline XSession* session_ = nullptr;
+  static inline SessionProcess* probe_ = nullptr;
+  static inline TestDaemon* daemon_ = nullptr;
+  static inline std::vector<int> area_, text_view_;
+};
+
+TEST(InputOpenTest, WithoutAUsableDisplayTheOpenTextsComeBack) {
+  for (const char* display : {"", ":98765"}) {
+    std::map<std::string, std::string> env;
+    if (*display != '\0') env["DISPLAY"] = display;
+    auto daemon = TestDaemon::Start({.allow_exec = true, .env = env});
+    EXPECT_EQ(daemon->Call("input", {{"action", "move"}, {"x", 1}, {"y", 1}}),
+              Json({{"ok", false},
+                    {"error", std::string("input unavailable: no connection could be "
+                                          "established: (cannot open the X display)") +
+                                  kHint}}))
+        << display;
+  }
+}
+
+TEST_F(InputTest, MoveSetsThePointer) {
+  XProbe x(session_->display());
+  for (const auto& [to_x, to_y] : {std::pair{10, 10}, {1279, 799}, {0, 0}, {640, 400}}) {
+    ExpectDone(Input({{"action", "move"}, {"x", to_x}, {"y", to_y}}));
+    const auto [px, py, mask] = x.Pointer();
+    EXPECT_EQ(std::pair(px, py), std::pair(to_x, to_y));
+  }
+}
+
+TEST_F(InputTest, ClicksLandOnTheSpotWithTheirButton) {
+  const int at_x = area_[0] + 30, at_y = area_[1] + 40;
+  for (const auto& [name, number] : {std::pair{"left", 1}, {"middle", 2}, {"right", 3}}) {
+    ExpectDone(Input({{"action", "click"}, {"x", at_x}, {"y", at_y}, {"button", name}}));
+    EXPECT_EQ(NextWith(probe_, "button", 3s),
+              Json({{"button", number}, {"type", "BUTTON_PRESS"}, {"x", at_x}, {"y", at_y}}));
+  }
+}
+
+TEST_F(InputTest, DoubleClickIsOneDoubleClickAndRequestsNeverJoin) {
+  const int at_x = area_[0] + 50, at_y = area_[1] + 50;
+  ExpectDone(Input({{"action", "double_click"}, {"x", at_x}, {"y", at_y}}));
+  ExpectDone(Input({{"action", "click"}}));
+  ExpectDone(Input({{"action", "click"}}));
+  ExpectDone(Input({{"action", "double_click"}}));
+  ExpectDone(Input({{"action", "double_click"}}));
+  std::vector<std::string> types;
+  for (const Json& report : Drain(600ms)) {
+    if (report.contains("button")) types.push_back(report["type"]);
+  }
+  // GTK reports each press, then the double click on the second.
+  EXPECT_EQ(types, (std::vector<std::string>{
+                       "BUTTON_PRESS", "BUTTON_PRESS", "2BUTTON_PRESS",  // double_click
+                       "BUTTON_PRESS",                                   // click
+                       "BUTTON_PRESS",                                   // click
+                       "BUTTON_PRESS", "BUTTON_PRESS", "2BUTTON_PRESS",  // double_click
+                       "BUTTON_PRESS", "BUTTON_PRESS", "2BUTTON_PRESS",  // double_click
+                   }));
+}
+
+TEST_F(InputTest, ScrollsArriveWithDirectionAndCount) {
+  ExpectDone(Input({{"action", "move"}, {"x", area_[0] + 20}, {"y", area_[1] + 20}}));
+  ExpectDone(Input({{"action", "scroll"}, {"dy", 2}}));
+  ExpectDone(Input({{"action", "scroll"}, {"dy", -3}, {"dx", 1}}));
+  ExpectDone(Input({{"action", "scroll"}, {"dx", -2}}));
+  std::vector<std::string> scrolls;
+  for (const Json& report : Drain()) {
+    if (report.contains("scroll")) scrolls.push_back(report["scroll"]);
+  }
+  EXPECT_EQ(scrolls, (std::vector<std::string>{"up", "up", "down", "down", "down", "right",
+                                               "left", "left"}));
+}
+
+TEST_F(InputTest, KeyNamesArriveAsTheirKeys) {
+  const std::pair<const char*, std::vector<std::string>> cases[] = {
+      {"Enter", {"Return"}},   {"tab", {"Tab"}},           {"BackSpace", {"BackSpace"}},
+      {"Delete", {"Delete"}},  {"space", {"space"}},       {"Up", {"Up"}},
+      {"Down", {"Down"}},      {"Left", {"Left"}},         {"Right", {"Right"}},
+      {"Home", {"Home"}},      {"End", {"End"}},           {"PageUp", {"Page_Up"}},
+      {"page_down", {"Page_Down"}}, {"Shift", {"Shift_L"}},     {"Ctrl", {"Control_L"}},
+      {"Alt", {"Alt_L"}},      {"Cmd", {"Super_L"}},       {"F1", {"F1"}},
+      {"F12", {"F12"}},        {"a", {"a"}},               {"A", {"Shift_L", "A"}},
+      {"\xE2\x82\xAC", {"EuroSign"}},
+  };
+  for (const auto& [name, expected] : cases) {
+    ExpectDone(Input({{"action", "key"}, {"name", name}}));
+    std::vector<std::string> keys;
+    for (const Json& report : Drain(150ms)) {
+      if (report.contains("key")) keys.push_back(report["key"]);
+    }
+    EXPECT_EQ(keys, expected) << name;
+  }
+}
+
+TEST_F(InputTest, TextArrivesExactlyAndTheKeyboardIsLeftAsFound) {
+  XProbe x(session_->display());
+  const std::vector<xcb_keysym_t> mapping = x.KeyboardMapping();
+  const std::string texts[] = {
+      "Hello, World! 0123456789 ~`!@#$%^&*()_+-={}[]|\\:;\"'<>,.?/",
+      "UPPER lower MiXeD",
+      "tab\there\nline\rreturn\r\nend",
+      "\xC3\xA0\xC3\xA9\xC3\xAE\xC3\xB5\xC3\xBC \xC3\x9F \xE2\x82\xAC \xE6\x97\xA5\xE6\x9C\xAC x",
+      "\xF0\x9F\x98\x80 \xC3\x89t\xC3\xA9",
+  };
+  for (const std::string& text : texts) {
+    std::string expected = text;
+    for (size_t at; (at = expected.find("\r\n")) != std::string::npos;) expected.erase(at, 1);
+    std::replace(expected.begin(), expected.end(), '\r', '\n');
+    EXPECT_EQ(TypeAndRead(text), expected);
+    EXPECT_EQ(std::get<2>(x.Pointer()), 0) << "a modifier is still held after " << text;
+  }
+  EXPECT_EQ(x.KeyboardMapping(), mapping);
+}
+
+TEST_F(InputTest, CapsLockDoesNotChangeWhatIsTyped) {
+  ExpectDone(Input({{"action", "key"}, {"name", "caps_lock"}}));
+  const std::string typed = TypeAndRead("aB \xC3\xA9\xC3\x89");
+  ExpectDone(Input({{"action", "key"}, {"name", "caps_lock"}}));
+  EXPECT_EQ(typed, "aB \xC3\xA9\xC3\x89");
+}
+
+TEST_F(InputTest, CharactersNoKeyProducesArriveEveryTime) {
+  const std::string text =
+      "\xC3\xA0\xC3\xA9\xC3\xAE\xC3\xB5\xC3\xBC \xC3\x9F \xE2\x82\xAC \xE6\x97\xA5\xE6\x9C\xAC x";
+  int exact = 0;
+  for (int i = 0; i < 20; ++i) exact += TypeAndRead(text) == text ? 1 : 0;
+  EXPECT_EQ(exact, 20);
+}
+
+TEST_F(InputTest, AThousandCharactersArriveExactly) {
+  std::string text;
+  for (int i = 0; i < 1000; ++i) text += static_cast<char>(' ' + (i * 7919) % 95);
+  EXPECT_EQ(TypeAndRead(text), text);
+}
+
+TEST_F(InputTest, ManyCallsLeaveNoDescriptorThreadOrClientBehind) {
+  const std::string fds = "/proc/" + std::to_string(daemon_->pid()) + "/fd";
+  const std::string tasks = "/proc/" + std::to_string(daemon_->pid()) + "/task";
+  ExpectDone(Input({{"action", "move"}, {"x", 5}, {"y", 5}}));  // warm the HTTP side
+  const size_t fds_before = EntriesIn(fds), tasks_before = EntriesIn(tasks);
+  const int clients_before = session_->ClientCount();
+  for (int i = 0; i < 1000; ++i) {
+    const Json params = i % 2 == 0 ? Json{{"action", "move"}, {"x", i % 500}, {"y", 7}}
+                                   : Json{{"action", "scroll"}, {"dx", 0}, {"dy", 0}};
+    ASSERT_EQ(Input(params).value("ok", false), true) << i;
+  }
+  EXPECT_EQ(EntriesIn(fds), fds_before);
+  EXPECT_EQ(EntriesIn(tasks), tasks_before);
+  EXPECT_EQ(session_->ClientCount(), clients_before);
+}
+
+TEST(InputServerGoneTest, AServerThatDiesMidRequestGivesAnErrorNotADeadDaemon) {
+  auto session = XSession::Start(24, 640, 480);
+  if (!session) GTEST_SKIP() << "no Xvfb";
+  auto daemon = TestDaemon::Start({.allow_exec = true, .env = session->Env()});
+  // Many distinct characters no key produces: the request reuses spare
+  // keycodes and waits for clients, long enough to pull the server away.
+  std::string text;
+  for (char32_t c = 0x4E00; c < 0x4E00 + 600; ++c) {
+    text += static_cast<char>(0xE0 | (c >> 12));
+    text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    text += static_cast<char>(0x80 | (c & 0x3F));
+  }
+  auto typing = std::async(std::launch::async, [&] {
+    return daemon->Call("input", {{"action", "type"}, {"text", text}});
+  });
+  std::this_thread::sleep_for(300ms);
+  session->Stop();
+  const Json reply = typing.get();
+  EXPECT_EQ(reply, Json({{"ok", false},
+                         {"error", "type failed: simulating input failed: (failed creating "
+                                   "event to enter the text)"}}));
+  EXPECT_EQ(daemon->Call("input", {{"action", "move"}, {"x", 1}, {"y", 1}})["error"],
+            std::string("input unavailable: no connection could be established: (cannot open "
+                        "the X display)") +
+                kHint);
+}
+
+}  // namespace
+}  // namespace tarvix::testing
