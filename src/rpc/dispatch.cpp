@@ -5,6 +5,8 @@
 #include "rpc/audit_log.h"
 #include "rpc/intake.h"
 #include "tools/desktop/input_action.h"
+#include "tools/desktop/screenshot.h"
+#include "tools/desktop/ui_tree.h"
 #include "tools/host/host_tools.h"
 
 namespace tarvix {
@@ -16,6 +18,8 @@ constexpr MethodEntry kMethods[] = {
     {"list_processes", ListProcesses, false},
     {"list_dir", ListDir, false},
     {"read_file", ReadFile, false},
+    {"screenshot", Screenshot, false},
+    {"ui_tree", UiTree, false},
     {"run_command", RunCommand, true},
     {"write_file", WriteFile, true},
     {"kill_process", KillProcess, true},

@@ -1,0 +1,26 @@
+// Screen capture: an image of the main display (the display whose top-left
+// corner is the origin of global display points), encoded as PNG.
+//
+// The platform file defines CaptureMainDisplayPng. On X11 the image is taken
+// in-process from the X server of DISPLAY and encoded in memory; a platform
+// whose capture is a separate program may hand back that program's file.
+//
+// Thread-safe: any number of calls may run at once. A platform may keep a
+// connection and capture memory warm between calls, but gives them back
+// when captures stop and never lets a failure of one call break the next.
+#ifndef TARVIX_PLATFORM_SCREEN_CAPTURE_H_
+#define TARVIX_PLATFORM_SCREEN_CAPTURE_H_
+
+#include <string>
+
+#include "base/result.h"
+
+namespace tarvix {
+
+// The PNG file's bytes, or the complete message for the screenshot reply
+// (e.g. "screencapture failed - ...").
+Result<std::string> CaptureMainDisplayPng();
+
+}  // namespace tarvix
+
+#endif  // TARVIX_PLATFORM_SCREEN_CAPTURE_H_

@@ -1,0 +1,47 @@
+// Window query: the on-screen windows of the desktop, front to back.
+//
+// The platform file defines QueryWindows. Records keep the platform's raw
+// facts (rectangle numbers as the window server gives them, absent fields
+// as absent); the rules that turn them into window summaries and the front
+// application live with the desktop tools.
+//
+// Thread-safe and stateless: each call asks the window server afresh.
+#ifndef TARVIX_PLATFORM_WINDOW_QUERY_H_
+#define TARVIX_PLATFORM_WINDOW_QUERY_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/result.h"
+
+namespace tarvix {
+
+struct WindowRecord {
+  // The owning application's name (UTF-8), "" when unknown.
+  std::string owner_name;
+  // The window's title (UTF-8), "" when it has none.
+  std::string title;
+  // The process that owns the window, when the window server knows it.
+  std::optional<int64_t> owner_pid;
+  // 0 for ordinary application windows; non-zero for panels, docks,
+  // always-on-top windows and notifications. Absent counts as 0.
+  std::optional<int64_t> layer;
+  // The window's frame in global display points (origin at the top-left
+  // corner of the main display). Floating point because some window
+  // servers report fractions; absent numbers are 0.
+  double x = 0;
+  double y = 0;
+  double width = 0;
+  double height = 0;
+};
+
+// On-screen windows, frontmost first, desktop elements left out. Fails
+// with the complete message for the reply when the window server cannot
+// be reached (on X11: "window list unavailable - <display hint>").
+Result<std::vector<WindowRecord>> QueryWindows();
+
+}  // namespace tarvix
+
+#endif  // TARVIX_PLATFORM_WINDOW_QUERY_H_

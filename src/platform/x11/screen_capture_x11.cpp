@@ -1,0 +1,367 @@
+// Screen capture on X11: the main display's rectangle of the root window,
+// read through MIT-SHM (one copy by the server into memory shared with the
+// daemon) or, when the server cannot share memory with us, a plain
+// GetImage; encoded in memory as PNG. No program runs and no file is
+// written, so the image never passes through a shared directory.
+//
+// Agents take one screenshot per step, so the connection and the shared
+// segments stay warm between calls and are given back once captures have
+// stopped for a few seconds. A segment is leased to one capture at a time;
+// up to one idle segment is kept, so six captures at once cost six
+// segments only while they run.
+#include <malloc.h>
+#include <sys/ipc.h>
+#include <sys/mman.h>
+#include <sys/shm.h>
+#include <unistd.h>
+#include <xcb/shm.h>
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/screen_capture.h"
+#include "platform/x11/png_encoder.h"
+#include "platform/x11/x_connection.h"
+
+namespace tarvix {
+namespace {
+
+constexpr auto kIdleRelease = std::chrono::seconds(3);
+constexpr char kNoImage[] = "screencapture failed - the X server returned no image of the screen";
+
+// A connection and what the server offers on it.
+struct Session {
+  std::unique_ptr<XConnection> x;
+  std::atomic<bool> shm{false};     // MIT-SHM usable
+  std::atomic<bool> shm_fd{false};  // segments may be passed as descriptors (MIT-SHM 1.2)
+};
+
+// Memory shared with the server under one segment id of one connection.
+class Segment {
+ public:
+  // A segment of `size` bytes attached on `session`; null when the server
+  // will not attach it.
+  static std::unique_ptr<Segment> Create(const std::shared_ptr<Session>& session, size_t size) {
+    xcb_connection_t* c = session->x->get();
+    const xcb_shm_seg_t id = xcb_generate_id(c);
+    if (session->shm_fd) {
+      // A memory file passed to the server: nothing outlives the two
+      // processes, even if either dies before detaching.
+      const int fd = memfd_create("tarvix-agentd-screen", MFD_CLOEXEC);
+      if (fd >= 0) {
+        void* memory = MAP_FAILED;
+        if (ftruncate(fd, static_cast<off_t>(size)) == 0) {
+          memory = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+        }
+        if (memory == MAP_FAILED) {
+          close(fd);
+          return nullptr;
+        }
+        // XCB closes the descriptor once it is sent.
+        XcbReply<xcb_generic_error_t> error(
+            xcb_request_check(c, xcb_shm_attach_fd_checked(c, id, fd, 0)));
+        if (!error) return std::unique_ptr<Segment>(new Segment(session, id, memory, size, false));
+        munmap(memory, size);
+        return nullptr;
+      }
+    }
+    // System V memory, marked for removal as soon as the server has it, so
+    // it disappears with the last process that maps it.
+    const int shmid = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
+    if (shmid < 0) return nullptr;
+    void* memory = shmat(shmid, nullptr, SHM_RDONLY);
+    if (memory == reinterpret_cast<void*>(-1)) {
+      shmctl(shmid, IPC_RMID, nullptr);
+      return nullptr;
+    }
+    XcbReply<xcb_generic_error_t> error(xcb_request_check(
+        c, xcb_shm_attach_checked(c, id, static_cast<uint32_t>(shmid), 0)));
+    shmctl(shmid, IPC_RMID, nullptr);
+    if (error) {
+      shmdt(memory);
+      return nullptr;
+    }
+    return std::unique_ptr<Segment>(new Segment(session, id, memory, size, true));
+  }
+
+  ~Segment() {
+    if (!session_->x->broken()) {
+      xcb_shm_detach(session_->x->get(), id_);
+      xcb_flush(session_->x->get());
+    }
+    if (sysv_) {
+      shmdt(memory_);
+    } else {
+      munmap(memory_, size_);
+    }
+  }
+  Segment(const Segment&) = delete;
+  Segment& operator=(const Segment&) = delete;
+
+  const std::shared_ptr<Session>& session() const { return session_; }
+  xcb_shm_seg_t id() const { return id_; }
+  const uint8_t* data() const { return static_cast<const uint8_t*>(memory_); }
+  size_t size() const { return size_; }
+
+ private:
+  Segment(std::shared_ptr<Session> session, xcb_shm_seg_t id, void* memory, size_t size, bool sysv)
+      : session_(std::move(session)), id_(id), memory_(memory), size_(size), sysv_(sysv) {}
+  std::shared_ptr<Session> session_;
+  xcb_shm_seg_t id_;
+  void* memory_;
+  size_t size_;
+  bool sysv_;
+};
+
+std::shared_ptr<Session> OpenSession() {
+  Result<std::unique_ptr<XConnection>> x = XConnection::Open();
+  if (!x) return nullptr;
+  auto session = std::make_shared<Session>();
+  session->x = std::move(x).value();
+  xcb_connection_t* c = session->x->get();
+  const xcb_query_extension_reply_t* shm = xcb_get_extension_data(c, &xcb_shm_id);
+  if (shm != nullptr && shm->present) {
+    XcbReply<xcb_shm_query_version_reply_t> version(
+        xcb_shm_query_version_reply(c, xcb_shm_query_version(c), nullptr));
+    if (version) {
+      session->shm = true;
+      session->shm_fd = version->major_version > 1 ||
+                        (version->major_version == 1 && version->minor_version >= 2);
+    }
+  }
+  return session;
+}
+
+// How the server lays out pixels of `depth` and `visual`; false for
+// colour-mapped visuals, whose pixels are not colours.
+bool LayoutOf(const xcb_setup_t* setup, uint8_t depth, xcb_visualid_t visual, PixelLayout* layout,
+              uint32_t* scanline_pad) {
+  bool found_format = false;
+  for (auto f = xcb_setup_pixmap_formats_iterator(setup); f.rem > 0; xcb_format_next(&f)) {
+    if (f.data->depth != depth) continue;
+    layout->bits_per_pixel = f.data->bits_per_pixel;
+    *scanline_pad = f.data->scanline_pad;
+    found_format = true;
+  }
+  if (!found_format) return false;
+  layout->big_endian = setup->image_byte_order == XCB_IMAGE_ORDER_MSB_FIRST;
+  for (auto s = xcb_setup_roots_iterator(setup); s.rem > 0; xcb_screen_next(&s)) {
+    for (auto d = xcb_screen_allowed_depths_iterator(s.data); d.rem > 0; xcb_depth_next(&d)) {
+      for (auto v = xcb_depth_visuals_iterator(d.data); v.rem > 0; xcb_visualtype_next(&v)) {
+        if (v.data->visual_id != visual) continue;
+        if (v.data->_class != XCB_VISUAL_CLASS_TRUE_COLOR &&
+            v.data->_class != XCB_VISUAL_CLASS_DIRECT_COLOR) {
+          return false;
+        }
+        layout->red_mask = v.data->red_mask;
+        layout->green_mask = v.data->green_mask;
+        layout->blue_mask = v.data->blue_mask;
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+// The rectangle to capture: the main display, clipped to the root window.
+XRect CaptureRect(const XConnection& x) {
+  XRect r = x.MainDisplay();
+  const int32_t right = std::min<int32_t>(r.x + static_cast<int32_t>(r.width),
+                                          x.screen().width_in_pixels);
+  const int32_t bottom = std::min<int32_t>(r.y + static_cast<int32_t>(r.height),
+                                           x.screen().height_in_pixels);
+  r.x = std::max(r.x, 0);
+  r.y = std::max(r.y, 0);
+  r.width = right > r.x ? static_cast<uint32_t>(right - r.x) : 0;
+  r.height = bottom > r.y ? static_cast<uint32_t>(bottom - r.y) : 0;
+  return r;
+}
+
+size_t StrideOf(uint32_t width, uint32_t bits_per_pixel, uint32_t scanline_pad) {
+  const size_t bits = size_t{width} * bits_per_pixel;
+  const size_t pad = std::max<uint32_t>(scanline_pad, 8);
+  return (bits + pad - 1) / pad * pad / 8;
+}
+
+// The process-wide warm state. Never destroyed: a capture or the idle
+// release may still run while the process exits.
+class ScreenGrabber {
+ public:
+  Result<std::string> Capture() {
+    bool reused = false;
+    Result<std::string> png = CaptureOnce(&reused);
+    // A server that restarted since the last call shows up only now, as a
+    // broken warm connection: one retry on a fresh connection hides that.
+    if (!png && reused && LastSessionBroken()) png = CaptureOnce(&reused);
+    return png;
+  }
+
+ private:
+  Result<std::string> CaptureOnce(bool* reused) {
+    std::shared_ptr<Session> session = TakeSession(reused);
+    if (!session) return Error(std::string("screencapture failed - ") + kXDisplayHint);
+    ++busy_;
+    Result<std::string> png = CaptureOn(session);
+    Finish(session);
+    return png;
+  }
+
+  Result<std::string> CaptureOn(const std::shared_ptr<Session>& session) {
+    const XConnection& x = *session->x;
+    xcb_connection_t* c = x.get();
+    // Nobody reads this connection's events, but every client gets some
+    // (MappingNotify when the keymap changes): drop them so they never pile up.
+    while (xcb_generic_event_t* event = xcb_poll_for_queued_event(c)) free(event);
+    const XRect rect = CaptureRect(x);
+    if (rect.width == 0 || rect.height == 0) return Error(kNoImage);
+    const xcb_setup_t* setup = xcb_get_setup(c);
+    PixelLayout layout;
+    uint32_t scanline_pad = 32;
+    uint8_t depth = x.screen().root_depth;
+    if (!LayoutOf(setup, depth, x.screen().root_visual, &layout, &scanline_pad)) {
+      return Error("screencapture failed - the screen's pixel format is not a colour format");
+    }
+    const size_t stride = StrideOf(rect.width, layout.bits_per_pixel, scanline_pad);
+    const size_t size = stride * rect.height;
+    const auto x0 = static_cast<int16_t>(rect.x);
+    const auto y0 = static_cast<int16_t>(rect.y);
+    const auto w = static_cast<uint16_t>(rect.width);
+    const auto h = static_cast<uint16_t>(rect.height);
+
+    if (session->shm) {
+      if (std::unique_ptr<Segment> segment = LeaseSegment(session, size)) {
+        XcbReply<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(
+            c,
+            xcb_shm_get_image(c, x.root(), x0, y0, w, h, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
+                              segment->id(), 0),
+            nullptr));
+        Result<std::string> png = Error(kNoImage);
+        if (reply && reply->depth == depth && reply->size >= size) {
+          png = Encode({segment->data(), rect.width, rect.height, stride, layout});
+        }
+        ReturnSegment(std::move(segment));
+        return png;
+      }
+    }
+    XcbReply<xcb_get_image_reply_t> reply(xcb_get_image_reply(
+        c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, x.root(), x0, y0, w, h, ~0u), nullptr));
+    if (!reply || reply->depth != depth ||
+        static_cast<size_t>(xcb_get_image_data_length(reply.get())) < size) {
+      return Error(kNoImage);
+    }
+    return Encode({xcb_get_image_data(reply.get()), rect.width, rect.height, stride, layout});
+  }
+
+  static Result<std::string> Encode(const PixelImage& image) {
+    Result<std::string> png = EncodePng(image);
+    if (!png) return Error("screencapture failed - " + png.error());
+    return png;
+  }
+
+  std::shared_ptr<Session> TakeSession(bool* reused) {
+    {
+      std::lock_guard lock(mutex_);
+      if (session_ && session_->x->broken()) DropLocked();
+      if (session_) {
+        *reused = true;
+        return session_;
+      }
+    }
+    *reused = false;
+    std::shared_ptr<Session> fresh = OpenSession();
+    if (!fresh) return nullptr;
+    std::lock_guard lock(mutex_);
+    if (!session_) session_ = fresh;  // else another capture connected first: share its
+    return session_;
+  }
+
+  bool LastSessionBroken() {
+    std::lock_guard lock(mutex_);
+    return !session_ || session_->x->broken();
+  }
+
+  std::unique_ptr<Segment> LeaseSegment(const std::shared_ptr<Session>& session, size_t size) {
+    {
+      std::lock_guard lock(mutex_);
+      if (idle_ && idle_->session() == session && idle_->size() >= size) return std::move(idle_);
+    }
+    std::unique_ptr<Segment> segment = Segment::Create(session, size);
+    // A server that will not share memory with us (a remote one) gets
+    // plain GetImage requests from now on.
+    if (!segment) session->shm = false;
+    return segment;
+  }
+
+  void ReturnSegment(std::unique_ptr<Segment> segment) {
+    std::unique_lock lock(mutex_);
+    if (!idle_ && segment->session() == session_ && !session_->x->broken()) {
+      idle_ = std::move(segment);
+      return;
+    }
+    lock.unlock();  // detaching talks to the server: not under the lock
+  }
+
+  void Finish(const std::shared_ptr<Session>& session) {
+    std::lock_guard lock(mutex_);
+    --busy_;
+    last_use_ = std::chrono::steady_clock::now();
+    if (session->x->broken() && session == session_) DropLocked();
+    if (!releaser_running_ && session_) {
+      try {
+        std::thread([this] { ReleaseWhenIdle(); }).detach();
+        releaser_running_ = true;
+      } catch (const std::system_error&) {
+        // Without a releaser the warm state stays until the next call.
+      }
+    }
+  }
+
+  // Runs while warm state exists; gives it back after kIdleRelease without
+  // captures, then ends.
+  void ReleaseWhenIdle() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      const auto due = last_use_ + kIdleRelease;
+      if (busy_ == 0 && std::chrono::steady_clock::now() >= due) break;
+      wake_.wait_until(lock, busy_ == 0 ? due : std::chrono::steady_clock::now() + kIdleRelease);
+    }
+    std::unique_ptr<Segment> idle = std::move(idle_);
+    std::shared_ptr<Session> session = std::move(session_);
+    releaser_running_ = false;
+    lock.unlock();
+    idle.reset();
+    session.reset();
+    // The encoder's large buffers went back to malloc; hand them to the
+    // system too, so an idle daemon is small again.
+    malloc_trim(0);
+  }
+
+  void DropLocked() {
+    idle_.reset();
+    session_.reset();
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::shared_ptr<Session> session_;
+  std::unique_ptr<Segment> idle_;
+  std::atomic<int> busy_{0};
+  std::chrono::steady_clock::time_point last_use_;
+  bool releaser_running_ = false;
+};
+
+}  // namespace
+
+Result<std::string> CaptureMainDisplayPng() {
+  static ScreenGrabber* grabber = new ScreenGrabber;
+  return grabber->Capture();
+}
+
+}  // namespace tarvix

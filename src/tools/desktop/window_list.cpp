@@ -1,0 +1,43 @@
+#include "tools/desktop/window_list.h"
+
+#include <cmath>
+#include <limits>
+
+namespace tarvix {
+
+int64_t TruncateCoordinate(double value) {
+  if (std::isnan(value)) return 0;
+  // 2^63 is exactly representable; anything at or above it saturates.
+  constexpr double kLimit = 9223372036854775808.0;
+  if (value >= kLimit) return std::numeric_limits<int64_t>::max();
+  if (value < -kLimit) return std::numeric_limits<int64_t>::min();
+  return static_cast<int64_t>(value);
+}
+
+std::optional<int32_t> FrontApplication(const WindowQuery& query) {
+  Result<std::vector<WindowRecord>> windows = query();
+  if (!windows) return std::nullopt;
+  for (const WindowRecord& window : *windows) {
+    if (window.layer.value_or(0) != 0 || !window.owner_pid) continue;
+    return static_cast<int32_t>(*window.owner_pid);
+  }
+  return std::nullopt;
+}
+
+ToolResult WindowSummaryList(const WindowQuery& query) {
+  Result<std::vector<WindowRecord>> windows = query();
+  if (!windows) return Error(std::move(windows).error());
+  Json list = Json::array();
+  for (const WindowRecord& window : *windows) {
+    if (window.owner_name.empty() && window.title.empty()) continue;
+    list.push_back(Json{{"app", window.owner_name},
+                        {"h", TruncateCoordinate(window.height)},
+                        {"title", window.title},
+                        {"w", TruncateCoordinate(window.width)},
+                        {"x", TruncateCoordinate(window.x)},
+                        {"y", TruncateCoordinate(window.y)}});
+  }
+  return list;
+}
+
+}  // namespace tarvix

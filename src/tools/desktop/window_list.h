@@ -1,0 +1,34 @@
+// The window list's two operations over the platform's window query: the
+// front application and the window summary list ({app,h,title,w,x,y} per
+// window). Both serve "ui_tree".
+#ifndef TARVIX_TOOLS_DESKTOP_WINDOW_LIST_H_
+#define TARVIX_TOOLS_DESKTOP_WINDOW_LIST_H_
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "json/json.h"
+#include "platform/window_query.h"
+
+namespace tarvix {
+
+using WindowQuery = std::function<Result<std::vector<WindowRecord>>()>;
+
+// A rectangle number as a signed 64-bit integer: truncated toward zero,
+// NaN as 0, saturated at the limits.
+int64_t TruncateCoordinate(double value);
+
+// The owner of the frontmost window on layer 0 (an absent layer counts as
+// 0) that has an owner PID; none when the query fails or nothing
+// qualifies. The id is handed on as a 32-bit process id.
+std::optional<int32_t> FrontApplication(const WindowQuery& query = QueryWindows);
+
+// One summary per window in query order, leaving out windows whose owner
+// name and title are both empty; the query's message when it fails.
+ToolResult WindowSummaryList(const WindowQuery& query = QueryWindows);
+
+}  // namespace tarvix
+
+#endif  // TARVIX_TOOLS_DESKTOP_WINDOW_LIST_H_

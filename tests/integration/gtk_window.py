@@ -1,0 +1,71 @@
+"""A plain GTK 3 window for the desktop tests.
+
+Usage: gtk_window.py --title T [--app-class C] [--size WxH] [--pos X,Y] [--colour RRGGBB]
+Prints "ready <window id in hex> <pid>" once the window is mapped and drawn,
+then runs until it is killed.
+"""
+import argparse
+import os
+import sys
+import warnings
+
+import gi
+
+gi.require_version("Gtk", "3.0")
+gi.require_version("Gdk", "3.0")
+from gi.repository import Gdk, GLib, Gtk  # noqa: E402
+
+parser = argparse.ArgumentParser()
+parser.add_argument("--title", required=True)
+parser.add_argument("--app-class", dest="klass", default="TarvixTest")
+parser.add_argument("--size", default="300x200")
+parser.add_argument("--pos", default=None)
+parser.add_argument("--colour", default=None)
+args = parser.parse_args()
+
+# A blinking text cursor would make two captures of the same screen differ.
+Gtk.Settings.get_default().set_property("gtk-cursor-blink", False)
+window = Gtk.Window(title=args.title)
+# GTK takes "--class" from the command line itself, hence "--app-class"; the
+# class is set on the window directly (deprecated, still honoured by GTK 3).
+with warnings.catch_warnings():
+    warnings.simplefilter("ignore", DeprecationWarning)
+    window.set_wmclass(args.klass.lower(), args.klass)
+width, height = (int(v) for v in args.size.split("x"))
+window.set_default_size(width, height)
+if args.pos:
+    x, y = (int(v) for v in args.pos.split(","))
+    window.move(x, y)
+if args.colour:
+    css = Gtk.CssProvider()
+    css.load_from_data(("window { background: #%s; }" % args.colour).encode())
+    Gtk.StyleContext.add_provider_for_screen(
+        Gdk.Screen.get_default(), css, Gtk.STYLE_PROVIDER_PRIORITY_APPLICATION)
+else:
+    box = Gtk.Box(orientation=Gtk.Orientation.VERTICAL)
+    box.pack_start(Gtk.Label(label="Label of " + args.title), False, False, 4)
+    box.pack_start(Gtk.Button(label="A button"), False, False, 4)
+    box.pack_start(Gtk.Entry(text="Some text"), False, False, 4)
+    window.add(box)
+window.connect("destroy", Gtk.main_quit)
+
+announced = False
+
+
+def announce():
+    print("ready 0x%x %d" % (window.get_window().get_xid(), os.getpid()), flush=True)
+    return False
+
+
+def on_draw(*_):
+    global announced
+    if not announced:
+        announced = True
+        # Leave the window manager a moment to frame and place the window.
+        GLib.timeout_add(300, announce)
+    return False
+
+
+window.connect_after("draw", on_draw)
+window.show_all()
+Gtk.main()
