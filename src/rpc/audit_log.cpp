@@ -2,9 +2,12 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <mutex>
+#include <optional>
 
 #include "json/params.h"
 
@@ -44,22 +47,65 @@ uint64_t UnixSecondsNow() {
   return seconds < 0 ? 0 : static_cast<uint64_t>(seconds);
 }
 
+namespace {
+
+// A file whose last record was torn by a short write and whose line could
+// not be ended then: the next record written to it starts with a line feed.
+struct TornLine {
+  dev_t device = 0;
+  ino_t inode = 0;
+};
+
+std::mutex& AppendMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+std::optional<TornLine>& PendingTornLine() {
+  static std::optional<TornLine> torn;
+  return torn;
+}
+
+ssize_t WriteOnce(int fd, std::string_view bytes) {
+  ssize_t written;
+  do {
+    written = write(fd, bytes.data(), bytes.size());
+  } while (written < 0 && errno == EINTR);
+  return written;
+}
+
+}  // namespace
+
 void AppendAuditRecord(const std::string& path, std::string_view method, const Json& params,
                        const ToolResult& result) {
-  const std::string line = AuditLine(method, params, result, UnixSecondsNow());
+  std::string line = AuditLine(method, params, result, UnixSecondsNow());
   if (path.empty() || path.find('\0') != std::string::npos) return;
+  // Appends are serialised so that a torn record and the line feed that
+  // ends it stay together. Every call below is non-blocking, so the lock
+  // is held for moments only.
+  std::lock_guard<std::mutex> lock(AppendMutex());
   int fd;
   do {
+    // O_NONBLOCK: a FIFO named as the log must not hang a worker.
     fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return;
-  // O_NONBLOCK: a FIFO named as the log must not hang a worker.
-  // One write call keeps the line whole against other appenders; a short
-  // write (disk full) loses the rest, like any other failed append.
-  ssize_t written;
-  do {
-    written = write(fd, line.data(), line.size());
-  } while (written < 0 && errno == EINTR);
+  std::optional<TornLine>& torn = PendingTornLine();
+  struct stat st;
+  std::optional<TornLine> file;
+  if (fstat(fd, &st) == 0) file = TornLine{st.st_dev, st.st_ino};
+  const bool ends_torn = torn && file && torn->device == file->device && torn->inode == file->inode;
+  if (ends_torn) line.insert(line.begin(), '\n');
+
+  // One write call keeps the line whole against other processes appending.
+  const ssize_t written = WriteOnce(fd, line);
+  if (written > 0 && ends_torn) torn.reset();  // its line feed went out first
+  if (written > (ends_torn ? 1 : 0) && written < static_cast<ssize_t>(line.size())) {
+    // A short write (disk full, a FIFO whose reader lags) tore this record.
+    // The rest is lost, but the line is ended so the next record stands on
+    // its own: now if the file takes one more byte, else with the next one.
+    if (WriteOnce(fd, "\n") != 1) torn = file;
+  }
   close(fd);
 }
 

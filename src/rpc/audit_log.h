@@ -22,9 +22,13 @@ std::string AuditLine(std::string_view method, const Json& params, const ToolRes
 uint64_t UnixSecondsNow();
 
 // Appends one record to `path` with a single write on a descriptor opened
-// for this record alone (O_APPEND, created 0600), so lines from concurrent
-// workers never interleave. Failures are silent by design: the call's reply
-// does not depend on the log. Thread-safe.
+// for this record alone (O_APPEND, O_NONBLOCK, created 0600); appends from
+// the daemon's workers are serialised, so lines never interleave. Records
+// stay whole lines: a record torn by a short write (disk full, a FIFO
+// whose reader lags) is ended with a line feed, at once or, when the file
+// takes nothing more, at the start of the next record to that file. Never
+// blocks on the file. Failures are silent by design: the call's reply does
+// not depend on the log. Thread-safe.
 void AppendAuditRecord(const std::string& path, std::string_view method, const Json& params,
                        const ToolResult& result);
 

@@ -1,5 +1,8 @@
 #include "rpc/audit_log.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -103,6 +106,48 @@ TEST_F(AuditFileTest, ConcurrentAppendsNeverInterleave) {
     seen.insert(record["arg"].get<std::string>());
   }
   EXPECT_EQ(seen.size(), static_cast<size_t>(kThreads * kPerThread));
+}
+
+// Records torn by a short write stay on their own line: the next record
+// starts a fresh one, both when a FIFO's reader lags and when the file may
+// not grow (disk full behaves alike).
+TEST_F(AuditFileTest, TornRecordsAreEndedBeforeTheNextOne) {
+  const Json long_params{{"path", std::string(6000, 'p')}};
+  const std::string torn = "{\"arg\":\"" + std::string(4096 - 8, 'p');
+  // The record after a torn one: a line feed, then one whole line.
+  auto expect_fresh_line = [](const std::string& text) {
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
+    EXPECT_TRUE(text.starts_with("\n") && text.ends_with("\n")) << text;
+    EXPECT_EQ(Json::parse(text, nullptr, false)["method"], "ping") << text;
+  };
+  const std::string fifo = dir_ + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  ASSERT_EQ(fcntl(reader, F_SETPIPE_SZ, 4096), 4096);  // a 6000-byte line cannot fit
+  AppendAuditRecord(fifo, "read_file", long_params, Json(1));
+  std::string got(8192, '\0');
+  got.resize(static_cast<size_t>(read(reader, got.data(), got.size())));
+  AppendAuditRecord(fifo, "ping", Json::object(), Json(1));
+  std::string rest(8192, '\0');
+  rest.resize(static_cast<size_t>(read(reader, rest.data(), rest.size())));
+  EXPECT_EQ(got, torn);
+  expect_fresh_line(rest);
+  close(reader);
+  unlink(fifo.c_str());
+
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const sighandler_t saved_handler = signal(SIGXFSZ, SIG_IGN);
+  const struct rlimit small{100, saved.rlim_max};
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  AppendAuditRecord(path_, "read_file", long_params, Json(1));
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+  signal(SIGXFSZ, saved_handler);
+  AppendAuditRecord(path_, "ping", Json::object(), Json(1));
+  const std::string text = ReadAll(path_);
+  EXPECT_EQ(text.substr(0, 100), torn.substr(0, 100));
+  expect_fresh_line(text.substr(100));
 }
 
 }  // namespace
