@@ -4,7 +4,9 @@
 //
 // The child starts with every signal at its default disposition and nothing
 // blocked (the daemon ignores SIGPIPE, and an ignored disposition would
-// survive exec), and with no descriptor of the daemon beyond 0, 1 and 2.
+// survive exec), with no descriptor of the daemon beyond 0, 1 and 2, and
+// with the open-file limit the daemon started with (OriginalOpenFileLimit),
+// not the one it raised for itself.
 //
 // One ChildProcess belongs to one thread at a time; it may be moved to
 // another thread as a whole. Destroying a child that was never reaped kills
@@ -17,12 +19,35 @@
 #include <chrono>
 #include <cstddef>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
 #include "base/result.h"
 
 namespace tarvix {
+
+// The shell's process group, for whoever may kill it: the thread that owns
+// the child and any thread that kept only this. The group id names our
+// group only until the shell is reaped (an emptied group's id may then go
+// to a stranger's new group), so killing the group and reaping the shell
+// exclude each other here. Thread-safe; outlives the child if kept.
+class ProcessGroup {
+ public:
+  explicit ProcessGroup(pid_t pgid) : pgid_(pgid) {}
+  ProcessGroup(const ProcessGroup&) = delete;
+  ProcessGroup& operator=(const ProcessGroup&) = delete;
+
+  // SIGKILL to the whole group, unless the shell has been reaped. Returns
+  // whether the signal was sent.
+  bool Kill();
+
+ private:
+  friend class ChildProcess;
+  std::mutex mutex_;
+  const pid_t pgid_;
+  bool reaped_ = false;  // guarded by mutex_
+};
 
 class ChildProcess {
  public:
@@ -47,6 +72,8 @@ class ChildProcess {
 
   // The shell's process id, which is also its process group id.
   pid_t pid() const { return pid_; }
+  // The shell's process group, to kill from another thread.
+  std::shared_ptr<ProcessGroup> group() const { return group_; }
 
   // Reads both pipes concurrently into the two buffers until both reach end
   // of file, until a stream would pass `cap` bytes (the bytes that would
@@ -62,33 +89,43 @@ class ChildProcess {
   // then get EPIPE (or SIGPIPE) instead of a reader.
   void ClosePipes();
 
-  // SIGKILL to the whole process group; nothing once the shell is reaped
-  // (its id could then name someone else's group).
-  void KillGroup();
+  // SIGKILL to the whole process group; nothing once the shell is reaped.
+  void KillGroup() { group_->Kill(); }
 
   // Reaps the shell and returns its exit status (0 to 255), or nullopt when
   // a signal ended it. Until `give_up` it waits for the shell to end by
-  // itself; after that it kills the shell (not its group) and reaps it, so
-  // the wait is bounded whatever the shell does. The error is the bare error
-  // text of a failed waitpid; the shell then counts as reaped (it is not
-  // ours to signal any more).
+  // itself, asleep on a pidfd of the shell (or, where the system has none,
+  // polling with growing pauses); after that it kills the shell (not its
+  // group) and reaps it, so the wait is bounded whatever the shell does.
+  // The error is the bare error text of a failed wait; the shell then
+  // counts as reaped (it is not ours to signal any more).
   Result<std::optional<int>> Wait(Clock::time_point give_up);
 
  private:
-  ChildProcess(pid_t pid, int stdout_fd, int stderr_fd)
-      : pid_(pid), stdout_fd_(stdout_fd), stderr_fd_(stderr_fd) {}
+  ChildProcess(pid_t pid, int pidfd, int stdout_fd, int stderr_fd)
+      : pid_(pid),
+        pidfd_(pidfd),
+        stdout_fd_(stdout_fd),
+        stderr_fd_(stderr_fd),
+        group_(std::make_shared<ProcessGroup>(pid)) {}
+
+  // Outcome of one non-blocking reap attempt.
+  enum class Reap { kReaped, kRunning, kFailed };
+  // Reaps the shell if it has ended, under the group's lock; *status or
+  // *error tell how it ended or why the wait failed.
+  Reap TryReap(int* status, int* error);
+  // Sleeps until the shell has ended (not reaped) or `until` passes;
+  // nullopt waits as long as it takes.
+  void AwaitExit(std::optional<Clock::time_point> until);
 
   pid_t pid_;
-  bool reaped_ = false;
+  int pidfd_;  // -1 where the system offers no pidfds
   int stdout_fd_;
   int stderr_fd_;
+  std::shared_ptr<ProcessGroup> group_;
   std::string stdout_bytes_;
   std::string stderr_bytes_;
 };
-
-// SIGKILL to the process group `pgid`, ignoring the result. For a caller
-// that kept only the id of a child owned elsewhere.
-void KillProcessGroup(pid_t pgid);
 
 }  // namespace tarvix
 

@@ -2,18 +2,25 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
-#include <spawn.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <optional>
+#include <string_view>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "base/os_error.h"
+#include "platform/file_limit.h"
 
 extern char** environ;
 
@@ -58,53 +65,95 @@ int OpenPipe(Fd* read_end, Fd* write_end) {
   return MoveAboveStandardStreams(write_end);
 }
 
-// posix_spawn attributes and file actions, destroyed on every path.
-class SpawnSetup {
- public:
-  SpawnSetup() = default;
-  SpawnSetup(const SpawnSetup&) = delete;
-  SpawnSetup& operator=(const SpawnSetup&) = delete;
-  ~SpawnSetup() {
-    if (actions_ready_) posix_spawn_file_actions_destroy(&actions_);
-    if (attr_ready_) posix_spawnattr_destroy(&attr_);
-  }
-
-  // Returns 0 or the error number of the step that failed.
-  int Init(int stdout_fd, int stderr_fd) {
-    if (int e = posix_spawn_file_actions_init(&actions_); e != 0) return e;
-    actions_ready_ = true;
-    if (int e = posix_spawnattr_init(&attr_); e != 0) return e;
-    attr_ready_ = true;
-
-    int e = posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    if (e == 0) e = posix_spawn_file_actions_adddup2(&actions_, stdout_fd, STDOUT_FILENO);
-    if (e == 0) e = posix_spawn_file_actions_adddup2(&actions_, stderr_fd, STDERR_FILENO);
-    // Our own descriptors are close-on-exec, but a library or a racing thread
-    // may have opened one without the flag; the child gets none of them.
-    if (e == 0) e = posix_spawn_file_actions_addclosefrom_np(&actions_, STDERR_FILENO + 1);
-    if (e != 0) return e;
-
-    sigset_t all_signals;
-    sigset_t no_signals;
-    sigfillset(&all_signals);
-    sigemptyset(&no_signals);
-    e = posix_spawnattr_setflags(
-        &attr_, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    if (e == 0) e = posix_spawnattr_setpgroup(&attr_, 0);
-    if (e == 0) e = posix_spawnattr_setsigdefault(&attr_, &all_signals);
-    if (e == 0) e = posix_spawnattr_setsigmask(&attr_, &no_signals);
-    return e;
-  }
-
-  const posix_spawn_file_actions_t* actions() const { return &actions_; }
-  const posix_spawnattr_t* attr() const { return &attr_; }
-
- private:
-  posix_spawn_file_actions_t actions_;
-  posix_spawnattr_t attr_;
-  bool actions_ready_ = false;
-  bool attr_ready_ = false;
+// Everything the child needs between vfork and exec, prepared by the parent:
+// the child shares the parent's memory and may only make system calls.
+struct ExecPlan {
+  std::vector<std::string> programs;  // "sh" in each search-path directory
+  std::vector<char*> program_ptrs;
+  char* argv[4];
+  char** envp;
+  int stdout_fd;
+  int stderr_fd;
+  std::optional<struct rlimit> file_limit;
+  volatile int error = 0;  // set by the child when it could not exec
 };
+
+// Where execvp would look for `name`: each directory of PATH in order (an
+// empty one is the working directory), or glibc's default path without it.
+std::vector<std::string> SearchPath(const std::string& name) {
+  const char* path = getenv("PATH");
+  const std::string_view dirs = path != nullptr ? path : "/bin:/usr/bin";
+  std::vector<std::string> programs;
+  size_t start = 0;
+  while (true) {
+    const size_t colon = dirs.find(':', start);
+    const std::string_view dir =
+        dirs.substr(start, colon == std::string_view::npos ? colon : colon - start);
+    programs.push_back(dir.empty() ? name : std::string(dir) + "/" + name);
+    if (colon == std::string_view::npos) break;
+    start = colon + 1;
+  }
+  return programs;
+}
+
+// The child's side of vfork: only async-signal-safe calls, no allocation,
+// and it never returns. A failure is left in plan->error for the parent.
+[[noreturn]] void ExecChild(ExecPlan* plan) {
+  // Handlers and ignored dispositions are the daemon's, not the command's.
+  // The parent blocked every signal before vfork, so no handler can run on
+  // the shared memory before this.
+  struct sigaction default_action = {};
+  default_action.sa_handler = SIG_DFL;
+  for (int sig = 1; sig < NSIG; ++sig) sigaction(sig, &default_action, nullptr);
+
+  int error = 0;
+  if (setpgid(0, 0) != 0) error = errno;
+  if (error == 0 && plan->file_limit) setrlimit(RLIMIT_NOFILE, &*plan->file_limit);
+  if (error == 0) {
+    const int null_fd = open("/dev/null", O_RDONLY);
+    if (null_fd < 0) {
+      error = errno;
+    } else if (null_fd != STDIN_FILENO && dup2(null_fd, STDIN_FILENO) < 0) {
+      error = errno;
+    }
+  }
+  // The pipe ends are above 2 (see MoveAboveStandardStreams), so these
+  // cannot overwrite each other.
+  if (error == 0 && dup2(plan->stdout_fd, STDOUT_FILENO) < 0) error = errno;
+  if (error == 0 && dup2(plan->stderr_fd, STDERR_FILENO) < 0) error = errno;
+  if (error != 0) {
+    plan->error = error;
+    _exit(127);
+  }
+  // Our own descriptors are close-on-exec, but a library or a racing thread
+  // may have opened one without the flag; the child gets none of them.
+  if (close_range(STDERR_FILENO + 1, ~0U, 0) != 0) {
+    struct rlimit limit;
+    const rlim_t end = getrlimit(RLIMIT_NOFILE, &limit) == 0 ? limit.rlim_max : 65536;
+    for (rlim_t fd = STDERR_FILENO + 1; fd < end && fd <= INT_MAX; ++fd) {
+      close(static_cast<int>(fd));
+    }
+  }
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+
+  // The search of execvp: go on past names that are missing or unusable,
+  // and report a denied one over a missing one.
+  bool denied = false;
+  for (char* program : plan->program_ptrs) {
+    execve(program, plan->argv, plan->envp);
+    if (errno == EACCES) {
+      denied = true;
+    } else if (errno != ENOENT && errno != ENOTDIR && errno != ESTALE && errno != ENODEV &&
+               errno != ETIMEDOUT) {
+      denied = false;
+      break;
+    }
+  }
+  plan->error = denied ? EACCES : errno;
+  _exit(127);
+}
 
 // Appends `n` bytes unless that would take `buffer` past `cap`. Growth is
 // clamped to the cap so that a stream at its limit never holds a block
@@ -141,29 +190,56 @@ Result<std::unique_ptr<ChildProcess>> ChildProcess::SpawnShell(const std::string
   if (int e = OpenPipe(&stdout_read, &stdout_write); e != 0) return Error(OsErrorText(e));
   if (int e = OpenPipe(&stderr_read, &stderr_write); e != 0) return Error(OsErrorText(e));
 
-  SpawnSetup setup;
-  if (int e = setup.Init(stdout_write.get(), stderr_write.get()); e != 0) {
-    return Error(OsErrorText(e));
+  // vfork rather than posix_spawn: the child must lower the open-file limit
+  // before exec, which posix_spawn has no step for.
+  ExecPlan plan;
+  plan.programs = SearchPath("sh");
+  for (std::string& program : plan.programs) plan.program_ptrs.push_back(program.data());
+  plan.argv[0] = const_cast<char*>("sh");
+  plan.argv[1] = const_cast<char*>("-c");
+  plan.argv[2] = const_cast<char*>(command.c_str());
+  plan.argv[3] = nullptr;
+  plan.envp = environ;
+  plan.stdout_fd = stdout_write.get();
+  plan.stderr_fd = stderr_write.get();
+  plan.file_limit = OriginalOpenFileLimit();
+
+  sigset_t all_signals, saved_mask;
+  sigfillset(&all_signals);
+  pthread_sigmask(SIG_SETMASK, &all_signals, &saved_mask);
+  const pid_t pid = vfork();
+  if (pid == 0) ExecChild(&plan);
+  const int vfork_error = errno;
+  pthread_sigmask(SIG_SETMASK, &saved_mask, nullptr);
+  if (pid < 0) return Error(OsErrorText(vfork_error));
+  if (plan.error != 0) {
+    // The child has already ended (vfork returns once it execs or exits).
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return Error(OsErrorText(plan.error));
   }
-  char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"),
-                  const_cast<char*>(command.c_str()), nullptr};
-  pid_t pid = -1;
-  const int e = posix_spawnp(&pid, "sh", setup.actions(), setup.attr(), argv, environ);
-  if (e != 0) return Error(OsErrorText(e));
+  // Our unreaped child, so the id cannot have passed to anyone else. A
+  // system without pidfds (before Linux 5.3, or a filter) gets -1 and the
+  // polling wait.
+  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
   // The write ends close here, so end of file comes when the last writer in
   // the child's tree is done.
   return std::unique_ptr<ChildProcess>(
-      new ChildProcess(pid, stdout_read.Release(), stderr_read.Release()));
+      new ChildProcess(pid, pidfd, stdout_read.Release(), stderr_read.Release()));
 }
 
 ChildProcess::~ChildProcess() {
   ClosePipes();
-  if (reaped_) return;
-  KillGroup();
-  kill(pid_, SIGKILL);  // in case the shell moved out of its own group
-  int status = 0;
-  while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  int status = 0, error = 0;
+  if (TryReap(&status, &error) == Reap::kRunning) {
+    KillGroup();
+    kill(pid_, SIGKILL);  // in case the shell moved out of its own group
+    do {
+      AwaitExit(std::nullopt);
+    } while (TryReap(&status, &error) == Reap::kRunning);
   }
+  if (pidfd_ >= 0) close(pidfd_);
 }
 
 ChildProcess::DrainEnd ChildProcess::DrainOutput(size_t cap, Clock::time_point give_up,
@@ -209,52 +285,76 @@ void ChildProcess::ClosePipes() {
   CloseFd(&stderr_fd_);
 }
 
-void ChildProcess::KillGroup() {
-  if (!reaped_) KillProcessGroup(pid_);
+bool ProcessGroup::Kill() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return !reaped_ && pgid_ > 0 && kill(-pgid_, SIGKILL) == 0;
+}
+
+ChildProcess::Reap ChildProcess::TryReap(int* status, int* error) {
+  std::lock_guard<std::mutex> lock(group_->mutex_);
+  if (group_->reaped_) return Reap::kReaped;
+  while (true) {
+    const pid_t waited = waitpid(pid_, status, WNOHANG);
+    if (waited == pid_) {
+      group_->reaped_ = true;
+      return Reap::kReaped;
+    }
+    if (waited == 0) return Reap::kRunning;
+    if (errno == EINTR) continue;
+    *error = errno;
+    group_->reaped_ = true;
+    return Reap::kFailed;
+  }
+}
+
+void ChildProcess::AwaitExit(std::optional<Clock::time_point> until) {
+  if (!until) {
+    // Blocks until the shell can be reaped, but leaves the reaping to
+    // TryReap, which does it under the group's lock.
+    siginfo_t info;
+    while (waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT) != 0 &&
+           errno == EINTR) {
+    }
+    return;
+  }
+  pollfd exited = {pidfd_, POLLIN, 0};
+  poll(&exited, 1, MillisecondsUntil(*until, Clock::now()));  // EINTR: the caller looks again
 }
 
 Result<std::optional<int>> ChildProcess::Wait(Clock::time_point give_up) {
-  // The shell normally becomes waitable microseconds after its pipes close,
-  // so a few yields usually suffice; after them, pauses that grow up to
-  // 10 ms. Unlike a plain blocking waitpid this keeps the wait bounded when
-  // the shell lingers.
-  constexpr int kYields = 32;
+  // Where there is no pidfd: the shell normally becomes waitable moments
+  // after its pipes close, so pauses start short and grow up to 10 ms.
   constexpr auto kLongestPause = std::chrono::milliseconds(10);
   std::chrono::microseconds pause(50);
   bool killed = false;
-  for (int attempt = 0;; ++attempt) {
-    int status = 0;
-    const pid_t waited = waitpid(pid_, &status, killed ? 0 : WNOHANG);
-    if (waited == pid_) {
-      reaped_ = true;
-      if (WIFEXITED(status)) return std::optional<int>(WEXITSTATUS(status));
-      return std::optional<int>();
+  while (true) {
+    int status = 0, error = 0;
+    switch (TryReap(&status, &error)) {
+      case Reap::kReaped:
+        if (WIFEXITED(status)) return std::optional<int>(WEXITSTATUS(status));
+        return std::optional<int>();
+      case Reap::kFailed:
+        return Error(OsErrorText(error));
+      case Reap::kRunning:
+        break;
     }
-    if (waited < 0) {
-      if (errno == EINTR) continue;
-      const int e = errno;
-      reaped_ = true;
-      return Error(OsErrorText(e));
+    if (killed) {
+      AwaitExit(std::nullopt);
+      continue;
     }
     const Clock::time_point now = Clock::now();
     if (now >= give_up) {
       // Our unreaped child, so the id is still ours to signal; after SIGKILL
-      // a blocking wait ends promptly.
+      // it ends promptly.
       kill(pid_, SIGKILL);
       killed = true;
-      continue;
+    } else if (pidfd_ >= 0) {
+      AwaitExit(give_up);
+    } else {
+      std::this_thread::sleep_for(std::min<Clock::duration>(pause, give_up - now));
+      pause = std::min<std::chrono::microseconds>(pause * 2, kLongestPause);
     }
-    if (attempt < kYields) {
-      std::this_thread::yield();
-      continue;
-    }
-    std::this_thread::sleep_for(std::min<Clock::duration>(pause, give_up - now));
-    pause = std::min<std::chrono::microseconds>(pause * 2, kLongestPause);
   }
-}
-
-void KillProcessGroup(pid_t pgid) {
-  if (pgid > 0) kill(-pgid, SIGKILL);
 }
 
 }  // namespace tarvix

@@ -108,8 +108,8 @@ std::string CommandOutputCapMessage(size_t cap) {
 ToolResult RunShellCommand(const std::string& command, const CommandLimits& limits) {
   Result<std::unique_ptr<ChildProcess>> spawned = ChildProcess::SpawnShell(command);
   if (!spawned) return Error("spawn failed: " + spawned.error());
-  // The worker keeps only the id; the child itself belongs to the waiter.
-  const pid_t pid = (*spawned)->pid();
+  // The worker keeps only the group; the child itself belongs to the waiter.
+  const std::shared_ptr<ProcessGroup> group = (*spawned)->group();
 
   auto [sender, receiver] = MakeOneShot<ShellOutcome>();
   const Clock::time_point deadline = Clock::now() + limits.time_limit;
@@ -125,9 +125,10 @@ ToolResult RunShellCommand(const std::string& command, const CommandLimits& limi
   OneShotReceiver<ShellOutcome>::Status status;
   std::optional<ShellOutcome> outcome = receiver.ReceiveUntil(deadline, &status);
   if (!outcome) {
-    // A closed channel means the waiter already killed the group and reaped
-    // the shell; signalling the id again could hit a stranger's new group.
-    if (status == OneShotReceiver<ShellOutcome>::Status::kTimedOut) KillProcessGroup(pid);
+    // The group knows whether the waiter has reaped the shell meanwhile, in
+    // which case the id may already name a stranger's group and nothing is
+    // sent. A closed channel means the waiter already killed the group.
+    if (status == OneShotReceiver<ShellOutcome>::Status::kTimedOut) group->Kill();
     return Error(CommandTimeoutMessage(static_cast<uint64_t>(limits.time_limit.count())));
   }
   if (!outcome->has_value()) return Error(std::move(*outcome).error());

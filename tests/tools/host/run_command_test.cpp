@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/child_process.h"
+#include "platform/file_limit.h"
 #include "tools/host/command_runner.h"
 #include "tools/host/host_tools.h"
 
@@ -163,6 +165,52 @@ TEST(RunCommandTest, ChildGetsCleanSignalsAndNoDaemonDescriptors) {
   pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
   sigaction(SIGINT, &old_int, nullptr);
   sigaction(SIGPIPE, &old_pipe, nullptr);
+}
+
+// Commands get the open-file limit the daemon started with, not the one it
+// raised for its connections.
+TEST(RunCommandTest, ChildGetsTheOriginalOpenFileLimit) {
+  rlimit start{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &start), 0);
+  const rlimit low{256, start.rlim_max};
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  RaiseOpenFileLimit();
+  const std::string hard =
+      start.rlim_max == RLIM_INFINITY ? "unlimited" : std::to_string(start.rlim_max);
+  EXPECT_EQ(OutputText(Exec("ulimit -Sn; ulimit -Hn")),
+            R"({"exit_code":0,"stderr":"","stdout":"256\n)" + hard + R"(\n"})");
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &start), 0);
+  RaiseOpenFileLimit();  // remembers `start` again for the tests that follow
+}
+
+// A shell that closed its pipes early is waited for asleep, not polled: a
+// second of waiting costs a few wake-ups, not a hundred.
+TEST(RunCommandTest, WaitingForTheShellSleeps) {
+  rusage before{}, after{};
+  getrusage(RUSAGE_SELF, &before);
+  EXPECT_EQ(OutputText(Exec("exec >&- 2>&-; sleep 1")),
+            R"({"exit_code":0,"stderr":"","stdout":""})");
+  getrusage(RUSAGE_SELF, &after);
+  EXPECT_LT(after.ru_nvcsw - before.ru_nvcsw, 20);
+}
+
+// Once the shell is reaped its group id may pass to a stranger: a kill
+// through the group then sends nothing.
+TEST(RunCommandTest, GroupIsNotSignalledAfterTheShellIsReaped) {
+  Result<std::unique_ptr<ChildProcess>> child = ChildProcess::SpawnShell("exit 0");
+  ASSERT_TRUE(child) << child.error();
+  const std::shared_ptr<ProcessGroup> group = (*child)->group();
+  int error = 0;
+  EXPECT_EQ((*child)->DrainOutput(1024, Clock::now() + seconds(5), &error),
+            ChildProcess::DrainEnd::kEndOfFile);
+  EXPECT_EQ((*child)->Wait(Clock::now() + seconds(5)).value(), std::optional<int>(0));
+  child->reset();
+  EXPECT_FALSE(group->Kill());
+
+  child = ChildProcess::SpawnShell("sleep 5");
+  ASSERT_TRUE(child) << child.error();
+  EXPECT_TRUE((*child)->group()->Kill());
+  EXPECT_EQ((*child)->Wait(Clock::now() + seconds(5)).value(), std::optional<int>());
 }
 
 TEST(RunCommandTest, ReportsSpawnAndWaitFailures) {
