@@ -1,6 +1,7 @@
 // Host tools through the real binary: six workers at once, the command
 // tool's results, and the process tools against processes the test owns.
 #include <signal.h>
+#include <time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,7 +39,9 @@ TEST_F(HostToolsTest, RunCommandResults) {
 }
 
 // Seven slow calls at once: six run in parallel, the seventh starts only
-// when one of them has finished. Judged from the commands' own clocks.
+// when one of them has finished. Judged from the commands' own clocks. A
+// ping sent while all six workers are busy is still taken in by the front
+// and answered as soon as a worker frees up, while the seventh still runs.
 TEST_F(HostToolsTest, SixWorkersServeAtOnceTheSeventhWaits) {
   std::vector<std::future<Json>> calls;
   for (int i = 0; i < 7; ++i) {
@@ -47,6 +50,13 @@ TEST_F(HostToolsTest, SixWorkersServeAtOnceTheSeventhWaits) {
                            {{"command", "date +%s%N; sleep 1.5; date +%s%N"}, {"timeout_secs", 20}});
     }));
   }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  auto ping = std::async(std::launch::async, [] {
+    const Json reply = daemon_->Call("ping");
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return std::pair{reply, now.tv_sec * 1000000000LL + now.tv_nsec};
+  });
   std::vector<std::pair<long long, long long>> spans;  // start, end in ns
   for (auto& call : calls) {
     const Json reply = call.get();
@@ -60,7 +70,10 @@ TEST_F(HostToolsTest, SixWorkersServeAtOnceTheSeventhWaits) {
   for (int i = 0; i < 6; ++i) first_end = std::min(first_end, spans[i].second);
   for (int i = 0; i < 6; ++i) EXPECT_LT(spans[i].first, first_end) << "call " << i << " waited";
   EXPECT_GE(spans[6].first, first_end) << "the seventh ran beside six others";
-  // While six commands were running, the daemon's front still answered.
+  const auto [pong, answered] = ping.get();
+  EXPECT_EQ(pong["ok"], true) << pong.dump();
+  EXPECT_GE(answered, first_end) << "the ping ran beside six commands";
+  EXPECT_LT(answered, spans[6].second) << "the ping waited for the seventh command";
 }
 
 TEST_F(HostToolsTest, KillProcessEndsAChildOfTheTest) {
