@@ -20,11 +20,14 @@ if [[ "${1:-}" == "--bench" ]]; then
   packages+=(xvfb openbox python3-gi python3-gi-cairo gir1.2-gtk-3.0 scrot imagemagick wmctrl xdotool)
 fi
 
+# One dpkg query for all of them: this runs on every start of scripts/run.sh.
+declare -A installed=()
+while read -r name status; do
+  [[ $status == ii* ]] && installed[$name]=1
+done < <(dpkg-query -W -f='${Package} ${db:Status-Abbrev}\n' "${packages[@]}" 2>/dev/null || true)
 missing=()
 for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$p")
-  fi
+  [[ -n ${installed[$p]:-} ]] || missing+=("$p")
 done
 if ((${#missing[@]})); then
   echo "installing: ${missing[*]}" >&2
