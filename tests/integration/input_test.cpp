@@ -82,15 +82,18 @@ class SessionProcess {
 
 class XSession {
  public:
-  static std::unique_ptr<XSession> Start(int depth, int width, int height) {
+  // `server_args` are added to Xvfb's command line.
+  static std::unique_ptr<XSession> Start(int depth, int width, int height,
+                                         const std::vector<std::string>& server_args = {}) {
     std::unique_ptr<XSession> session(new XSession);
     int ready[2];
     if (pipe2(ready, O_CLOEXEC) != 0) return nullptr;
-    session->server_ = session->Spawn(
-        {"Xvfb", "-displayfd", "3", "-screen", "0",
-         std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(depth),
-         "-noreset", "-nolisten", "tcp"},
-        false, ready[1]);
+    std::vector<std::string> argv = {
+        "Xvfb", "-displayfd", "3", "-screen", "0",
+        std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(depth),
+        "-noreset", "-nolisten", "tcp"};
+    argv.insert(argv.end(), server_args.begin(), server_args.end());
+    session->server_ = session->Spawn(argv, false, ready[1]);
     close(ready[1]);
     SessionProcess reader(-1, ready[0]);  // the server writes its number once it listens
     const std::optional<std::string> number = reader.ReadLine(10s);
@@ -307,6 +310,16 @@ TEST(InputOpenTest, WithoutAUsableDisplayTheOpenTextsComeBack) {
   }
 }
 
+TEST(InputOpenTest, AServerWithoutXTestIsNamed) {
+  auto session = XSession::Start(24, 320, 200, {"-extension", "XTEST"});
+  if (!session) GTEST_SKIP() << "no Xvfb";
+  auto daemon = TestDaemon::Start({.allow_exec = true, .env = session->Env()});
+  EXPECT_EQ(daemon->Call("input", {{"action", "key"}, {"name", "a"}})["error"],
+            std::string("input unavailable: no connection could be established: (the X server "
+                        "lacks the XTEST extension)") +
+                kHint);
+}
+
 TEST_F(InputTest, MoveSetsThePointer) {
   XProbe x(session_->display());
   for (const auto& [to_x, to_y] : {std::pair{10, 10}, {1279, 799}, {0, 0}, {640, 400}}) {
@@ -410,9 +423,11 @@ TEST_F(InputTest, CapsLockDoesNotChangeWhatIsTyped) {
 TEST_F(InputTest, CharactersNoKeyProducesArriveEveryTime) {
   const std::string text =
       "\xC3\xA0\xC3\xA9\xC3\xAE\xC3\xB5\xC3\xBC \xC3\x9F \xE2\x82\xAC \xE6\x97\xA5\xE6\x9C\xAC x";
-  int exact = 0;
-  for (int i = 0; i < 20; ++i) exact += TypeAndRead(text) == text ? 1 : 0;
-  EXPECT_EQ(exact, 20);
+  std::vector<std::string> wrong;
+  for (int i = 0; i < 20; ++i) {
+    if (std::string typed = TypeAndRead(text); typed != text) wrong.push_back(typed);
+  }
+  EXPECT_EQ(wrong, std::vector<std::string>{});
 }
 
 TEST_F(InputTest, AThousandCharactersArriveExactly) {
@@ -428,12 +443,16 @@ TEST_F(InputTest, ManyCallsLeaveNoDescriptorThreadOrClientBehind) {
   const size_t fds_before = EntriesIn(fds), tasks_before = EntriesIn(tasks);
   const int clients_before = session_->ClientCount();
   for (int i = 0; i < 1000; ++i) {
-    const Json params = i % 2 == 0 ? Json{{"action", "move"}, {"x", i % 500}, {"y", 7}}
-                                   : Json{{"action", "scroll"}, {"dx", 0}, {"dy", 0}};
+    // Moves and empty scrolls, and now and then keys through the keymap
+    // and lent keycodes.
+    const Json params = i % 50 == 0  ? Json{{"action", "type"}, {"text", "x\xC3\xA9\xE2\x82\xAC"}}
+                        : i % 2 == 0 ? Json{{"action", "move"}, {"x", i % 500}, {"y", 7}}
+                                     : Json{{"action", "scroll"}, {"dx", 0}, {"dy", 0}};
     ASSERT_EQ(Input(params).value("ok", false), true) << i;
   }
-  EXPECT_EQ(EntriesIn(fds), fds_before);
-  EXPECT_EQ(EntriesIn(tasks), tasks_before);
+  // Fewer is no leak: a connection of an earlier test may close meanwhile.
+  EXPECT_LE(EntriesIn(fds), fds_before);
+  EXPECT_LE(EntriesIn(tasks), tasks_before);
   EXPECT_EQ(session_->ClientCount(), clients_before);
 }
 

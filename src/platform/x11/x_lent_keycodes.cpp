@@ -12,7 +12,7 @@ namespace {
 // Time clients get, after the server has delivered the events, to read
 // them and refresh their copy of the keyboard map. A desktop client's
 // event loop answers within a frame or two.
-constexpr std::chrono::milliseconds kClientCatchUp(50);
+constexpr std::chrono::milliseconds kClientCatchUp(100);
 constexpr std::chrono::milliseconds kServerTimeout(5000);
 
 void Map(xcb_connection_t* connection, xkb_keycode_t keycode, xcb_keysym_t first,
@@ -27,7 +27,7 @@ LentKeycodes::LentKeycodes(xcb_connection_t* connection, std::vector<xkb_keycode
     : connection_(connection) {
   loans_.reserve(spare.size());
   for (const xkb_keycode_t keycode : spare) {
-    loans_.push_back(Loan{keycode, XKB_KEY_NoSymbol, XKB_KEY_NoSymbol});
+    loans_.push_back(Loan{keycode, XKB_KEY_NoSymbol, XKB_KEY_NoSymbol, false});
   }
 }
 
@@ -36,6 +36,7 @@ LentKeycodes::~LentKeycodes() { (void)GiveBack(); }
 bool LentKeycodes::LetClientsCatchUp() {
   if (!XSyncWithin(connection_, kServerTimeout)) return false;  // no one left to wait for
   std::this_thread::sleep_for(kClientCatchUp);
+  for (Loan& loan : loans_) loan.unread = false;
   return true;
 }
 
@@ -46,20 +47,31 @@ std::optional<LentKeycodes::Lent> LentKeycodes::Lend(xkb_keysym_t keysym) {
   // (A keysym whose case pair does not map back to it, like ß, stands
   // alone.)
   if (first == second || (keysym != first && keysym != second)) first = second = keysym;
-  for (const Loan& loan : loans_) {
+  for (Loan& loan : loans_) {
     if (loan.first == first && loan.second == second) {
+      loan.unread = true;
       return Lent{loan.keycode, keysym != first};
     }
   }
-  Loan& loan = loans_[next_];
-  next_ = (next_ + 1) % loans_.size();
-  // Every spare keycode is in use: the oldest one is taken back, once
-  // what was typed with it has been read.
-  if (loan.first != XKB_KEY_NoSymbol && !LetClientsCatchUp()) return std::nullopt;
-  Map(connection_, loan.keycode, first, second);
-  loan.first = first;
-  loan.second = second;
-  return Lent{loan.keycode, keysym != first};
+  // The next keycode in turn that nothing unread was typed with.
+  const auto take = [&]() -> Loan* {
+    for (size_t i = 0; i < loans_.size(); ++i) {
+      Loan& loan = loans_[(next_ + i) % loans_.size()];
+      if (!loan.unread) {
+        next_ = (next_ + i + 1) % loans_.size();
+        return &loan;
+      }
+    }
+    return nullptr;
+  };
+  Loan* loan = take();
+  if (loan == nullptr) {
+    if (!LetClientsCatchUp()) return std::nullopt;
+    loan = take();
+  }
+  Map(connection_, loan->keycode, first, second);
+  *loan = Loan{loan->keycode, first, second, true};
+  return Lent{loan->keycode, keysym != first};
 }
 
 bool LentKeycodes::GiveBack() {
@@ -70,7 +82,7 @@ bool LentKeycodes::GiveBack() {
   for (Loan& loan : loans_) {
     if (loan.first == XKB_KEY_NoSymbol) continue;
     Map(connection_, loan.keycode, XKB_KEY_NoSymbol, XKB_KEY_NoSymbol);
-    loan.first = loan.second = XKB_KEY_NoSymbol;
+    loan = Loan{loan.keycode, XKB_KEY_NoSymbol, XKB_KEY_NoSymbol, false};
   }
   return XSyncWithin(connection_, kServerTimeout) && ok;
 }

@@ -49,6 +49,8 @@ class LentKeycodes {
     xkb_keycode_t keycode;
     xkb_keysym_t first;  // XKB_KEY_NoSymbol while not lent
     xkb_keysym_t second;
+    // Typed with since clients last caught up: must not be remapped yet.
+    bool unread;
   };
   bool LetClientsCatchUp();
 
