@@ -1,13 +1,6 @@
 // The input tool through the real daemon against a private X session, with
 // a GTK window (input_probe.py) reporting what it receives.
 #include <dirent.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <xcb/res.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -24,166 +17,13 @@
 #include <gtest/gtest.h>
 
 #include "integration/daemon_harness.h"
-
-extern char** environ;
+#include "integration/x_session.h"
 
 namespace tarvix::testing {
 namespace {
 
 using std::chrono::milliseconds;
 using namespace std::chrono_literals;
-
-// A private X session: Xvfb -noreset on a display it picks itself, openbox,
-// and Python GTK scripts with no session bus or accessibility bridge.
-// Stops exactly what it started.
-class SessionProcess {
- public:
-  SessionProcess(pid_t pid, int stdout_fd) : pid_(pid), stdout_fd_(stdout_fd) {}
-  ~SessionProcess() {
-    if (stdout_fd_ >= 0) close(stdout_fd_);
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    for (int i = 0; i < 300; ++i) {
-      if (waitpid(pid_, nullptr, WNOHANG) == pid_) return;
-      std::this_thread::sleep_for(10ms);
-    }
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-  }
-  SessionProcess(const SessionProcess&) = delete;
-  SessionProcess& operator=(const SessionProcess&) = delete;
-
-  // The next line of standard output, or nullopt after `timeout`.
-  std::optional<std::string> ReadLine(milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-      if (const size_t nl = buffered_.find('\n'); nl != std::string::npos) {
-        std::string line = buffered_.substr(0, nl);
-        buffered_.erase(0, nl + 1);
-        return line;
-      }
-      const auto left = std::chrono::duration_cast<milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (stdout_fd_ < 0 || left.count() <= 0) return std::nullopt;
-      pollfd p{stdout_fd_, POLLIN, 0};
-      if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-      char chunk[4096];
-      const ssize_t n = read(stdout_fd_, chunk, sizeof chunk);
-      if (n <= 0) return std::nullopt;
-      buffered_.append(chunk, static_cast<size_t>(n));
-    }
-  }
-
- private:
-  pid_t pid_;
-  int stdout_fd_;
-  std::string buffered_;
-};
-
-class XSession {
- public:
-  // `server_args` are added to Xvfb's command line.
-  static std::unique_ptr<XSession> Start(int depth, int width, int height,
-                                         const std::vector<std::string>& server_args = {}) {
-    std::unique_ptr<XSession> session(new XSession);
-    int ready[2];
-    if (pipe2(ready, O_CLOEXEC) != 0) return nullptr;
-    std::vector<std::string> argv = {
-        "Xvfb", "-displayfd", "3", "-screen", "0",
-        std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(depth),
-        "-noreset", "-nolisten", "tcp"};
-    argv.insert(argv.end(), server_args.begin(), server_args.end());
-    session->server_ = session->Spawn(argv, false, ready[1]);
-    close(ready[1]);
-    SessionProcess reader(-1, ready[0]);  // the server writes its number once it listens
-    const std::optional<std::string> number = reader.ReadLine(10s);
-    if (!session->server_ || !number || number->empty()) return nullptr;
-    session->display_ = ":" + *number;
-    return session;
-  }
-  ~XSession() { Stop(); }
-
-  const std::string& display() const { return display_; }
-  std::map<std::string, std::string> Env() const { return {{"DISPLAY", display_}}; }
-
-  // Starts openbox and waits until it manages the screen.
-  bool StartWindowManager() {
-    window_manager_ = Spawn({"openbox", "--sm-disable"}, false);
-    for (int i = 0; window_manager_ && i < 500; ++i) {
-      if (ClientCount() >= 1) {
-        std::this_thread::sleep_for(300ms);  // let it take over the root window
-        return true;
-      }
-      std::this_thread::sleep_for(20ms);
-    }
-    return false;
-  }
-  std::unique_ptr<SessionProcess> LaunchPython(const std::string& script) {
-    return Spawn({"/usr/bin/python3", std::string(TARVIX_TEST_SOURCE_DIR) + "/" + script}, true);
-  }
-  // Clients connected now (X-Resource), not counting the asking one; -1
-  // when the server cannot be asked.
-  int ClientCount() const {
-    xcb_connection_t* c = xcb_connect(display_.c_str(), nullptr);
-    int count = -1;
-    if (xcb_connection_has_error(c) == 0) {
-      xcb_res_query_clients_reply_t* reply =
-          xcb_res_query_clients_reply(c, xcb_res_query_clients(c), nullptr);
-      if (reply != nullptr) count = static_cast<int>(reply->num_clients) - 1;
-      free(reply);
-    }
-    xcb_disconnect(c);
-    return count;
-  }
-  void Stop() {
-    window_manager_.reset();
-    server_.reset();
-  }
-
- private:
-  XSession() = default;
-  std::unique_ptr<SessionProcess> Spawn(std::vector<std::string> argv, bool capture_stdout,
-                                        int extra_fd = -1) {
-    int out[2] = {-1, -1};
-    if (capture_stdout && pipe2(out, O_CLOEXEC) != 0) return nullptr;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    if (capture_stdout) {
-      posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    } else {
-      posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    }
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    if (extra_fd >= 0) posix_spawn_file_actions_adddup2(&actions, extra_fd, 3);
-    // No desktop bus: GTK would otherwise start a stray one that outlives
-    // the test.
-    std::vector<std::string> env = {"DBUS_SESSION_BUS_ADDRESS=disabled:", "NO_AT_BRIDGE=1",
-                                    "GDK_BACKEND=x11"};
-    if (!display_.empty()) env.push_back("DISPLAY=" + display_);
-    for (const char* keep : {"PATH", "HOME", "LANG"}) {
-      if (const char* value = getenv(keep)) env.push_back(std::string(keep) + "=" + value);
-    }
-    std::vector<char*> envp, argp;
-    for (std::string& e : env) envp.push_back(e.data());
-    for (std::string& a : argv) argp.push_back(a.data());
-    envp.push_back(nullptr);
-    argp.push_back(nullptr);
-    pid_t pid = -1;
-    const int status = posix_spawnp(&pid, argp[0], &actions, nullptr, argp.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (capture_stdout) close(out[1]);
-    if (status != 0) {
-      if (capture_stdout) close(out[0]);
-      return nullptr;
-    }
-    return std::make_unique<SessionProcess>(pid, capture_stdout ? out[0] : -1);
-  }
-
-  std::string display_;
-  std::unique_ptr<SessionProcess> server_;
-  std::unique_ptr<SessionProcess> window_manager_;
-};
 
 constexpr char kHint[] = " (Linux: set DISPLAY, and XAUTHORITY if needed, to the desktop session)";
 
@@ -236,7 +76,7 @@ class InputTest : public ::testing::Test {
   static void SetUpTestSuite() {
     session_ = XSession::Start(24, 1280, 800).release();
     if (session_ == nullptr || !session_->StartWindowManager()) return;
-    probe_ = session_->LaunchPython("input_probe.py").release();
+    probe_ = session_->LaunchPython("input_probe.py", {}).release();
     const Json ready = NextWith(probe_, "ready", 10s);
     if (ready.is_null()) return;
     area_ = ready["area"].get<std::vector<int>>();
@@ -311,7 +151,7 @@ TEST(InputOpenTest, WithoutAUsableDisplayTheOpenTextsComeBack) {
 }
 
 TEST(InputOpenTest, AServerWithoutXTestIsNamed) {
-  auto session = XSession::Start(24, 320, 200, {"-extension", "XTEST"});
+  auto session = XSession::Start(24, 320, 200, std::nullopt, {"-extension", "XTEST"});
   if (!session) GTEST_SKIP() << "no Xvfb";
   auto daemon = TestDaemon::Start({.allow_exec = true, .env = session->Env()});
   EXPECT_EQ(daemon->Call("input", {{"action", "key"}, {"name", "a"}})["error"],

@@ -130,7 +130,8 @@ std::unique_ptr<SessionProcess> XSession::Spawn(const std::vector<std::string>& 
 }
 
 std::unique_ptr<XSession> XSession::Start(int depth, int width, int height,
-                                          std::optional<int> display_number) {
+                                          std::optional<int> display_number,
+                                          const std::vector<std::string>& server_args) {
   std::unique_ptr<XSession> session(new XSession);
   int ready[2];
   if (pipe2(ready, O_CLOEXEC) != 0) return nullptr;
@@ -140,6 +141,7 @@ std::unique_ptr<XSession> XSession::Start(int depth, int width, int height,
                            std::to_string(width) + "x" + std::to_string(height) + "x" +
                                std::to_string(depth),
                            "-noreset", "-nolisten", "tcp"});
+  argv.insert(argv.end(), server_args.begin(), server_args.end());
   session->server_ = session->Spawn(argv, false, ready[1]);
   close(ready[1]);
   // With -displayfd the server writes its display number once it accepts

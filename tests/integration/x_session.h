@@ -47,9 +47,12 @@ class XSession {
   // Starts "Xvfb :N -noreset" with one screen of width x height x depth.
   // `display_number` asks for a given display (to bring a server back on
   // the number a daemon already uses); otherwise the server picks a free
-  // one. Null when the server does not come up within a few seconds.
+  // one. `server_args` go to the end of Xvfb's command line (say
+  // "-extension XTEST" to leave an extension out). Null when the server
+  // does not come up within a few seconds.
   static std::unique_ptr<XSession> Start(int depth, int width, int height,
-                                         std::optional<int> display_number = std::nullopt);
+                                         std::optional<int> display_number = std::nullopt,
+                                         const std::vector<std::string>& server_args = {});
   ~XSession() { Stop(); }
   XSession(const XSession&) = delete;
   XSession& operator=(const XSession&) = delete;
