@@ -1,6 +1,7 @@
 """A plain GTK 3 window for the desktop tests.
 
-Usage: gtk_window.py --title T [--app-class C] [--size WxH] [--pos X,Y] [--colour RRGGBB]
+Usage: gtk_window.py --title T [--app-class C] [--size WxH] [--pos X,Y]
+                     [--colour RRGGBB | --image PATH]
 Prints "ready <window id in hex> <pid>" once the window is mapped and drawn,
 then runs until it is killed.
 """
@@ -21,6 +22,7 @@ parser.add_argument("--app-class", dest="klass", default="TarvixTest")
 parser.add_argument("--size", default="300x200")
 parser.add_argument("--pos", default=None)
 parser.add_argument("--colour", default=None)
+parser.add_argument("--image", default=None, help="show this picture full screen")
 args = parser.parse_args()
 
 # A blinking text cursor would make two captures of the same screen differ.
@@ -36,7 +38,10 @@ window.set_default_size(width, height)
 if args.pos:
     x, y = (int(v) for v in args.pos.split(","))
     window.move(x, y)
-if args.colour:
+if args.image:
+    window.add(Gtk.Image.new_from_file(args.image))
+    window.fullscreen()
+elif args.colour:
     css = Gtk.CssProvider()
     css.load_from_data(("window { background: #%s; }" % args.colour).encode())
     Gtk.StyleContext.add_provider_for_screen(
