@@ -222,10 +222,19 @@ TEST_F(ManagedDesktopTest, ConcurrentScreenshotsLeaveNothingBehind) {
   const std::string proc = "/proc/" + std::to_string(daemon_->pid());
   // Earlier tests' warm state is given back first.
   std::this_thread::sleep_for(4s);
-  auto segments = [&] { return x_->Run("ipcs -m | grep -c '^0x'"); };
+  // Shared memory still mapped by the daemon (System V or memory files); a
+  // system-wide count would see other programs' segments.
+  auto segments = [&] {
+    std::ifstream maps(proc + "/maps");
+    size_t n = 0;
+    for (std::string line; std::getline(maps, line);) {
+      n += line.find("SYSV") != std::string::npos || line.find("/memfd:") != std::string::npos;
+    }
+    return n;
+  };
   const size_t fds = CountEntries(proc + "/fd"), threads = CountEntries(proc + "/task");
   const int clients = x_->ClientCount();
-  const std::string shm = segments();
+  const size_t shm = segments();
   for (int round = 0; round < 10; ++round) {
     std::vector<std::future<Json>> calls;
     for (int i = 0; i < 6; ++i) {
@@ -238,6 +247,7 @@ TEST_F(ManagedDesktopTest, ConcurrentScreenshotsLeaveNothingBehind) {
     }
   }
   EXPECT_GT(x_->ClientCount(), clients) << "the daemon keeps its connection between calls";
+  EXPECT_GT(segments(), shm) << "and its shared memory";
   const auto deadline = std::chrono::steady_clock::now() + 15s;
   while (std::chrono::steady_clock::now() < deadline &&
          (CountEntries(proc + "/task") != threads || x_->ClientCount() != clients)) {
