@@ -1,4 +1,5 @@
 // tarvix-agentd: start-up wiring and the main-thread input loop.
+#include <malloc.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -28,34 +29,46 @@ constexpr int kRequestWorkers = 6;
 
 void WriteStderr(const std::string& text) { fwrite(text.data(), 1, text.size(), stderr); }
 
-// One request worker: takes complete requests forever. A fault while
-// handling one request is answered and does not end the worker.
+// One request worker: takes complete requests until the server stops.
+// HandleBody answers and audits every fault of a call itself, so a worker
+// never dies of one.
 void ServeRequests(std::shared_ptr<HttpServer> server, std::shared_ptr<const RpcService> service) {
-  while (true) {
-    PendingRequest request = server->Receive();
-    std::pair<int, std::string> reply;
-    try {
-      reply = service->HandleBody(request.body());
-    } catch (...) {
-      reply = {200, R"({"error":"internal error","ok":false})"};
-    }
-    server->Respond(std::move(request), reply.first, std::move(reply.second));
+  while (std::optional<PendingRequest> request = server->Receive()) {
+    std::pair<int, std::string> reply = service->HandleBody(request->body());
+    server->Respond(std::move(*request), reply.first, std::move(reply.second));
   }
 }
 
 // Performs input requests one at a time, in arrival order, until every
-// worker is gone.
+// worker is gone. A fault outside the action's own error handling is
+// answered; the waiting worker audits it.
 void RunInputLoop(InputChannel& channel, bool allow_exec) {
   ClickPacer clicks;
   while (std::optional<InputRequest> request = channel.Receive()) {
-    ToolResult result = PerformInput(request->params, allow_exec, clicks);
+    ToolResult result = Error(kInternalError);
+    try {
+      result = PerformInput(request->params, allow_exec, clicks);
+    } catch (...) {
+      result = Error(kInternalError);
+    }
     request->reply.Send(std::move(result));  // a worker that stopped waiting drops it
   }
+}
+
+// glibc's allocator keeps what the daemon frees in per-thread arenas and
+// raises its mmap threshold after every large free, so the memory of one
+// large file read or reply would stay resident while the daemon idles.
+// Large buffers get their own mappings (returned on free), and the HTTP
+// front trims the rest when it goes idle.
+void TuneAllocator() {
+  mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+  mallopt(M_TRIM_THRESHOLD, 1024 * 1024);
 }
 
 int Main(int argc, char** argv) {
   ResetInheritedSignalState();
   signal(SIGPIPE, SIG_IGN);
+  TuneAllocator();
   RaiseOpenFileLimit();
 
   const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);

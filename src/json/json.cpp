@@ -1,5 +1,6 @@
 #include "json/json.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -10,35 +11,40 @@
 namespace tarvix {
 namespace {
 
-// Deepest array/object nesting of `text`, counting brackets outside string
-// literals. Exact for valid JSON; for invalid text the parse fails anyway.
-// Runs before the parser so a hostile body never builds a deep tree.
-bool NestingWithinLimit(std::string_view text) {
-  int depth = 0;
-  bool in_string = false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (in_string) {
-      if (c == '\\') {
-        ++i;
-      } else if (c == '"') {
-        in_string = false;
-      }
-      continue;
-    }
-    switch (c) {
-      case '"': in_string = true; break;
-      case '[':
-      case '{':
-        if (++depth >= kMaxJsonDepth) return false;
-        break;
-      case ']':
-      case '}': --depth; break;
-      default: break;
-    }
+// Builds the tree through the library's own DOM builder, but stops the
+// parse as soon as the nesting or value limit is passed, so a hostile body
+// never builds a deep or huge tree.
+class BoundedDomBuilder {
+ public:
+  explicit BoundedDomBuilder(Json* root) : dom_(*root, /*allow_exceptions=*/false) {}
+
+  bool null() { return Count() && dom_.null(); }
+  bool boolean(bool v) { return Count() && dom_.boolean(v); }
+  bool number_integer(Json::number_integer_t v) { return Count() && dom_.number_integer(v); }
+  bool number_unsigned(Json::number_unsigned_t v) { return Count() && dom_.number_unsigned(v); }
+  bool number_float(Json::number_float_t v, const std::string& text) {
+    return Count() && dom_.number_float(v, text);
   }
-  return true;
-}
+  bool string(std::string& v) { return Count() && dom_.string(v); }
+  bool binary(Json::binary_t& v) { return Count() && dom_.binary(v); }
+  bool start_object(size_t n) { return Open() && dom_.start_object(n); }
+  bool key(std::string& v) { return dom_.key(v); }
+  bool end_object() { --depth_; return dom_.end_object(); }
+  bool start_array(size_t n) { return Open() && dom_.start_array(n); }
+  bool end_array() { --depth_; return dom_.end_array(); }
+  template <typename Exception>
+  bool parse_error(size_t, const std::string&, const Exception&) {
+    return false;
+  }
+
+ private:
+  bool Count() { return ++values_ <= kMaxJsonValues; }
+  bool Open() { return Count() && ++depth_ < kMaxJsonDepth; }
+
+  nlohmann::detail::json_sax_dom_parser<Json> dom_;
+  size_t values_ = 0;
+  int depth_ = 0;
+};
 
 // True when any byte of `word` is a control character, '"' or '\\'.
 bool NeedsEscape(uint64_t word) {
@@ -129,8 +135,24 @@ void AppendJsonText(const Json& value, std::string* out) {
         out->append("null");
         return;
       }
-      // The JSON library's shortest round-trip form (1.0, 0.1, 1e+100).
+      // The JSON library's shortest round-trip form (1.0, 0.1), with its
+      // exponent written bare: "1e+100" as 1e100, "1e-07" as 1e-7.
       char* end = nlohmann::detail::to_chars(number, number + sizeof number, x);
+      char* exponent = std::find(number, end, 'e');
+      if (exponent != end) {
+        char* write = exponent + 1;
+        const char* read = write;
+        if (*read == '+') {
+          ++read;
+        } else if (*read == '-') {
+          ++read;
+          ++write;
+        }
+        while (read + 1 < end && *read == '0') ++read;
+        const size_t digits = static_cast<size_t>(end - read);
+        std::memmove(write, read, digits);
+        end = write + digits;
+      }
       out->append(number, static_cast<size_t>(end - number));
       return;
     }
@@ -177,10 +199,17 @@ std::string ToJsonText(const Json& value) {
 }
 
 Json ParseJsonOrNull(std::string_view text) {
-  if (!NestingWithinLimit(text)) return nullptr;
-  Json value = Json::parse(text.begin(), text.end(), /*cb=*/nullptr,
-                           /*allow_exceptions=*/false, /*ignore_comments=*/false);
-  if (value.is_discarded()) return nullptr;
+  // The library skips a leading byte-order mark and takes NUL for the end of
+  // the input; neither is JSON whitespace, so such a text is not one value.
+  if (text.starts_with("\xEF\xBB\xBF") || text.find('\0') != std::string_view::npos) {
+    return nullptr;
+  }
+  Json value;
+  BoundedDomBuilder builder(&value);
+  const bool parsed = Json::sax_parse(text.begin(), text.end(), &builder,
+                                      Json::input_format_t::json, /*strict=*/true,
+                                      /*ignore_comments=*/false);
+  if (!parsed || value.is_discarded()) return nullptr;
   return value;
 }
 

@@ -1,6 +1,7 @@
 #include "rpc/dispatch.h"
 
 #include <exception>
+#include <optional>
 
 #include "rpc/audit_log.h"
 #include "rpc/intake.h"
@@ -10,6 +11,10 @@
 #include "tools/host/host_tools.h"
 
 namespace tarvix {
+
+const char kInternalError[] = "internal error";
+const char kInternalErrorBody[] = R"({"error":"internal error","ok":false})";
+
 namespace {
 
 constexpr MethodEntry kMethods[] = {
@@ -79,16 +84,40 @@ RpcService::RpcService(std::span<const MethodEntry> table, bool allow_exec,
       input_(input) {}
 
 std::string RpcService::Call(std::string_view method, const Json& params) const {
-  ToolResult result = method == "input" ? DispatchInput(input_, params, allow_exec_)
-                                        : DispatchTool(table_, method, params, allow_exec_);
-  AppendAuditRecord(audit_path_, method, params, result);
-  return ToJsonText(Envelope(std::move(result)));
+  ToolResult result = Error(kInternalError);
+  try {
+    result = method == "input" ? DispatchInput(input_, params, allow_exec_)
+                               : DispatchTool(table_, method, params, allow_exec_);
+  } catch (...) {
+    result = Error(kInternalError);  // out of memory outside a tool
+  }
+  // Whatever happened above, the call reached dispatch and is audited.
+  try {
+    AppendAuditRecord(audit_path_, method, params, result);
+  } catch (...) {
+    try {
+      AppendAuditRecord(audit_path_, method, params, Error(kInternalError));
+    } catch (...) {
+      // Not even the short record fits in memory: nothing more can be done.
+    }
+  }
+  try {
+    return ToJsonText(Envelope(std::move(result)));
+  } catch (...) {
+    return kInternalErrorBody;
+  }
 }
 
 std::pair<int, std::string> RpcService::HandleBody(std::string_view body) const {
-  Result<RpcCall> call = DecodeBody(body);
-  if (!call) return {400, kBadBodyBody};
-  return {200, Call(call->method, call->params)};
+  std::optional<Result<RpcCall>> call;
+  try {
+    call.emplace(DecodeBody(body));
+  } catch (...) {
+    // The body could not even be decoded (out of memory): no call was made.
+    return {200, kInternalErrorBody};
+  }
+  if (!*call) return {400, kBadBodyBody};
+  return {200, Call((*call)->method, (*call)->params)};
 }
 
 }  // namespace tarvix

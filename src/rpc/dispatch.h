@@ -12,6 +12,10 @@
 
 namespace tarvix {
 
+// The error of a call that failed outside any tool (memory exhaustion).
+extern const char kInternalError[];
+extern const char kInternalErrorBody[];  // its envelope
+
 using ToolFunction = ToolResult (*)(const Json& params, bool allow_exec);
 
 struct MethodEntry {
@@ -47,11 +51,12 @@ class RpcService {
              const InputChannel::Sender& input);
 
   // Dispatches one decoded call, appends its audit record and returns the
-  // envelope's JSON text.
+  // envelope's JSON text. Never throws: a failure outside the tool is
+  // answered (and audited) as "internal error".
   std::string Call(std::string_view method, const Json& params) const;
 
   // An accepted request's body -> HTTP status and reply body (400 "bad body"
-  // when the body is not UTF-8 text).
+  // when the body is not UTF-8 text). Never throws.
   std::pair<int, std::string> HandleBody(std::string_view body) const;
 
  private:

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "json/params.h"
+#include "support/library_json_form.h"
 
 namespace tarvix {
 namespace {
@@ -39,6 +40,12 @@ TEST(JsonTextTest, NumbersRoundTripAndNonFiniteIsNull) {
   EXPECT_EQ(ToJsonText(Json(-9223372036854775807LL - 1)), "-9223372036854775808");
   EXPECT_EQ(ToJsonText(Json(static_cast<double>(12.3f))), "12.300000190734863");
   EXPECT_EQ(ToJsonText(Json(0.1)), "0.1");
+  EXPECT_EQ(ToJsonText(Json(1.0)), "1.0");
+  EXPECT_EQ(ToJsonText(Json(1e-7)), "1e-7");
+  EXPECT_EQ(ToJsonText(Json(1e100)), "1e100");
+  EXPECT_EQ(ToJsonText(Json(-2.5e-300)), "-2.5e-300");
+  EXPECT_EQ(ToJsonText(Json(1.5e300)), "1.5e300");
+  EXPECT_EQ(ToJsonText(Json(5e-324)), "5e-324");
   EXPECT_EQ(ToJsonText(Json(std::nan(""))), "null");
   EXPECT_EQ(ToJsonText(Json(std::numeric_limits<double>::infinity())), "null");
   EXPECT_EQ(ToJsonText(Json(-std::numeric_limits<double>::infinity())), "null");
@@ -67,7 +74,7 @@ TEST(JsonTextTest, MatchesTheLibraryForm) {
   }
   values.push_back(Json::parse(R"({"b":[1,{"c":null,"a":"x\ny"}],"a":-3.25,"":""})"));
   for (const Json& value : values) {
-    EXPECT_EQ(ToJsonText(value), value.dump()) << value.dump();
+    EXPECT_EQ(ToJsonText(value), testing::LibraryJsonForm(value)) << value.dump();
   }
 }
 
@@ -80,6 +87,21 @@ TEST(JsonParseTest, OneValueWithJsonWhitespaceOnly) {
   EXPECT_TRUE(ParseJsonOrNull("/* c */ {}").is_null());
   EXPECT_TRUE(ParseJsonOrNull("{'a':1}").is_null());
   EXPECT_EQ(ParseJsonOrNull("[1,2]"), Json::array({1, 2}));
+  // The library would skip a byte-order mark and stop at a NUL.
+  EXPECT_TRUE(ParseJsonOrNull("\xEF\xBB\xBF{\"a\":1}").is_null());
+  EXPECT_TRUE(ParseJsonOrNull(std::string("{\"a\":1}\0x", 9)).is_null());
+  EXPECT_TRUE(ParseJsonOrNull(std::string("{\"a\":1}\0", 8)).is_null());
+}
+
+TEST(JsonParseTest, ValueCountIsBounded) {
+  auto empties = [](size_t n) {
+    std::string text = "[";
+    for (size_t i = 0; i < n; ++i) text += i ? ",{}" : "{}";
+    return text + "]";
+  };
+  // The outer array counts as a value too.
+  EXPECT_EQ(ParseJsonOrNull(empties(kMaxJsonValues - 1)).size(), kMaxJsonValues - 1);
+  EXPECT_TRUE(ParseJsonOrNull(empties(kMaxJsonValues)).is_null());
 }
 
 std::string Nested(int depth, const std::string& open, const std::string& close) {

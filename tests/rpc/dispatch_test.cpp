@@ -53,10 +53,13 @@ TEST(DispatchTest, PingAndEnvelope) {
 
 TEST(DispatchInputTest, ReadOnlyNeverReachesTheChannel) {
   auto channel = std::make_shared<InputChannel>();
-  InputChannel::Sender sender(channel);
-  EXPECT_EQ(DispatchInput(sender, Json::object(), false).error(),
-            "input is disabled (read-only mode; start with --allow-exec)");
-  channel->CloseReceiver();  // would fail a send, so nothing was sent
+  {
+    InputChannel::Sender sender(channel);
+    EXPECT_EQ(DispatchInput(sender, Json::object(), false).error(),
+              "input is disabled (read-only mode; start with --allow-exec)");
+  }
+  // With every sender gone, Receive returns whatever was queued, then nullopt.
+  EXPECT_FALSE(channel->Receive()) << "a read-only input request reached the first thread";
 }
 
 TEST(DispatchInputTest, AnswersComeFromTheReceivingThread) {
