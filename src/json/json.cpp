@@ -46,6 +46,45 @@ class BoundedDomBuilder {
   int depth_ = 0;
 };
 
+// Feeds the parser a text with every run of JSON whitespace outside string
+// literals cut to one space. The library's lexer keeps every character it
+// reads between two scalar tokens for its error messages, so a body padded
+// with whitespace would otherwise be held twice. Within the value cap the
+// characters between scalars are then few.
+class CollapsedWhitespaceInput {
+ public:
+  using char_type = char;
+
+  explicit CollapsedWhitespaceInput(std::string_view text) : text_(text) {}
+
+  std::char_traits<char>::int_type get_character() {
+    if (next_ == text_.size()) return std::char_traits<char>::eof();
+    const char c = text_[next_++];
+    if (in_string_) {
+      if (escaped_) {
+        escaped_ = false;
+      } else if (c == '\\') {
+        escaped_ = true;
+      } else if (c == '"') {
+        in_string_ = false;
+      }
+    } else if (c == '"') {
+      in_string_ = true;
+    } else if (IsJsonSpace(c)) {
+      while (next_ < text_.size() && IsJsonSpace(text_[next_])) ++next_;
+    }
+    return std::char_traits<char>::to_int_type(c);
+  }
+
+ private:
+  static bool IsJsonSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+  std::string_view text_;
+  size_t next_ = 0;
+  bool in_string_ = false;
+  bool escaped_ = false;
+};
+
 // True when any byte of `word` is a control character, '"' or '\\'.
 bool NeedsEscape(uint64_t word) {
   constexpr uint64_t kOnes = 0x0101010101010101ULL;
@@ -206,9 +245,10 @@ Json ParseJsonOrNull(std::string_view text) {
   }
   Json value;
   BoundedDomBuilder builder(&value);
-  const bool parsed = Json::sax_parse(text.begin(), text.end(), &builder,
-                                      Json::input_format_t::json, /*strict=*/true,
-                                      /*ignore_comments=*/false);
+  nlohmann::detail::parser<Json, CollapsedWhitespaceInput> parser(
+      CollapsedWhitespaceInput(text), /*cb=*/nullptr, /*allow_exceptions=*/false,
+      /*skip_comments=*/false);
+  const bool parsed = parser.sax_parse(&builder, /*strict=*/true);
   if (!parsed || value.is_discarded()) return nullptr;
   return value;
 }

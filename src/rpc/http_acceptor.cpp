@@ -10,6 +10,7 @@
 #include <boost/asio/post.hpp>
 
 #include "base/os_error.h"
+#include "base/region_pool.h"
 #include "rpc/http_connection.h"
 #include "rpc/http_core.h"
 
@@ -120,7 +121,8 @@ void HttpAcceptor::Adopt(HttpCore& core, int fd) {
     ::close(fd);
     return;
   }
-  std::make_shared<HttpConnection>(core, std::move(socket))->Start();
+  std::allocate_shared<HttpConnection>(RegionAllocator<HttpConnection>(), core, std::move(socket))
+      ->Start();
 }
 
 }  // namespace tarvix

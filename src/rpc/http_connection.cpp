@@ -24,8 +24,7 @@ namespace {
 
 constexpr size_t kMaxDiscardBytes = size_t{256} * 1024;
 constexpr auto kDiscardTime = std::chrono::seconds(2);
-// An idle keep-alive connection keeps no memory of a large request or
-// reply it carried.
+// Reply buffers larger than this are not kept for the next reply.
 constexpr size_t kKeptCapacity = size_t{16} * 1024;
 
 }  // namespace
@@ -37,18 +36,20 @@ HttpConnection::HttpConnection(HttpCore& core, tcp::socket socket)
 
 HttpConnection::~HttpConnection() {
   ReleaseCharge();
-  core_.registry.Remove(this, slot_);
+  core_.registry.Remove(this);
 }
 
 void HttpConnection::Start() {
   // The first read happens now, before the connection can be counted idle:
   // a client that has already sent its request is never mistaken for an
   // idle one and closed to make room.
-  const size_t room = std::min(buffer_.max_size(), size_t{4096});
-  const ssize_t n = ::recv(socket_.native_handle(), buffer_.prepare(room).data(), room,
-                           MSG_DONTWAIT);
+  std::array<char, 4096> first;
+  const ssize_t n = ::recv(socket_.native_handle(), first.data(),
+                           std::min(first.size(), buffer_.max_size()), MSG_DONTWAIT);
   if (n > 0) {
-    buffer_.commit(static_cast<size_t>(n));
+    const auto bytes = static_cast<size_t>(n);
+    asio::buffer_copy(buffer_.prepare(bytes), asio::buffer(first.data(), bytes));
+    buffer_.commit(bytes);
   } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
     Close();
     return;
@@ -60,16 +61,32 @@ void HttpConnection::ReadHeader() {
   state_ = State::kHeader;
   since_ = Clock::now();
   header_started_.reset();
-  if (buffer_.size() == 0 && buffer_.capacity() > kKeptCapacity) buffer_.shrink_to_fit();
   if (body_.capacity() > kKeptCapacity) std::string().swap(body_);
+  if (buffer_.size() > 0) {
+    ReadHeaderNow();  // a pipelined request is already here
+    return;
+  }
+  // An idle connection holds no read buffer, only its socket: the buffer is
+  // taken when the client sends, so ten thousand idle sockets cost little.
+  buffer_.shrink_to_fit();
+  parser_.reset();
+  core_.registry.Enter(this, served_ > 0 ? ConnectionRegistry::Line::kKeepAlive
+                                   : ConnectionRegistry::Line::kFresh);
+  socket_.async_wait(tcp::socket::wait_read, [self = shared_from_this()](beast::error_code ec) {
+    if (ec) {
+      self->Close();
+    } else if (!self->closed_) {
+      self->ReadHeaderNow();
+    }
+  });
+}
+
+void HttpConnection::ReadHeaderNow() {
   parser_.emplace();
   parser_->header_limit(static_cast<std::uint32_t>(core_.limits.header_bytes));
   // No body limit yet: an announced length is judged only once the request
   // is accepted, so a refused request gets its 404 or 401 whatever it claims.
   parser_->body_limit(boost::none);
-  core_.registry.Enter(this, slot_,
-                       served_ > 0 ? ConnectionRegistry::Line::kKeepAlive
-                                   : ConnectionRegistry::Line::kFresh);
   http::async_read_header(socket_, buffer_, *parser_,
                           [self = shared_from_this()](beast::error_code ec, size_t) {
                             self->OnHeader(ec);
@@ -94,7 +111,7 @@ bool HttpConnection::FramingAcceptable() const {
 }
 
 void HttpConnection::OnHeader(beast::error_code ec) {
-  core_.registry.Leave(slot_);
+  core_.registry.Leave(this);
   if (ec || !FramingAcceptable()) {
     Close();  // client gone, timed out, or a malformed or oversized header
     return;
@@ -142,7 +159,7 @@ void HttpConnection::AdmitBody() {
     if (held > 0 && held + need > core_.limits.body_budget) {
       state_ = State::kParked;
       parked_self_ = shared_from_this();
-      core_.registry.Enter(this, slot_, ConnectionRegistry::Line::kParked);
+      core_.registry.Enter(this, ConnectionRegistry::Line::kParked);
       return;
     }
     core_.body_bytes.fetch_add(need, std::memory_order_relaxed);
@@ -250,7 +267,7 @@ void HttpConnection::Close() {
   // When parked, this may be the last reference: it goes at the end.
   const std::shared_ptr<HttpConnection> self = std::move(parked_self_);
   closed_ = true;
-  core_.registry.Leave(slot_);
+  core_.registry.Leave(this);
   ReleaseCharge();
   beast::error_code ignored;
   socket_.close(ignored);

@@ -58,6 +58,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
 
  private:
   void ReadHeader();
+  void ReadHeaderNow();
   void OnHeader(boost::system::error_code ec);
   bool FramingAcceptable() const;
   void AdmitBody();

@@ -37,7 +37,7 @@ void HttpCore::ReleaseBodyBytes(size_t bytes) {
     while (HttpConnection* next = registry.FrontParked()) {
       const size_t held = body_bytes.load(std::memory_order_relaxed);
       if (held > 0 && held + next->parked_need() > limits.body_budget) break;
-      registry.Leave(next->slot());
+      registry.Leave(next);
       next->ResumeBody();
     }
   });

@@ -50,7 +50,7 @@ struct HttpServer::Impl {
 
   void Sweep() {
     const auto now = HttpConnection::Clock::now();
-    for (HttpConnection* connection : core->registry.live()) connection->CheckDeadline(now);
+    core->registry.ForEach([now](HttpConnection* connection) { connection->CheckDeadline(now); });
     const size_t open = core->registry.size();
     peak_connections = std::max(peak_connections, open);
     if (peak_connections - open >= kConnectionChurn) {
@@ -153,7 +153,7 @@ void HttpServer::Stop() {
   // With the loop stopped, close every connection so no client waits on a
   // server that will never answer; their handlers are destroyed with the
   // I/O context.
-  for (HttpConnection* connection : core.registry.live()) connection->Close();
+  core.registry.ForEach([](HttpConnection* connection) { connection->Close(); });
 }
 
 std::optional<PendingRequest> HttpServer::Receive() {
