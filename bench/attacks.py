@@ -42,17 +42,30 @@ def reset_peak(pid):
 
 
 def post(port, body, timeout=60):
+    """One request on a new connection that the client closes first, as curl
+    does: the daemon then keeps no TIME_WAIT entry that a later connect from
+    the same port would run into (a one-second SYN retransmit on loopback)."""
     s = socket.create_connection(("127.0.0.1", port), timeout=timeout)
-    head = b"POST /rpc HTTP/1.1\r\nHost: x\r\n" + AUTH + b"Connection: close\r\nContent-Length: %d\r\n\r\n" % len(body)
+    head = b"POST /rpc HTTP/1.1\r\nHost: x\r\n" + AUTH + b"Content-Length: %d\r\n\r\n" % len(body)
     s.sendall(head + body)
     out = b""
-    while True:
+    while b"\r\n\r\n" not in out:
         d = s.recv(1 << 20)
         if not d:
             break
         out += d
+    head_part, _, rest = out.partition(b"\r\n\r\n")
+    length = 0
+    for line in head_part.split(b"\r\n"):
+        if line.lower().startswith(b"content-length:"):
+            length = int(line.split(b":")[1])
+    while len(rest) < length:
+        d = s.recv(1 << 20)
+        if not d:
+            break
+        rest += d
     s.close()
-    return out
+    return head_part + b"\r\n\r\n" + rest
 
 
 def call(port, method, params):
