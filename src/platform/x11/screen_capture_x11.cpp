@@ -360,16 +360,9 @@ class ScreenGrabber {
 }  // namespace
 
 Result<std::string> CaptureMainDisplayPng() {
-  static ScreenGrabber* grabber = [] {
-    // A screenshot passes megabytes through malloc on several threads (rows,
-    // stripes, the PNG, its Base64 text, the reply). glibc would raise its
-    // mmap threshold after the first such free and from then on keep these
-    // blocks in per-thread arenas, where they stay resident after the
-    // screenshots stop; a fixed threshold maps them afresh and unmaps them
-    // on free, so an idle daemon shrinks back.
-    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
-    return new ScreenGrabber;
-  }();
+  // Large buffers of a capture get their own mappings (the daemon fixes
+  // malloc's mmap threshold at start-up), so they leave with the capture.
+  static ScreenGrabber* grabber = new ScreenGrabber;
   return grabber->Capture();
 }
 
