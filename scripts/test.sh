@@ -2,7 +2,8 @@
 # Installs what the tests need, builds with warnings as errors, and runs:
 #   1. unit and integration tests (ctest),
 #   2. the unit tests again under AddressSanitizer + UndefinedBehaviorSanitizer,
-#   3. the libFuzzer intake target for a short, bounded time (clang).
+#   3. the libFuzzer intake target for a short, bounded time (clang),
+#   4. the Debian package: built, installed, run, checked, removed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh --test
@@ -33,4 +34,5 @@ for fuzzer in build/fuzz/*_fuzzer; do
   "$fuzzer" -max_total_time="${TARVIX_FUZZ_SECONDS:-30}" -timeout=10 -rss_limit_mb=2048 \
     "$corpus" fuzz/seeds 2>&1 | tail -n 1
 done
+scripts/test-package.sh
 echo "all test stages passed"
