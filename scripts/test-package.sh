@@ -40,7 +40,7 @@ version=$(dpkg-deb -f "$deb" Version)
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 [[ -n $depends ]] || fail "the package declares no dependencies"
-dev=$(tr ',|' '\n\n' <<<"$depends" | awk '{print $1}' | grep -- '-dev$' || true)
+dev=$(tr ',|' '\n' <<<"$depends" | awk '{print $1}' | grep -- '-dev$' || true)
 [[ -z $dev ]] || fail "build-only packages among the dependencies: $dev"
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
 for path in ./usr/bin/tarvix-agentd ./usr/lib/systemd/user/tarvix-agentd.service \
@@ -77,7 +77,10 @@ EOF
 # As the unit does: the variables from the file (quoted values read the same
 # way in systemd and the shell), the options split at spaces.
 (
-  set -a; . "$work/env"; set +a
+  set -a
+  # shellcheck disable=SC1091
+  . "$work/env"
+  set +a
   # shellcheck disable=SC2086
   exec env HOME="$work" XDG_STATE_HOME="$work/state" "$binary" $TARVIX_AGENTD_OPTIONS
 ) 2>"$work/stderr" &
