@@ -11,6 +11,8 @@ jobs=$(nproc)
 
 echo "== build (warnings are errors)"
 scripts/build.sh ci -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIX_WERROR=ON -- -j"$jobs"
+echo "== macOS files against the Apple SDK stand-in"
+scripts/check-macos.sh
 echo "== unit and integration tests"
 ctest --test-dir build/ci --output-on-failure
 

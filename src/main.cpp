@@ -1,5 +1,4 @@
 // tarvix-agentd: start-up wiring and the main-thread input loop.
-#include <malloc.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -13,6 +12,7 @@
 #include "daemon/config.h"
 #include "daemon/parent_watchdog.h"
 #include "daemon/secret_scrub.h"
+#include "platform/allocator.h"
 #include "platform/file_limit.h"
 #include "platform/signal_state.h"
 #include "rpc/dispatch.h"
@@ -53,16 +53,6 @@ void RunInputLoop(InputChannel& channel, bool allow_exec) {
     }
     request->reply.Send(std::move(result));  // a worker that stopped waiting drops it
   }
-}
-
-// glibc's allocator keeps what the daemon frees in per-thread arenas and
-// raises its mmap threshold after every large free, so the memory of one
-// large file read or reply would stay resident while the daemon idles.
-// Large buffers get their own mappings (returned on free), and the HTTP
-// front trims the rest when it goes idle.
-void TuneAllocator() {
-  mallopt(M_MMAP_THRESHOLD, 256 * 1024);
-  mallopt(M_TRIM_THRESHOLD, 1024 * 1024);
 }
 
 int Main(int argc, char** argv) {

@@ -6,6 +6,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/process_exit.h"
 #include "platform/process_info.h"
 
 namespace tarvix {
@@ -18,13 +19,18 @@ bool StartedAfter(const ProcessSighting& process, std::optional<uint64_t> refere
 
 }  // namespace
 
+bool SleepOnly(std::chrono::nanoseconds duration) {
+  std::this_thread::sleep_for(duration);
+  return false;
+}
+
 void WaitForParentToGo(uint32_t parent_pid, uint32_t self_pid, const ProcessProbe& probe,
-                       std::chrono::nanoseconds interval) {
+                       std::chrono::nanoseconds interval, const ParentExitWait& wait) {
   std::optional<uint64_t> self_start;
   if (const std::optional<ProcessSighting> self = probe(self_pid)) self_start = self->start_stamp;
   std::optional<uint64_t> first_seen_start;
   for (;;) {
-    std::this_thread::sleep_for(interval);
+    if (wait(interval)) return;
     const std::optional<ProcessSighting> parent = probe(parent_pid);
     if (!parent || parent->zombie) return;
     // A recycled id: the parent ended between two checks (or before the
@@ -34,12 +40,20 @@ void WaitForParentToGo(uint32_t parent_pid, uint32_t self_pid, const ProcessProb
   }
 }
 
+ParentExitWait SystemParentExitWait(uint32_t pid) {
+  std::shared_ptr<ProcessExitWatch> watch = ProcessExitWatch::Create(pid);
+  if (!watch) return SleepOnly;
+  return [watch](std::chrono::nanoseconds timeout) { return watch->WaitForExit(timeout); };
+}
+
 void StartParentWatchdog(uint32_t parent_pid, ProcessProbe probe, std::chrono::nanoseconds interval,
-                         std::function<void()> on_gone) {
+                         std::function<void()> on_gone,
+                         std::function<ParentExitWait()> make_wait) {
   const auto self_pid = static_cast<uint32_t>(getpid());
   std::thread([parent_pid, self_pid, probe = std::move(probe), interval,
-               on_gone = std::move(on_gone)] {
-    WaitForParentToGo(parent_pid, self_pid, probe, interval);
+               on_gone = std::move(on_gone), make_wait = std::move(make_wait)] {
+    const ParentExitWait wait = make_wait ? make_wait() : ParentExitWait(SleepOnly);
+    WaitForParentToGo(parent_pid, self_pid, probe, interval, wait);
     on_gone();
   }).detach();
 }
@@ -56,7 +70,8 @@ ProcessProbe SystemProcessProbe() {
 }
 
 void StartParentWatchdog(uint32_t parent_pid) {
-  StartParentWatchdog(parent_pid, SystemProcessProbe(), kParentPollInterval, [] { _exit(0); });
+  StartParentWatchdog(parent_pid, SystemProcessProbe(), kParentPollInterval, [] { _exit(0); },
+                      [parent_pid] { return SystemParentExitWait(parent_pid); });
 }
 
 }  // namespace tarvix

@@ -24,6 +24,7 @@
 #include <string>
 
 #include "base/result.h"
+#include "platform/process_exit.h"
 
 namespace tarvix {
 
@@ -94,17 +95,18 @@ class ChildProcess {
 
   // Reaps the shell and returns its exit status (0 to 255), or nullopt when
   // a signal ended it. Until `give_up` it waits for the shell to end by
-  // itself, asleep on a pidfd of the shell (or, where the system has none,
-  // polling with growing pauses); after that it kills the shell (not its
+  // itself, asleep on the kernel's notice of its end (ProcessExitWatch; or,
+  // where the system gives none, polling with growing pauses); after that it kills the shell (not its
   // group) and reaps it, so the wait is bounded whatever the shell does.
   // The error is the bare error text of a failed wait; the shell then
   // counts as reaped (it is not ours to signal any more).
   Result<std::optional<int>> Wait(Clock::time_point give_up);
 
  private:
-  ChildProcess(pid_t pid, int pidfd, int stdout_fd, int stderr_fd)
+  ChildProcess(pid_t pid, std::unique_ptr<ProcessExitWatch> exit_watch, int stdout_fd,
+               int stderr_fd)
       : pid_(pid),
-        pidfd_(pidfd),
+        exit_watch_(std::move(exit_watch)),
         stdout_fd_(stdout_fd),
         stderr_fd_(stderr_fd),
         group_(std::make_shared<ProcessGroup>(pid)) {}
@@ -119,7 +121,7 @@ class ChildProcess {
   void AwaitExit(std::optional<Clock::time_point> until);
 
   pid_t pid_;
-  int pidfd_;  // -1 where the system offers no pidfds
+  std::unique_ptr<ProcessExitWatch> exit_watch_;  // null where the exit cannot be watched
   int stdout_fd_;
   int stderr_fd_;
   std::shared_ptr<ProcessGroup> group_;

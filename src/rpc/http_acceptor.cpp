@@ -11,6 +11,7 @@
 
 #include "base/os_error.h"
 #include "base/region_pool.h"
+#include "platform/descriptors.h"
 #include "rpc/http_connection.h"
 #include "rpc/http_core.h"
 
@@ -87,8 +88,7 @@ void HttpAcceptor::AcceptReady() {
         return;
       }
     }
-    const int fd = accept4(acceptor_.native_handle(), nullptr, nullptr,
-                           SOCK_NONBLOCK | SOCK_CLOEXEC);
+    const int fd = AcceptNonBlocking(acceptor_.native_handle());
     if (fd < 0) {
       if (errno == EINTR || errno == ECONNABORTED) continue;
       if (errno == EAGAIN || errno == EWOULDBLOCK) {

@@ -1,9 +1,8 @@
 #include "rpc/http_core.h"
 
-#include <malloc.h>
-
 #include <boost/asio/post.hpp>
 
+#include "platform/allocator.h"
 #include "rpc/http_connection.h"
 
 namespace tarvix {
@@ -50,9 +49,9 @@ void HttpCore::NoteLargeBuffer(size_t bytes) {
 void HttpCore::TrimIfIdle() {
   if (in_flight.load(std::memory_order_relaxed) != 0) return;
   if (!trim_wanted.exchange(false, std::memory_order_relaxed)) return;
-  // glibc keeps freed memory in its arenas; after a large request, reply or
-  // a flood of connections that would stay resident while the daemon idles.
-  malloc_trim(0);
+  // The allocator keeps freed memory; after a large request, reply or a
+  // flood of connections that would stay resident while the daemon idles.
+  TrimAllocator();
 }
 
 void HttpCore::PostReply(QueuedReply reply) {

@@ -4,6 +4,7 @@
 
 #include <future>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "fakes/spawned_child.h"
@@ -90,6 +91,44 @@ TEST(SystemProcessProbeTest, WatchdogNoticesARealParentEnding) {
   EXPECT_EQ(gone_future.wait_for(milliseconds(200)), std::future_status::timeout);
   ASSERT_EQ(kill(parent.pid(), SIGKILL), 0);  // not reaped: a zombie already counts as gone
   EXPECT_EQ(gone_future.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+}
+
+TEST(ParentWatchdogTest, KernelNoticeOfTheEndStopsTheWaitWithoutAnotherCheck) {
+  auto checks = std::make_shared<size_t>(0);
+  std::vector<std::chrono::nanoseconds> sleeps;
+  size_t waits = 0;
+  const ParentExitWait wait = [&](std::chrono::nanoseconds timeout) {
+    sleeps.push_back(timeout);
+    return ++waits == 3;  // the parent ends during the third sleep
+  };
+  WaitForParentToGo(kParent, kSelf, ScriptedProbe({Running(50), Running(50), Running(50)}, checks),
+                    milliseconds(7), wait);
+  EXPECT_EQ(*checks, 2u);
+  EXPECT_EQ(sleeps, std::vector<std::chrono::nanoseconds>(3, milliseconds(7)));
+}
+
+TEST(SystemParentExitWaitTest, WakesAtTheEndOfARealParentLongBeforeTheInterval) {
+  SpawnedChild parent({"sleep", "30"});
+  ASSERT_GT(parent.pid(), 0);
+  const ParentExitWait wait = SystemParentExitWait(parent.id());
+  EXPECT_FALSE(wait(milliseconds(50)));
+  std::thread killer([&] {
+    std::this_thread::sleep_for(milliseconds(100));
+    kill(parent.pid(), SIGKILL);  // not reaped: a zombie has ended too
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(wait(std::chrono::seconds(20)));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  killer.join();
+  EXPECT_TRUE(wait(milliseconds(1)));
+}
+
+TEST(SystemParentExitWaitTest, AnIdNoProcessHoldsFallsBackToSleeping) {
+  for (const uint32_t pid : {0u, 0x7fffffffu}) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(SystemParentExitWait(pid)(milliseconds(30)));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(30));
+  }
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,7 +19,9 @@
 #include <vector>
 
 #include "base/os_error.h"
+#include "platform/descriptors.h"
 #include "platform/file_limit.h"
+#include "platform/process_exit.h"
 
 extern char** environ;
 
@@ -58,7 +59,7 @@ int MoveAboveStandardStreams(Fd* fd) {
 
 int OpenPipe(Fd* read_end, Fd* write_end) {
   int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return errno;
+  if (const int e = OpenCloexecPipe(fds); e != 0) return e;
   read_end->Reset(fds[0]);
   write_end->Reset(fds[1]);
   if (const int e = MoveAboveStandardStreams(read_end); e != 0) return e;
@@ -127,13 +128,7 @@ std::vector<std::string> SearchPath(const std::string& name) {
   }
   // Our own descriptors are close-on-exec, but a library or a racing thread
   // may have opened one without the flag; the child gets none of them.
-  if (close_range(STDERR_FILENO + 1, ~0U, 0) != 0) {
-    struct rlimit limit;
-    const rlim_t end = getrlimit(RLIMIT_NOFILE, &limit) == 0 ? limit.rlim_max : 65536;
-    for (rlim_t fd = STDERR_FILENO + 1; fd < end && fd <= INT_MAX; ++fd) {
-      close(static_cast<int>(fd));
-    }
-  }
+  CloseDescriptorsFrom(STDERR_FILENO + 1);
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -207,7 +202,12 @@ Result<std::unique_ptr<ChildProcess>> ChildProcess::SpawnShell(const std::string
   sigset_t all_signals, saved_mask;
   sigfillset(&all_signals);
   pthread_sigmask(SIG_SETMASK, &all_signals, &saved_mask);
+  // macOS marks vfork deprecated but keeps it; fork would copy the page
+  // tables of a daemon with many threads and mappings for every command.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
   const pid_t pid = vfork();
+#pragma GCC diagnostic pop
   if (pid == 0) ExecChild(&plan);
   const int vfork_error = errno;
   pthread_sigmask(SIG_SETMASK, &saved_mask, nullptr);
@@ -220,13 +220,13 @@ Result<std::unique_ptr<ChildProcess>> ChildProcess::SpawnShell(const std::string
     return Error(OsErrorText(plan.error));
   }
   // Our unreaped child, so the id cannot have passed to anyone else. A
-  // system without pidfds (before Linux 5.3, or a filter) gets -1 and the
+  // system that cannot watch it (before Linux 5.3, or a filter) gets the
   // polling wait.
-  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  std::unique_ptr<ProcessExitWatch> exit_watch = ProcessExitWatch::Create(static_cast<uint32_t>(pid));
   // The write ends close here, so end of file comes when the last writer in
   // the child's tree is done.
-  return std::unique_ptr<ChildProcess>(
-      new ChildProcess(pid, pidfd, stdout_read.Release(), stderr_read.Release()));
+  return std::unique_ptr<ChildProcess>(new ChildProcess(
+      pid, std::move(exit_watch), stdout_read.Release(), stderr_read.Release()));
 }
 
 ChildProcess::~ChildProcess() {
@@ -239,7 +239,6 @@ ChildProcess::~ChildProcess() {
       AwaitExit(std::nullopt);
     } while (TryReap(&status, &error) == Reap::kRunning);
   }
-  if (pidfd_ >= 0) close(pidfd_);
 }
 
 ChildProcess::DrainEnd ChildProcess::DrainOutput(size_t cap, Clock::time_point give_up,
@@ -317,12 +316,11 @@ void ChildProcess::AwaitExit(std::optional<Clock::time_point> until) {
     }
     return;
   }
-  pollfd exited = {pidfd_, POLLIN, 0};
-  poll(&exited, 1, MillisecondsUntil(*until, Clock::now()));  // EINTR: the caller looks again
+  exit_watch_->WaitForExit(std::max<Clock::duration>(*until - Clock::now(), Clock::duration::zero()));
 }
 
 Result<std::optional<int>> ChildProcess::Wait(Clock::time_point give_up) {
-  // Where there is no pidfd: the shell normally becomes waitable moments
+  // Where the exit cannot be watched: the shell normally becomes waitable moments
   // after its pipes close, so pauses start short and grow up to 10 ms.
   constexpr auto kLongestPause = std::chrono::milliseconds(10);
   std::chrono::microseconds pause(50);
@@ -348,7 +346,7 @@ Result<std::optional<int>> ChildProcess::Wait(Clock::time_point give_up) {
       // it ends promptly.
       kill(pid_, SIGKILL);
       killed = true;
-    } else if (pidfd_ >= 0) {
+    } else if (exit_watch_) {
       AwaitExit(give_up);
     } else {
       std::this_thread::sleep_for(std::min<Clock::duration>(pause, give_up - now));

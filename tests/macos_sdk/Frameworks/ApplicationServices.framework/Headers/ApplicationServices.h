@@ -1,0 +1,120 @@
+// ApplicationServices: CoreGraphics (window list, displays, Quartz events)
+// and the accessibility interface.
+#ifndef TARVIX_MACOS_SDK_APPLICATIONSERVICES_H_
+#define TARVIX_MACOS_SDK_APPLICATIONSERVICES_H_
+
+#include <CoreFoundation/CoreFoundation.h>
+#include <stddef.h>
+#include <stdint.h>
+#include <sys/types.h>
+
+// CGGeometry (64-bit: CGFloat is double).
+typedef double CGFloat;
+struct CGPoint {
+  CGFloat x;
+  CGFloat y;
+};
+typedef struct CGPoint CGPoint;
+struct CGSize {
+  CGFloat width;
+  CGFloat height;
+};
+typedef struct CGSize CGSize;
+
+static inline CGPoint CGPointMake(CGFloat x, CGFloat y) {
+  CGPoint p;
+  p.x = x;
+  p.y = y;
+  return p;
+}
+
+// CGWindow.
+typedef uint32_t CGWindowID;
+#define kCGNullWindowID ((CGWindowID)0)
+typedef uint32_t CGWindowListOption;
+enum : CGWindowListOption {
+  kCGWindowListOptionOnScreenOnly = (1 << 0),
+  kCGWindowListExcludeDesktopElements = (1 << 4),
+};
+
+// CGDirectDisplay.
+typedef uint32_t CGDirectDisplayID;
+
+// CGEventTypes, CGRemoteOperation.
+typedef struct __CGEvent* CGEventRef;
+typedef struct __CGEventSource* CGEventSourceRef;
+typedef uint16_t CGKeyCode;
+
+typedef enum CGMouseButton : uint32_t CGMouseButton;
+enum CGMouseButton : uint32_t {
+  kCGMouseButtonLeft = 0,
+  kCGMouseButtonRight = 1,
+  kCGMouseButtonCenter = 2,
+};
+
+typedef enum CGScrollEventUnit : uint32_t CGScrollEventUnit;
+enum CGScrollEventUnit : uint32_t {
+  kCGScrollEventUnitPixel = 0,
+  kCGScrollEventUnitLine = 1,
+};
+
+typedef uint64_t CGEventFlags;
+enum : CGEventFlags {
+  kCGEventFlagMaskShift = 0x00020000,
+};
+
+typedef enum CGEventType : uint32_t CGEventType;
+enum CGEventType : uint32_t {
+  kCGEventLeftMouseDown = 1,
+  kCGEventLeftMouseUp = 2,
+  kCGEventRightMouseDown = 3,
+  kCGEventRightMouseUp = 4,
+  kCGEventMouseMoved = 5,
+  kCGEventLeftMouseDragged = 6,
+  kCGEventRightMouseDragged = 7,
+  kCGEventOtherMouseDown = 25,
+  kCGEventOtherMouseUp = 26,
+};
+
+typedef enum CGEventField : uint32_t CGEventField;
+enum CGEventField : uint32_t {
+  kCGMouseEventClickState = 1,
+  kCGMouseEventDeltaX = 4,
+  kCGMouseEventDeltaY = 5,
+  kCGEventSourceUserData = 42,
+};
+
+typedef enum CGEventTapLocation : uint32_t CGEventTapLocation;
+enum CGEventTapLocation : uint32_t {
+  kCGHIDEventTap = 0,
+};
+
+typedef enum CGEventSourceStateID : int32_t CGEventSourceStateID;
+enum CGEventSourceStateID : int32_t {
+  kCGEventSourceStateCombinedSessionState = 0,
+};
+
+extern "C" {
+
+CFArrayRef CGWindowListCopyWindowInfo(CGWindowListOption option, CGWindowID relativeToWindow);
+
+CGDirectDisplayID CGMainDisplayID(void);
+size_t CGDisplayPixelsHigh(CGDirectDisplayID display);
+
+CGEventSourceRef CGEventSourceCreate(CGEventSourceStateID stateID);
+CGEventRef CGEventCreateMouseEvent(CGEventSourceRef source, CGEventType mouseType,
+                                   CGPoint mouseCursorPosition, CGMouseButton mouseButton);
+CGEventRef CGEventCreateKeyboardEvent(CGEventSourceRef source, CGKeyCode virtualKey,
+                                      bool keyDown);
+CGEventRef CGEventCreateScrollWheelEvent2(CGEventSourceRef source, CGScrollEventUnit units,
+                                          uint32_t wheelCount, int32_t wheel1, int32_t wheel2,
+                                          int32_t wheel3);
+void CGEventSetFlags(CGEventRef event, CGEventFlags flags);
+void CGEventKeyboardSetUnicodeString(CGEventRef event, UniCharCount stringLength,
+                                     const UniChar* unicodeString);
+void CGEventSetIntegerValueField(CGEventRef event, CGEventField field, int64_t value);
+void CGEventPost(CGEventTapLocation tap, CGEventRef event);
+
+}  // extern "C"
+
+#endif  // TARVIX_MACOS_SDK_APPLICATIONSERVICES_H_
