@@ -15,7 +15,7 @@ gcc_major=$(gcc -dumpversion | cut -d. -f1)
 multiarch=$(gcc -dumpmachine)
 flags=(-target x86_64-apple-macos12 -std=c++20 -fsyntax-only -Wall -Wextra -Werror
   -nostdinc -nostdinc++
-  -iframework "$sdk/Frameworks" -isystem "$sdk/include"
+  -include "$sdk/darwin_prelude.h" -iframework "$sdk/Frameworks" -isystem "$sdk/include"
   -isystem "/usr/include/c++/$gcc_major" -isystem "/usr/include/$multiarch/c++/$gcc_major"
   -isystem "$(clang++ -print-resource-dir)/include"
   -isystem "/usr/include/$multiarch" -isystem /usr/include
