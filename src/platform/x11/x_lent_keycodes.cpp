@@ -4,15 +4,20 @@
 
 #include <thread>
 
+#include "platform/x11/x_client_ping.h"
 #include "platform/x11/x_sync.h"
 
 namespace tarvix {
 namespace {
 
 // Time clients get, after the server has delivered the events, to read
-// them and refresh their copy of the keyboard map. A desktop client's
+// them and refresh their copy of the keyboard map, when the focused client
+// does not answer pings (which prove it has read them). A desktop client's
 // event loop answers within a frame or two.
 constexpr std::chrono::milliseconds kClientCatchUp(100);
+// A client that takes pings but is slow (a loaded machine) is waited for
+// this long before the fixed wait above.
+constexpr std::chrono::milliseconds kPingTimeout(2000);
 constexpr std::chrono::milliseconds kServerTimeout(5000);
 
 void Map(xcb_connection_t* connection, xkb_keycode_t keycode, xcb_keysym_t first,
@@ -23,8 +28,9 @@ void Map(xcb_connection_t* connection, xkb_keycode_t keycode, xcb_keysym_t first
 
 }  // namespace
 
-LentKeycodes::LentKeycodes(xcb_connection_t* connection, std::vector<xkb_keycode_t> spare)
-    : connection_(connection) {
+LentKeycodes::LentKeycodes(xcb_connection_t* connection, xcb_window_t root,
+                           std::vector<xkb_keycode_t> spare)
+    : connection_(connection), root_(root) {
   loans_.reserve(spare.size());
   for (const xkb_keycode_t keycode : spare) {
     loans_.push_back(Loan{keycode, XKB_KEY_NoSymbol, XKB_KEY_NoSymbol, false});
@@ -35,7 +41,9 @@ LentKeycodes::~LentKeycodes() { (void)GiveBack(); }
 
 bool LentKeycodes::LetClientsCatchUp() {
   if (!XSyncWithin(connection_, kServerTimeout)) return false;  // no one left to wait for
-  std::this_thread::sleep_for(kClientCatchUp);
+  if (!PingFocusedClient(connection_, root_, kPingTimeout)) {
+    std::this_thread::sleep_for(kClientCatchUp);
+  }
   for (Loan& loan : loans_) loan.unread = false;
   return true;
 }

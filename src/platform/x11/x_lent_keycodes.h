@@ -6,8 +6,9 @@
 // keycode back (or to another keysym) too early makes the client type the
 // wrong character. So within a request a keycode keeps its keysym, further
 // keysyms take the next spare keycode round-robin, and a keycode is only
-// remapped, or given back at the end, once clients have had time to read
-// what was typed with it.
+// remapped, or given back at the end, once the focused client has answered
+// a ping sent after the keys (or, when it takes no pings, after a fixed
+// wait).
 #ifndef TARVIX_PLATFORM_X11_X_LENT_KEYCODES_H_
 #define TARVIX_PLATFORM_X11_X_LENT_KEYCODES_H_
 
@@ -23,7 +24,7 @@ namespace tarvix {
 class LentKeycodes {
  public:
   // `spare` are keycodes without keysyms. `connection` must outlive this.
-  LentKeycodes(xcb_connection_t* connection, std::vector<xkb_keycode_t> spare);
+  LentKeycodes(xcb_connection_t* connection, xcb_window_t root, std::vector<xkb_keycode_t> spare);
   // Gives every lent keycode its empty mapping back, also after a failure.
   ~LentKeycodes();
   LentKeycodes(const LentKeycodes&) = delete;
@@ -55,6 +56,7 @@ class LentKeycodes {
   bool LetClientsCatchUp();
 
   xcb_connection_t* connection_;
+  xcb_window_t root_;
   std::vector<Loan> loans_;
   size_t next_ = 0;
 };

@@ -175,7 +175,7 @@ class XTestInputBackend : public InputBackend {
     auto found = found_.find(keysym);
     if (found == found_.end()) found = found_.emplace(keysym, keymap_->Find(keysym)).first;
     if (found->second) return *found->second;
-    if (!lent_) lent_ = std::make_unique<LentKeycodes>(c(), keymap_->Spare());
+    if (!lent_) lent_ = std::make_unique<LentKeycodes>(c(), x_->root(), keymap_->Spare());
     const std::optional<LentKeycodes::Lent> lent = lent_->Lend(keysym);
     if (!lent) return Error("no spare keycode");
     // The lent keycode behaves like a letter key: Shift or Caps Lock, not
