@@ -94,6 +94,10 @@ PointerPosition TopLeftPosition(double location_x, double location_y, double dis
   return {SaturatedInt32(location_x), SaturatedInt32(display_height - location_y)};
 }
 
+PointerDelta MoveDelta(PointerPosition from, int32_t x, int32_t y) {
+  return {int64_t{x} - from.x, int64_t{y} - from.y};
+}
+
 PointerMove PointerMoveFor(uint64_t pressed_buttons) {
   const bool left = (pressed_buttons & 1) != 0;
   const bool right = (pressed_buttons & 2) != 0;

@@ -73,6 +73,15 @@ struct PointerPosition {
 };
 PointerPosition TopLeftPosition(double location_x, double location_y, double display_height);
 
+// The mouse-delta fields of a move from `from` to (x, y): how far the
+// event moves the pointer, target minus current, as a device reports it.
+struct PointerDelta {
+  int64_t x = 0;
+  int64_t y = 0;
+  bool operator==(const PointerDelta&) const = default;
+};
+PointerDelta MoveDelta(PointerPosition from, int32_t x, int32_t y);
+
 // The Quartz mouse event that moves the pointer while `pressed_buttons`
 // (bit 0 left, bit 1 right) are held, and the button it names.
 enum class PointerMoveKind { kMoved, kLeftDragged, kRightDragged };

@@ -158,6 +158,21 @@ TEST(TopLeftPositionTest, FlipsYAndSaturatesToInt32) {
   }
 }
 
+TEST(MoveDeltaTest, IsTargetMinusCurrentWithoutOverflow) {
+  constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
+  constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
+  const struct {
+    PointerPosition from;
+    int32_t x, y;
+    PointerDelta delta;
+  } cases[] = {
+      {{100, 200}, 130, 150, {30, -50}},
+      {{0, 0}, 0, 0, {0, 0}},
+      {{kMin, kMax}, kMax, kMin, {int64_t{kMax} - kMin, int64_t{kMin} - kMax}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(MoveDelta(c.from, c.x, c.y), c.delta) << c.x << "," << c.y;
+}
+
 TEST(PointerMoveForTest, HeldButtonsMakeADrag) {
   const struct {
     uint64_t pressed;

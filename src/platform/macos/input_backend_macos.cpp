@@ -94,10 +94,9 @@ class QuartzInputBackend : public InputBackend {
         source_.get(), kTypes[static_cast<size_t>(move.kind)], CGPointMake(x, y),
         move.button == MouseButton::kRight ? kCGMouseButtonRight : kCGMouseButtonLeft));
     if (!event) return Error(Failure("failed creating event to move the mouse"));
-    // The distance this event moves the pointer, as a real device's event
-    // reports it.
-    CGEventSetIntegerValueField(event.get(), kCGMouseEventDeltaX, int64_t{x} - from.x);
-    CGEventSetIntegerValueField(event.get(), kCGMouseEventDeltaY, int64_t{y} - from.y);
+    const PointerDelta delta = MoveDelta(from, x, y);
+    CGEventSetIntegerValueField(event.get(), kCGMouseEventDeltaX, delta.x);
+    CGEventSetIntegerValueField(event.get(), kCGMouseEventDeltaY, delta.y);
     Post(event.get());
     return {};
   }
