@@ -8,6 +8,7 @@ packages=(
   libboost1.81-dev nlohmann-json3-dev libicu-dev libssl-dev libproc2-dev
   libxcb1-dev libxcb-shm0-dev libxcb-xtest0-dev libxcb-randr0-dev libxcb-res0-dev
   libxcb-xkb-dev libxkbcommon-dev libxkbcommon-x11-dev libdeflate-dev zlib1g-dev
+  libsystemd-dev
 )
 if [[ "${1:-}" == "--test" ]]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev procps)
@@ -17,10 +18,15 @@ if [[ "${1:-}" == "--test" ]]; then
   # The package checks: the unit (systemd-analyze), the manual page (groff),
   # the launchd agent (python3's plistlib). dpkg-dev comes with build-essential.
   packages+=(systemd groff-base python3)
+  # A private accessibility session: session bus, AT-SPI bus launcher and
+  # registry, GTK's widget factory as a large real tree.
+  packages+=(dbus-daemon dbus-bin at-spi2-core gtk-3-examples)
 fi
 if [[ "${1:-}" == "--bench" ]]; then
   packages+=(libbenchmark-dev wrk nginx-light procps)
   packages+=(xvfb openbox python3-gi python3-gi-cairo gir1.2-gtk-3.0 scrot imagemagick wmctrl xdotool)
+  # ui_tree against a pyatspi dump of the same applications.
+  packages+=(dbus-daemon dbus-bin at-spi2-core gtk-3-examples python3-pyatspi gir1.2-atspi-2.0)
 fi
 
 # One dpkg query for all of them: this runs on every start of scripts/run.sh.

@@ -6,23 +6,24 @@
 
 #include <cstdint>
 #include <functional>
-#include <optional>
+#include <memory>
 #include <string_view>
 
 #include "json/json.h"
+#include "platform/accessibility.h"
 #include "tools/desktop/window_list.h"
 
 namespace tarvix {
 
-// Reads the element tree result of process `pid`'s focused window; nullopt
-// when no tree can be read.
-using ElementTreeReader = std::function<std::optional<Json>(int32_t pid)>;
+// Opens the accessible application of a process given its pid and the
+// title of its frontmost window; null when there is none.
+using ApplicationOpener =
+    std::function<std::unique_ptr<AccessibleApplication>(int32_t pid, std::string_view title)>;
 
 struct UiTreeSources {
   WindowQuery windows;
-  // Empty when the platform has no element tree reader.
-  ElementTreeReader element_tree;
-  std::string_view fallback_note;
+  ApplicationOpener open_application;
+  const AccessibilityPlatform* platform;
 };
 
 // The tool as the method table calls it (params ignored; any mode).

@@ -14,14 +14,20 @@ int64_t TruncateCoordinate(double value) {
   return static_cast<int64_t>(value);
 }
 
-std::optional<int32_t> FrontApplication(const WindowQuery& query) {
+std::optional<WindowRecord> FrontWindow(const WindowQuery& query) {
   Result<std::vector<WindowRecord>> windows = query();
   if (!windows) return std::nullopt;
-  for (const WindowRecord& window : *windows) {
+  for (WindowRecord& window : *windows) {
     if (window.layer.value_or(0) != 0 || !window.owner_pid) continue;
-    return static_cast<int32_t>(*window.owner_pid);
+    return std::move(window);
   }
   return std::nullopt;
+}
+
+std::optional<int32_t> FrontApplication(const WindowQuery& query) {
+  const std::optional<WindowRecord> front = FrontWindow(query);
+  if (!front) return std::nullopt;
+  return static_cast<int32_t>(*front->owner_pid);
 }
 
 ToolResult WindowSummaryList(const WindowQuery& query) {

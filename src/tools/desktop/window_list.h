@@ -20,9 +20,10 @@ using WindowQuery = std::function<Result<std::vector<WindowRecord>>()>;
 // NaN as 0, saturated at the limits.
 int64_t TruncateCoordinate(double value);
 
-// The owner of the frontmost window on layer 0 (an absent layer counts as
-// 0) that has an owner PID; none when the query fails or nothing
-// qualifies. The id is handed on as a 32-bit process id.
+// The frontmost window on layer 0 (an absent layer counts as 0) that has
+// an owner PID; none when the query fails or nothing qualifies.
+std::optional<WindowRecord> FrontWindow(const WindowQuery& query = QueryWindows);
+// That window's owner, handed on as a 32-bit process id.
 std::optional<int32_t> FrontApplication(const WindowQuery& query = QueryWindows);
 
 // One summary per window in query order, leaving out windows whose owner

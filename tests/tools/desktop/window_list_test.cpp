@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include "tools/desktop/ui_tree.h"
-
 namespace tarvix {
 namespace {
 
@@ -75,28 +73,6 @@ TEST(WindowSummaryListTest, KeepsOrderAndLayersDropsNamelessWindows) {
 
   EXPECT_EQ(ToJsonText(*WindowSummaryList(Fixed({}))), "[]");
   EXPECT_EQ(WindowSummaryList(kUnreachable).error(), "window list unavailable - no server");
-}
-
-TEST(UiTreeTest, TreeOfTheFrontApplicationElseWindowFallback) {
-  const WindowQuery windows = Fixed({Window("Dock", "", 1, 20), Window("Term", "t", 42, 0)});
-  std::vector<int32_t> asked;
-  const ElementTreeReader tree = [&](int32_t pid) -> std::optional<Json> {
-    asked.push_back(pid);
-    return Json{{"source", "tree"}};
-  };
-  EXPECT_EQ(*UiTreeFrom({windows, tree, "note"}), (Json{{"source", "tree"}}));
-  EXPECT_EQ(asked, std::vector<int32_t>{42});
-
-  const Json fallback = Json{
-      {"note", "note"},
-      {"windows", Json::array({Json{{"app", "Dock"}, {"h", 0}, {"title", ""}, {"w", 0}, {"x", 0},
-                                    {"y", 0}},
-                               Json{{"app", "Term"}, {"h", 0}, {"title", "t"}, {"w", 0}, {"x", 0},
-                                    {"y", 0}}})}};
-  const ElementTreeReader no_tree = [](int32_t) -> std::optional<Json> { return std::nullopt; };
-  EXPECT_EQ(*UiTreeFrom({windows, no_tree, "note"}), fallback);
-  EXPECT_EQ(*UiTreeFrom({windows, nullptr, "note"}), fallback);
-  EXPECT_EQ(UiTreeFrom({kUnreachable, tree, "note"}).error(), "window list unavailable - no server");
 }
 
 }  // namespace

@@ -1,0 +1,86 @@
+// Many D-Bus method calls in flight on one sd-bus connection, each with
+// its own timeout, all under one deadline.
+//
+//   BusCalls calls(bus, deadline, std::chrono::seconds(1));
+//   calls.Add(name, path, "org.a11y.atspi.Accessible", "GetRole", nullptr,
+//             [&](sd_bus_message* reply) { ... });   // reply null on failure
+//   calls.Run();
+//
+// A reply handler may Add further calls, which Run then sends too, so a
+// read that depends on another follows it without waiting for the rest.
+// Not thread-safe, like the sd_bus connection it uses.
+#ifndef TARVIX_PLATFORM_ATSPI_BUS_CALLS_H_
+#define TARVIX_PLATFORM_ATSPI_BUS_CALLS_H_
+
+#include <systemd/sd-bus.h>
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace tarvix {
+
+using BusClock = std::chrono::steady_clock;
+
+class BusCalls {
+ public:
+  // Writes a call's arguments; a negative errno fails the call.
+  using Append = std::function<int(sd_bus_message* call)>;
+  // Runs once per call: with the reply, or with null when the call failed
+  // (error reply, timeout, deadline, connection lost). The message is only
+  // valid during the handler.
+  using OnReply = std::function<void(sd_bus_message* reply)>;
+
+  BusCalls(sd_bus* bus, BusClock::time_point deadline, std::chrono::microseconds per_call)
+      : bus_(bus), deadline_(deadline), per_call_(per_call) {}
+  ~BusCalls();
+  BusCalls(const BusCalls&) = delete;
+  BusCalls& operator=(const BusCalls&) = delete;
+
+  void Add(std::string_view destination, std::string_view path, const char* interface,
+           const char* member, Append append, OnReply on_reply);
+
+  // Sends every added call, keeping at most kMaxInFlight unanswered, and
+  // processes replies until all are handled or the deadline passes; calls
+  // still unanswered then are cancelled and their handlers get null.
+  void Run();
+
+  // Whether a call went unanswered in time (the peer's timeout, or the
+  // deadline): the peer may be stopped or busy.
+  bool stalled() const { return stalled_; }
+  // Whether the connection failed; it must not be reused.
+  bool broken() const { return broken_; }
+
+  static constexpr size_t kMaxInFlight = 256;
+
+ private:
+  struct Call {
+    BusCalls* owner;
+    std::string destination;
+    std::string path;
+    const char* interface;
+    const char* member;
+    Append append;
+    OnReply on_reply;
+    sd_bus_slot* slot = nullptr;
+    bool done = false;
+  };
+  static int OnMessage(sd_bus_message* reply, void* userdata, sd_bus_error* error);
+  void Send(Call& call);
+  void Finish(Call& call, sd_bus_message* reply);
+
+  sd_bus* bus_;
+  BusClock::time_point deadline_;
+  std::chrono::microseconds per_call_;
+  std::deque<Call> calls_;  // stable addresses: sd-bus holds pointers
+  size_t next_to_send_ = 0;
+  size_t in_flight_ = 0;
+  bool stalled_ = false;
+  bool broken_ = false;
+};
+
+}  // namespace tarvix
+
+#endif  // TARVIX_PLATFORM_ATSPI_BUS_CALLS_H_
