@@ -3,7 +3,7 @@
 Usage: gtk_window.py --title T [--app-class C] [--size WxH] [--pos X,Y]
                      [--colour RRGGBB | --image PATH]
 Prints "ready <window id in hex> <pid>" once the window is mapped and drawn,
-then runs until it is killed.
+then "clicked" each time its button is pressed, and runs until it is killed.
 """
 import argparse
 import os
@@ -49,7 +49,9 @@ elif args.colour:
 else:
     box = Gtk.Box(orientation=Gtk.Orientation.VERTICAL)
     box.pack_start(Gtk.Label(label="Label of " + args.title), False, False, 4)
-    box.pack_start(Gtk.Button(label="A button"), False, False, 4)
+    button = Gtk.Button(label="A button")
+    button.connect("clicked", lambda *_: print("clicked", flush=True))
+    box.pack_start(button, False, False, 4)
     box.pack_start(Gtk.Entry(text="Some text"), False, False, 4)
     window.add(box)
 window.connect("destroy", Gtk.main_quit)

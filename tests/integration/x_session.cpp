@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 extern char** environ;
@@ -81,7 +82,8 @@ std::optional<std::string> SessionProcess::ReadLine(std::chrono::milliseconds ti
 }
 
 std::unique_ptr<SessionProcess> XSession::Spawn(const std::vector<std::string>& argv,
-                                                bool capture_stdout, int extra_fd) {
+                                                bool capture_stdout, int extra_fd,
+                                                bool at_bridge) {
   int out[2] = {-1, -1};
   if (capture_stdout && pipe2(out, O_CLOEXEC) != 0) return nullptr;
   posix_spawn_file_actions_t actions;
@@ -98,18 +100,33 @@ std::unique_ptr<SessionProcess> XSession::Spawn(const std::vector<std::string>& 
   // The session's programs see its display and no desktop bus: a GTK
   // program would otherwise start a stray bus (or an accessibility bridge)
   // that outlives the test.
+  // With the private accessibility session they see only its buses, and
+  // GTK's caches and settings stay in the session's own directory.
   std::vector<std::string> env_strings;
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string entry = *e;
     if (entry.starts_with("DISPLAY=") || entry.starts_with("DBUS_SESSION_BUS_ADDRESS=") ||
-        entry.starts_with("NO_AT_BRIDGE=") || entry.starts_with("XAUTHORITY=")) {
+        entry.starts_with("NO_AT_BRIDGE=") || entry.starts_with("XAUTHORITY=") ||
+        entry.starts_with("AT_SPI_BUS_ADDRESS=") || entry.starts_with("XDG_")) {
       continue;
     }
     env_strings.push_back(entry);
   }
   if (!display_.empty()) env_strings.push_back("DISPLAY=" + display_);
-  env_strings.push_back("DBUS_SESSION_BUS_ADDRESS=disabled:");
-  env_strings.push_back("NO_AT_BRIDGE=1");
+  if (!session_address_.empty()) {
+    env_strings.push_back("DBUS_SESSION_BUS_ADDRESS=" + session_address_);
+    for (const char* name : {"XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_CACHE_HOME",
+                             "XDG_DATA_HOME"}) {
+      env_strings.push_back(std::string(name) + "=" + session_dir_);
+    }
+  } else {
+    env_strings.push_back("DBUS_SESSION_BUS_ADDRESS=disabled:");
+  }
+  if (!atspi_address_.empty() && at_bridge) {
+    env_strings.push_back("AT_SPI_BUS_ADDRESS=" + atspi_address_);
+  } else {
+    env_strings.push_back("NO_AT_BRIDGE=1");
+  }
   std::vector<char*> envp;
   for (std::string& s : env_strings) envp.push_back(s.data());
   envp.push_back(nullptr);
@@ -166,11 +183,93 @@ bool XSession::StartWindowManager() {
 }
 
 std::unique_ptr<SessionProcess> XSession::LaunchPython(const std::string& script,
-                                                       const std::vector<std::string>& args) {
+                                                       const std::vector<std::string>& args,
+                                                       bool at_bridge) {
   std::vector<std::string> argv = {"/usr/bin/python3",
                                    std::string(TARVIX_TEST_SOURCE_DIR) + "/" + script};
   argv.insert(argv.end(), args.begin(), args.end());
-  return Spawn(argv, true);
+  return Spawn(argv, true, -1, at_bridge);
+}
+
+std::unique_ptr<SessionProcess> XSession::Launch(const std::vector<std::string>& argv,
+                                                 bool at_bridge) {
+  return Spawn(argv, true, -1, at_bridge);
+}
+
+std::map<std::string, std::string> XSession::SessionEnv() const {
+  std::map<std::string, std::string> env = Env();
+  if (!session_address_.empty()) env["DBUS_SESSION_BUS_ADDRESS"] = session_address_;
+  return env;
+}
+
+bool XSession::StartAccessibility() {
+  char dir[] = "/tmp/tarvix-a11y-XXXXXX";
+  if (mkdtemp(dir) == nullptr) return false;
+  session_dir_ = dir;
+  // The session bus prints its address once it listens.
+  session_bus_ = Spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile",
+                        "--address=unix:path=" + session_dir_ + "/bus", "--print-address=1"},
+                       true);
+  if (!session_bus_) return false;
+  std::optional<std::string> address = session_bus_->ReadLine(std::chrono::seconds(5));
+  if (!address || address->empty()) return false;
+  session_address_ = *address;
+  bus_launcher_ = Spawn({"/usr/libexec/at-spi-bus-launcher", "--launch-immediately"}, false);
+  if (!bus_launcher_) return false;
+  const std::string session = "DBUS_SESSION_BUS_ADDRESS='" + session_address_ + "' ";
+  const auto deadline = Clock::now() + std::chrono::seconds(10);
+  while (atspi_address_.empty() && Clock::now() < deadline) {
+    std::string out = Run(session +
+                          "dbus-send --session --print-reply=literal --dest=org.a11y.Bus "
+                          "/org/a11y/bus org.a11y.Bus.GetAddress 2>/dev/null");
+    out.erase(0, out.find_first_not_of(" \n"));
+    out.erase(out.find_last_not_of(" \n") + 1);
+    if (out.starts_with("unix:")) atspi_address_ = out;
+    else std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (atspi_address_.empty()) return false;
+  // Without --print-reply dbus-send does not wait, and the property is
+  // silently left unset.
+  Run(session +
+      "dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus "
+      "org.freedesktop.DBus.Properties.Set string:org.a11y.Status string:IsEnabled "
+      "variant:boolean:true >/dev/null 2>&1");
+  // Asking the registry starts it; then the bus and the registry are known
+  // by pid, to be stopped with the session.
+  const std::string atspi = "--bus='" + atspi_address_ + "' ";
+  Run("dbus-send " + atspi +
+      "--print-reply --dest=org.a11y.atspi.Registry /org/a11y/atspi/accessible/root "
+      "org.a11y.atspi.Accessible.GetChildren >/dev/null 2>&1");
+  for (const char* name : {"org.a11y.atspi.Registry", "org.freedesktop.DBus"}) {
+    const std::string out = Run("dbus-send " + atspi +
+                                "--print-reply=literal --dest=org.freedesktop.DBus / "
+                                "org.freedesktop.DBus.GetConnectionUnixProcessID string:" +
+                                name + " 2>/dev/null");
+    const size_t digits = out.find_first_of("0123456789");
+    if (digits == std::string::npos) return false;
+    adopted_.push_back(static_cast<pid_t>(std::atoi(out.c_str() + digits)));
+  }
+  return true;
+}
+
+void XSession::StopAccessibility() {
+  bus_launcher_.reset();
+  for (pid_t pid : adopted_) {
+    if (pid > 1) kill(pid, SIGTERM);
+  }
+  const auto deadline = Clock::now() + std::chrono::seconds(3);
+  for (pid_t pid : adopted_) {
+    while (pid > 1 && kill(pid, 0) == 0 && Clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (pid > 1 && kill(pid, 0) == 0) kill(pid, SIGKILL);
+  }
+  adopted_.clear();
+  session_bus_.reset();
+  if (!session_dir_.empty()) std::filesystem::remove_all(session_dir_);
+  session_dir_.clear();
+  session_address_.clear();
+  atspi_address_.clear();
 }
 
 std::string XSession::Run(const std::string& shell_command) const {
@@ -199,6 +298,7 @@ int XSession::ClientCount() const {
 }
 
 void XSession::Stop() {
+  StopAccessibility();
   window_manager_.reset();
   server_.reset();
 }

@@ -65,10 +65,24 @@ class XSession {
   // window published). False when it did not within a few seconds.
   bool StartWindowManager();
 
+  // Starts a private session bus and the AT-SPI bus launcher on it (the
+  // launcher starts the accessibility bus and publishes it on the root
+  // window), turns accessibility on and starts the registry. Programs
+  // launched afterwards join that session and its accessibility bus. False
+  // when any of them did not come up within a few seconds.
+  bool StartAccessibility();
+  // The accessibility bus's address ("" before StartAccessibility).
+  const std::string& accessibility_bus() const { return atspi_address_; }
+
   // Runs /usr/bin/python3 with tests/integration/<script> and `args` in
-  // this session (no session bus, no accessibility bridge).
+  // this session: without a session bus and accessibility bridge, or, once
+  // StartAccessibility succeeded, with them unless `at_bridge` is false.
   std::unique_ptr<SessionProcess> LaunchPython(const std::string& script,
-                                               const std::vector<std::string>& args);
+                                               const std::vector<std::string>& args,
+                                               bool at_bridge = true);
+  // Runs a program from the search path the same way (stdout captured).
+  std::unique_ptr<SessionProcess> Launch(const std::vector<std::string>& argv,
+                                         bool at_bridge = true);
 
   // Runs a shell command in this session; its standard output.
   std::string Run(const std::string& shell_command) const;
@@ -76,18 +90,29 @@ class XSession {
   // Environment for TestDaemon: DISPLAY (and no XAUTHORITY: Xvfb without
   // -auth accepts local clients).
   std::map<std::string, std::string> Env() const { return {{"DISPLAY", display_}}; }
+  // Env() and the private session bus, once StartAccessibility succeeded.
+  std::map<std::string, std::string> SessionEnv() const;
 
   // Clients connected to the server now (X-Resource), or -1.
   int ClientCount() const;
 
-  // Stops the window manager, every launched process still running, and
-  // the server, in that order.
+  // Stops the accessibility processes, the session bus, the window
+  // manager and the server, in that order.
   void Stop();
 
  private:
   XSession() = default;
   std::unique_ptr<SessionProcess> Spawn(const std::vector<std::string>& argv, bool capture_stdout,
-                                        int extra_fd = -1);
+                                        int extra_fd = -1, bool at_bridge = false);
+  void StopAccessibility();
+  std::string session_dir_;
+  std::string session_address_;
+  std::string atspi_address_;
+  std::unique_ptr<SessionProcess> session_bus_;
+  std::unique_ptr<SessionProcess> bus_launcher_;
+  // Started by the accessibility bus (not our children): the registry and
+  // the bus itself, stopped by pid.
+  std::vector<pid_t> adopted_;
   std::string display_;
   int number_ = -1;
   std::unique_ptr<SessionProcess> server_;

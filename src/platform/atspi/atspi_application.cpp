@@ -102,6 +102,7 @@ uint8_t InterfaceBit(std::string_view name) {
   return 0;
 }
 
+// Arguments of numbers and static strings (captured by value as given).
 BusCalls::Append Args(const char* types, auto... values) {
   return [=](sd_bus_message* m) { return sd_bus_message_append(m, types, values...); };
 }
@@ -201,8 +202,12 @@ bool AtspiApplication::Find(int32_t pid) {
               if (!m || sd_bus_message_enter_container(m, 'a', "(so)") <= 0) return;
               ObjectRef app;
               for (size_t order = 0; order < kMaxApplications && ReadRef(m, &app); ++order) {
+                // The reply's strings die with it; the call is sent later.
+                std::string name = app.name;
                 calls.Add(kDBus, "/org/freedesktop/DBus", kDBus, "GetConnectionUnixProcessID",
-                          Args("s", app.name),
+                          [name](sd_bus_message* call) {
+                            return sd_bus_message_append(call, "s", name.c_str());
+                          },
                           [&, order, name = std::string(app.name), path = std::string(app.path)](
                               sd_bus_message* r) {
                             uint32_t owner = 0;

@@ -1,0 +1,264 @@
+// ui_tree through the real binary in a private accessibility session: Xvfb,
+// openbox, a session bus, the AT-SPI bus launcher and registry, and GTK
+// applications joined to it. The element list is checked against a
+// node-by-node pyatspi walk (atspi_walk.py) of the same window.
+#include <dirent.h>
+#include <signal.h>
+
+#include <future>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "integration/daemon_harness.h"
+#include "integration/x_session.h"
+#include "platform/atspi/atspi_roles.h"
+
+namespace tarvix::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr char kFallbackNote[] =
+    "Linux AT-SPI element tree empty/unavailable (enable the desktop's accessibility bus, or no "
+    "focused window) \xE2\x80\x94 returning window list instead.";
+
+size_t CountEntries(const std::string& dir) {
+  size_t n = 0;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
+    closedir(d);
+  }
+  return n;
+}
+
+// The first element with this role and name, or null.
+const Json* FindElement(const Json& tree, std::string_view role, std::string_view name) {
+  for (const Json& e : tree["elements"]) {
+    if (e["role"] == role && e["name"] == name) return &e;
+  }
+  return nullptr;
+}
+
+bool Inside(const Json& inner, const Json& outer) {
+  return inner["x"] >= outer["x"] && inner["y"] >= outer["y"] &&
+         inner["x"].get<int64_t>() + inner["w"].get<int64_t>() <=
+             outer["x"].get<int64_t>() + outer["w"].get<int64_t>() &&
+         inner["y"].get<int64_t>() + inner["h"].get<int64_t>() <=
+             outer["y"].get<int64_t>() + outer["h"].get<int64_t>();
+}
+
+class AtspiTreeTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    x_ = XSession::Start(24, 1280, 800).release();
+    ASSERT_NE(x_, nullptr) << "Xvfb did not start";
+    ASSERT_TRUE(x_->StartWindowManager());
+    ASSERT_TRUE(x_->StartAccessibility()) << "no session bus or AT-SPI bus";
+    window_ = x_->LaunchPython("gtk_window.py", {"--title", "Tree test", "--size", "360x240",
+                                                 "--pos", "50,70"})
+                  .release();
+    ASSERT_NE(window_, nullptr);
+    const std::optional<std::string> ready = window_->ReadLine(20s);
+    ASSERT_TRUE(ready && ready->starts_with("ready ")) << ready.value_or("(nothing)");
+    daemon_ = TestDaemon::Start({.allow_exec = true, .env = x_->SessionEnv()}).release();
+  }
+  static void TearDownTestSuite() {
+    delete daemon_;
+    delete window_;
+    delete x_;
+  }
+
+  // ui_tree's result once it shows the window `title` (an application
+  // needs a moment to register), or the last result.
+  static Json TreeOf(TestDaemon& daemon, const std::string& title) {
+    Json result;
+    for (const auto deadline = Clock::now() + 10s; Clock::now() < deadline;) {
+      result = daemon.Call("ui_tree")["result"];
+      if (result["window"] == title) break;
+      std::this_thread::sleep_for(50ms);
+    }
+    return result;
+  }
+
+  static XSession* x_;
+  static SessionProcess* window_;
+  static TestDaemon* daemon_;
+};
+XSession* AtspiTreeTest::x_ = nullptr;
+SessionProcess* AtspiTreeTest::window_ = nullptr;
+TestDaemon* AtspiTreeTest::daemon_ = nullptr;
+
+TEST_F(AtspiTreeTest, TestWindowButtonIsPressedAtItsBoundsAndEntryHoldsTypedText) {
+  const Json tree = TreeOf(*daemon_, "Tree test");
+  ASSERT_EQ(tree["window"], "Tree test") << tree.dump();
+  EXPECT_EQ(tree["source"], "atspi-linux");
+  EXPECT_EQ(tree["note"], "Linux AT-SPI element tree of the focused window (depth/element capped).");
+  EXPECT_EQ(tree["truncated"], false);
+  EXPECT_EQ(tree["count"], tree["elements"].size());
+  const Json& window = tree["elements"][0];
+  EXPECT_EQ(window["role"], "AXWindow");
+  EXPECT_EQ(window["depth"], 0);
+  // At least the requested size, where the window manager placed it.
+  EXPECT_GE(window["bounds"]["w"], 360);
+  EXPECT_GE(window["bounds"]["h"], 240);
+  EXPECT_GE(window["bounds"]["x"], 50);
+  EXPECT_GE(window["bounds"]["y"], 70);
+  EXPECT_NE(FindElement(tree, "AXStaticText", "Label of Tree test"), nullptr) << tree.dump();
+
+  const Json* button = FindElement(tree, "AXButton", "A button");
+  ASSERT_NE(button, nullptr) << tree.dump();
+  EXPECT_EQ((*button)["clickable"], true);
+  EXPECT_EQ((*button)["enabled"], true);
+  ASSERT_TRUE((*button)["bounds"].is_object());
+  EXPECT_TRUE(Inside((*button)["bounds"], window["bounds"])) << button->dump();
+  auto centre = [](const Json& bounds) {
+    return std::pair(bounds["x"].get<int64_t>() + bounds["w"].get<int64_t>() / 2,
+                     bounds["y"].get<int64_t>() + bounds["h"].get<int64_t>() / 2);
+  };
+  const auto [bx, by] = centre((*button)["bounds"]);
+  EXPECT_EQ(daemon_->Call("input", {{"action", "click"}, {"x", bx}, {"y", by}})["ok"], true);
+  EXPECT_EQ(window_->ReadLine(5s), "clicked");
+
+  const Json* entry = nullptr;
+  for (const Json& e : tree["elements"]) {
+    if (e["role"] == "AXTextField") entry = &e;
+  }
+  ASSERT_NE(entry, nullptr) << tree.dump();
+  EXPECT_EQ((*entry)["value"], "Some text");
+  EXPECT_EQ((*entry)["clickable"], false) << "an entry's activate does not press";
+  const auto [ex, ey] = centre((*entry)["bounds"]);
+  ASSERT_EQ(daemon_->Call("input", {{"action", "click"}, {"x", ex}, {"y", ey}})["ok"], true);
+  ASSERT_EQ(daemon_->Call("input", {{"action", "key"}, {"name", "end"}})["ok"], true);
+  ASSERT_EQ(daemon_->Call("input", {{"action", "type"}, {"text", " and m\xC3\xA1s"}})["ok"], true);
+  Json typed, last;
+  for (const auto deadline = Clock::now() + 5s; Clock::now() < deadline;) {
+    last = daemon_->Call("ui_tree")["result"];
+    for (const Json& e : last["elements"]) {
+      if (e["role"] == "AXTextField") typed = e["value"];
+    }
+    if (typed == "Some text and m\xC3\xA1s") break;
+    std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_EQ(typed, "Some text and m\xC3\xA1s") << last.dump();
+}
+
+// Found without the session bus too: through AT_SPI_BUS_ADDRESS, and
+// through the root window's AT_SPI_BUS property with DISPLAY alone.
+TEST_F(AtspiTreeTest, BusFoundFromEnvironmentOrRootWindow) {
+  std::map<std::string, std::string> by_address = x_->Env();
+  by_address["AT_SPI_BUS_ADDRESS"] = x_->accessibility_bus();
+  for (const auto& env : {by_address, x_->Env()}) {
+    std::unique_ptr<TestDaemon> daemon = TestDaemon::Start({.env = env});
+    EXPECT_EQ(TreeOf(*daemon, "Tree test")["source"], "atspi-linux") << env.size();
+  }
+}
+
+// A stopped application costs one call timeout, not one per read: six
+// calls at once all come back within the budget, and ping answers
+// meanwhile.
+TEST_F(AtspiTreeTest, StoppedApplicationGivesAReplyWithinTheBudget) {
+  ASSERT_EQ(TreeOf(*daemon_, "Tree test")["window"], "Tree test");
+  ASSERT_EQ(kill(window_->pid(), SIGSTOP), 0);
+  const auto start = Clock::now();
+  std::vector<std::future<Json>> calls;
+  for (int i = 0; i < 6; ++i) {
+    calls.push_back(std::async(std::launch::async, [] { return daemon_->Call("ui_tree"); }));
+  }
+  std::this_thread::sleep_for(100ms);
+  const Json ping = daemon_->Call("ping");
+  const auto ping_time = Clock::now() - start;
+  for (auto& call : calls) EXPECT_EQ(call.get()["ok"], true);
+  const auto elapsed = Clock::now() - start;
+  kill(window_->pid(), SIGCONT);
+  EXPECT_EQ(ping["ok"], true);
+  EXPECT_LT(ping_time, 3500ms);
+  EXPECT_LT(elapsed, 3500ms);
+  // Once it runs again, so does the tree.
+  EXPECT_EQ(TreeOf(*daemon_, "Tree test")["window"], "Tree test");
+}
+
+// Connections are kept between calls, never more than one per worker:
+// many calls leave as many descriptors and threads as a few did.
+TEST_F(AtspiTreeTest, ManyCallsLeaveNoDescriptorsOrThreads) {
+  const std::string proc = "/proc/" + std::to_string(daemon_->pid());
+  auto six_at_once = [] {
+    std::vector<std::future<Json>> calls;
+    for (int i = 0; i < 6; ++i) {
+      calls.push_back(std::async(std::launch::async, [] { return daemon_->Call("ui_tree"); }));
+    }
+    for (auto& call : calls) EXPECT_EQ(call.get()["result"]["source"], "atspi-linux");
+  };
+  six_at_once();
+  const size_t fds = CountEntries(proc + "/fd"), threads = CountEntries(proc + "/task");
+  for (int i = 0; i < 1000; ++i) {
+    ASSERT_EQ(daemon_->Call("ui_tree")["result"]["source"], "atspi-linux") << i;
+  }
+  six_at_once();
+  EXPECT_LE(CountEntries(proc + "/fd"), fds);
+  EXPECT_LE(CountEntries(proc + "/task"), threads);
+}
+
+// gtk3-widget-factory has far more than 220 elements. The list equals a
+// node-by-node walk, both before any client made the application's cache
+// available and after (pyatspi registers as one).
+TEST_F(AtspiTreeTest, WidgetFactoryEqualsNodeByNodeWalk) {
+  std::unique_ptr<SessionProcess> factory = x_->Launch({"gtk3-widget-factory"});
+  ASSERT_NE(factory, nullptr);
+  const Json before = TreeOf(*daemon_, "gtk3-widget-factory");
+  ASSERT_EQ(before["window"], "gtk3-widget-factory") << before.dump().substr(0, 500);
+  EXPECT_EQ(before["count"], 220);
+  EXPECT_EQ(before["truncated"], true);
+
+  const std::unique_ptr<SessionProcess> oracle =
+      x_->LaunchPython("atspi_walk.py", {std::to_string(factory->pid())});
+  std::vector<Json> walked;
+  while (std::optional<std::string> line = oracle->ReadLine(20s)) walked.push_back(Json::parse(*line));
+  ASSERT_EQ(walked.size(), 220u);
+  const Json after = daemon_->Call("ui_tree")["result"];
+  for (const Json* tree : {&before, &after}) {
+    const Json& elements = (*tree)["elements"];
+    ASSERT_EQ(elements.size(), 220u);
+    for (size_t i = 0; i < walked.size(); ++i) {
+      const Json& w = walked[i];
+      Json bounds = nullptr;
+      if (w["bounds"].is_array()) {
+        bounds = {{"x", w["bounds"][0]}, {"y", w["bounds"][1]}, {"w", w["bounds"][2]},
+                  {"h", w["bounds"][3]}};
+      }
+      bool press = false;
+      for (const Json& action : w["actions"].is_array() ? w["actions"] : Json::array()) {
+        std::string name = action;
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        press = press || name == "click" || name == "press" || name == "jump" || name == "toggle";
+      }
+      const Json expected = {
+          {"bounds", bounds},
+          {"clickable", w["enabled"].get<bool>() && press},
+          {"depth", w["depth"]},
+          {"enabled", w["enabled"]},
+          {"name", w["name"]},
+          {"role", MapAtspiRole(w["role"].get<std::string>(), w["multi_line"].get<bool>())},
+          {"value", w["text"]}};
+      ASSERT_EQ(elements[i], expected) << "element " << i << (tree == &before ? " before" : " after");
+    }
+  }
+}
+
+TEST_F(AtspiTreeTest, ApplicationWithoutBridgeInFrontGivesTheWindowList) {
+  std::unique_ptr<SessionProcess> bare =
+      x_->LaunchPython("gtk_window.py", {"--title", "No bridge", "--size", "200x100"}, false);
+  ASSERT_NE(bare, nullptr);
+  ASSERT_TRUE(bare->ReadLine(20s).value_or("").starts_with("ready "));
+  const Json result = daemon_->Call("ui_tree")["result"];
+  EXPECT_EQ(result["note"], kFallbackNote);
+  ASSERT_TRUE(result["windows"].is_array()) << result.dump();
+  EXPECT_EQ(result["windows"][0]["title"], "No bridge");
+  EXPECT_FALSE(result.contains("elements"));
+}
+
+}  // namespace
+}  // namespace tarvix::testing
