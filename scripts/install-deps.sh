@@ -19,8 +19,9 @@ if [[ "${1:-}" == "--test" ]]; then
   # the launchd agent (python3's plistlib). dpkg-dev comes with build-essential.
   packages+=(systemd groff-base python3)
   # A private accessibility session: session bus, AT-SPI bus launcher and
-  # registry, GTK's widget factory as a large real tree.
-  packages+=(dbus-daemon dbus-bin at-spi2-core gtk-3-examples)
+  # registry, GTK's widget factory as a large real tree, pyatspi as the
+  # independent node-by-node walk.
+  packages+=(dbus-daemon dbus-bin at-spi2-core gtk-3-examples python3-pyatspi gir1.2-atspi-2.0)
 fi
 if [[ "${1:-}" == "--bench" ]]; then
   packages+=(libbenchmark-dev wrk nginx-light procps)

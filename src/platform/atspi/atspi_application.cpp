@@ -46,7 +46,6 @@ constexpr uint32_t kStateShowing = 25;
 constexpr uint8_t kComponent = 1;
 constexpr uint8_t kAction = 2;
 constexpr uint8_t kText = 4;
-constexpr uint8_t kAllInterfaces = kComponent | kAction | kText;
 
 // Bounds on what an application can make the daemon hold.
 constexpr size_t kMaxTextBytes = 65536;
@@ -164,6 +163,9 @@ class AtspiApplication final : public AccessibleApplication {
   void SettleCache(std::unordered_map<ElementId, std::vector<std::pair<int32_t, ElementId>>> listed);
   // The cached children of `parent` when they agree with its live count.
   const std::vector<ElementId>* CachedChildren(ElementId parent, int32_t live_count) const;
+  // Bounds, actions and text of `id`, as far as it has the interfaces.
+  void ReadInterfaceAttributes(BusCalls& calls, ElementId id, uint8_t interfaces,
+                               ElementAttributes* out);
   void ReadChildren(BusCalls& calls, ElementId parent, int32_t count, size_t limit,
                     std::vector<std::optional<ElementId>>* out);
 
@@ -404,6 +406,41 @@ std::optional<FocusedWindow> AtspiApplication::Focused() {
   return FocusedWindow{windows[*chosen], names[*chosen].empty() ? x_title_ : names[*chosen]};
 }
 
+void AtspiApplication::ReadInterfaceAttributes(BusCalls& calls, ElementId id, uint8_t interfaces,
+                                               ElementAttributes* out) {
+  if (interfaces & kComponent) {
+    Call(calls, id, "org.a11y.atspi.Component", "GetExtents", Args("u", uint32_t{0}),
+         [this, out](sd_bus_message* m) {
+           int32_t x = 0, y = 0, width = 0, height = 0;
+           if (!m || sd_bus_message_read(m, "(iiii)", &x, &y, &width, &height) <= 0) return;
+           if (x == kNoPosition || y == kNoPosition) return;
+           out->bounds = ElementBounds{
+               static_cast<double>(int64_t{x} - display_.x),
+               static_cast<double>(int64_t{y} - display_.y), static_cast<double>(width),
+               static_cast<double>(height)};
+         });
+  }
+  if (interfaces & kAction) {
+    Call(calls, id, "org.a11y.atspi.Action", "GetActions", nullptr, [this, out](sd_bus_message* m) {
+      if (!m || sd_bus_message_enter_container(m, 'a', "(sss)") <= 0) return;
+      std::vector<std::string> names;
+      const char *name = nullptr, *description = nullptr, *binding = nullptr;
+      while (names.size() < kMaxActions &&
+             sd_bus_message_read(m, "(sss)", &name, &description, &binding) > 0) {
+        names.push_back(Bounded(name));
+      }
+      out->actions = std::move(names);
+    });
+  }
+  if (interfaces & kText) {
+    Call(calls, id, "org.a11y.atspi.Text", "GetText", Args("ii", int32_t{0}, int32_t{-1}),
+         [this, out](sd_bus_message* m) {
+           const char* text = nullptr;
+           if (m && sd_bus_message_read(m, "s", &text) > 0) out->value = Bounded(text);
+         });
+  }
+}
+
 std::vector<ElementAttributes> AtspiApplication::Attributes(std::span<const ElementId> elements) {
   std::vector<ElementAttributes> attributes(elements.size());
   std::vector<ElementReads> reads(elements.size());
@@ -412,7 +449,7 @@ std::vector<ElementAttributes> AtspiApplication::Attributes(std::span<const Elem
   for (size_t i = 0; i < elements.size(); ++i) {
     const ElementId id = elements[i];
     ElementAttributes& out = attributes[i];
-    uint8_t interfaces = kAllInterfaces;
+    uint8_t interfaces = 0;
     if (const std::optional<CachedItem>& item = elements_[id].cached) {
       if (const std::optional<std::string_view> role = AtspiRoleName(item->role)) {
         reads[i].role_name = std::string(*role);
@@ -438,37 +475,20 @@ std::vector<ElementAttributes> AtspiApplication::Attributes(std::span<const Elem
         if (m && sd_bus_message_read(m, "s", &role) > 0) reads[i].role_name = Bounded(role);
       });
     }
-    if (interfaces & kComponent) {
-      Call(calls, id, "org.a11y.atspi.Component", "GetExtents", Args("u", uint32_t{0}),
-           [&, i](sd_bus_message* m) {
-             int32_t x = 0, y = 0, width = 0, height = 0;
-             if (!m || sd_bus_message_read(m, "(iiii)", &x, &y, &width, &height) <= 0) return;
-             if (x == kNoPosition || y == kNoPosition) return;
-             attributes[i].bounds = ElementBounds{
-                 static_cast<double>(int64_t{x} - display_.x),
-                 static_cast<double>(int64_t{y} - display_.y), static_cast<double>(width),
-                 static_cast<double>(height)};
-           });
+    if (elements_[id].cached) {
+      ReadInterfaceAttributes(calls, id, interfaces, &attributes[i]);
+      continue;
     }
-    if (interfaces & kAction) {
-      Call(calls, id, "org.a11y.atspi.Action", "GetActions", nullptr, [&, i](sd_bus_message* m) {
-        if (!m || sd_bus_message_enter_container(m, 'a', "(sss)") <= 0) return;
-        std::vector<std::string> names;
-        const char *name = nullptr, *description = nullptr, *binding = nullptr;
-        while (names.size() < kMaxActions &&
-               sd_bus_message_read(m, "(sss)", &name, &description, &binding) > 0) {
-          names.push_back(Bounded(name));
-        }
-        attributes[i].actions = std::move(names);
-      });
-    }
-    if (interfaces & kText) {
-      Call(calls, id, "org.a11y.atspi.Text", "GetText", Args("ii", int32_t{0}, int32_t{-1}),
-           [&, i](sd_bus_message* m) {
-             const char* text = nullptr;
-             if (m && sd_bus_message_read(m, "s", &text) > 0) attributes[i].value = Bounded(text);
-           });
-    }
+    // Asking an element for an interface it lacks makes GTK log a critical
+    // warning; learning its interfaces first costs no extra round trip for
+    // the other elements.
+    Call(calls, id, kAccessible, "GetInterfaces", nullptr, [&, i, id](sd_bus_message* m) {
+      uint8_t found = 0;
+      const char* name = nullptr;
+      if (!m || sd_bus_message_enter_container(m, 'a', "s") <= 0) return;
+      while (sd_bus_message_read_basic(m, 's', &name) > 0) found |= InterfaceBit(name);
+      ReadInterfaceAttributes(calls, id, found, &attributes[i]);
+    });
   }
   if (usable) Run(calls);
   for (size_t i = 0; i < elements.size(); ++i) {

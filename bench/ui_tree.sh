@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# ui_tree figures in a private accessibility session (Xvfb, openbox, a
+# session bus, the AT-SPI bus launcher and registry): ms per ui_tree call
+# through the RPC on gtk3-widget-factory and on the small test window,
+# against a node-by-node pyatspi walk of the same window (role, name,
+# states, extents, actions, text; tests/integration/atspi_walk.py) in the
+# same run. Prints figures; asserts nothing on time.
+#   bench/ui_tree.sh [build dir, default build/ci] [calls, default 100]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build/ci}
+calls=${2:-100}
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  # The accessibility bus and its registry were started by the launcher.
+  [[ -n ${adopted:-} ]] && kill $adopted 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+export XDG_RUNTIME_DIR=$work XDG_CONFIG_HOME=$work XDG_CACHE_HOME=$work XDG_DATA_HOME=$work
+Xvfb -displayfd 3 -screen 0 1920x1080x24 -noreset -nolisten tcp 3>"$work/display" 2>/dev/null &
+pids+=($!)
+for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.05; done
+export DISPLAY=:$(head -1 "$work/display")
+dbus-daemon --session --nofork --nopidfile --address="unix:path=$work/bus" --print-address=1 \
+  >"$work/bus.address" &
+pids+=($!)
+for _ in $(seq 100); do [[ -s $work/bus.address ]] && break; sleep 0.05; done
+export DBUS_SESSION_BUS_ADDRESS=$(head -1 "$work/bus.address")
+openbox --sm-disable >/dev/null 2>&1 &
+pids+=($!)
+/usr/libexec/at-spi-bus-launcher --launch-immediately >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 200); do
+  AT_SPI_BUS_ADDRESS=$(dbus-send --session --print-reply=literal --dest=org.a11y.Bus /org/a11y/bus \
+    org.a11y.Bus.GetAddress 2>/dev/null | tr -d ' ') && [[ $AT_SPI_BUS_ADDRESS == unix:* ]] && break
+  sleep 0.05
+done
+export AT_SPI_BUS_ADDRESS
+dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus \
+  org.freedesktop.DBus.Properties.Set string:org.a11y.Status string:IsEnabled variant:boolean:true \
+  >/dev/null
+dbus-send --bus="$AT_SPI_BUS_ADDRESS" --print-reply --dest=org.a11y.atspi.Registry \
+  /org/a11y/atspi/accessible/root org.a11y.atspi.Accessible.GetChildren >/dev/null
+adopted=$(for name in org.a11y.atspi.Registry org.freedesktop.DBus; do
+  dbus-send --bus="$AT_SPI_BUS_ADDRESS" --print-reply=literal --dest=org.freedesktop.DBus / \
+    org.freedesktop.DBus.GetConnectionUnixProcessID string:$name | awk '{print $2}'
+done)
+
+port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+token=bench-token-0123456789
+HOME=$work "$build/tarvix-agentd" --port "$port" --token "$token" 2>/dev/null &
+daemon=$!
+pids+=($daemon)
+
+# ms per ui_tree call (after one warm call) and the count it reports.
+ui_tree() {
+  /usr/bin/python3 - "$port" "$token" "$calls" "$1" <<'PY'
+import http.client, json, sys, time
+port, token, calls, window = int(sys.argv[1]), sys.argv[2], int(sys.argv[3]), sys.argv[4]
+conn = http.client.HTTPConnection("127.0.0.1", port)
+def call():
+    conn.request("POST", "/rpc", '{"method":"ui_tree"}', {"authorization": "Bearer " + token})
+    return json.loads(conn.getresponse().read())["result"]
+deadline = time.monotonic() + 20
+while call().get("window") != window and time.monotonic() < deadline:
+    time.sleep(0.1)
+result = call()
+start = time.monotonic()
+for _ in range(calls):
+    call()
+print("%.2f %s" % ((time.monotonic() - start) * 1000 / calls, result.get("count")))
+PY
+}
+
+report() {  # label pid window
+  read -r ours count < <(ui_tree "$3")
+  walk=$(/usr/bin/python3 tests/integration/atspi_walk.py "$2" --repeat 10 | awk '{print $2}')
+  # And once more after pyatspi made the application's cache available.
+  read -r cached _ < <(ui_tree "$3")
+  printf '%-22s %4s elements  ui_tree %7.2f ms (%7.2f ms with cache)  pyatspi walk %7.1f ms  ratio %5.1fx\n' \
+    "$1" "$count" "$ours" "$cached" "$walk" "$(echo "$walk / $cached" | bc -l)"
+}
+
+/usr/bin/python3 tests/integration/gtk_window.py --title "Bench window" >"$work/window.out" 2>/dev/null &
+pids+=($!)
+window=$!
+for _ in $(seq 200); do grep -q ready "$work/window.out" 2>/dev/null && break; sleep 0.05; done
+report "test window" "$window" "Bench window"
+
+gtk3-widget-factory >/dev/null 2>&1 &
+pids+=($!)
+factory=$!
+report "gtk3-widget-factory" "$factory" "gtk3-widget-factory"
+
+fds=$(ls /proc/$daemon/fd | wc -l); threads=$(ls /proc/$daemon/task | wc -l)
+calls=1000 ui_tree "gtk3-widget-factory" >/dev/null
+echo "after 1,000 more calls: descriptors $fds -> $(ls /proc/$daemon/fd | wc -l)," \
+  "threads $threads -> $(ls /proc/$daemon/task | wc -l)"
