@@ -1,0 +1,244 @@
+#include "mcp/tool_catalogue.h"
+
+#include <array>
+#include <string>
+
+namespace tarvix::mcp {
+namespace {
+
+constexpr std::string_view kCoordinateNote =
+    "\n\nCoordinates: screenshot, ui_tree bounds and input share one space: global display "
+    "points, origin at the top-left corner of the main display, x growing right, y growing "
+    "down. On X11 one point is one screenshot pixel. On a scaled (HiDPI) display the screenshot "
+    "has more pixels than the display has points: divide screenshot pixel positions by the "
+    "scale (screenshot width / display width in points) before passing them to input.";
+
+// The names "key" accepts besides a single character, compared without
+// regard to letter case.
+constexpr std::string_view kKeyNames[] = {
+    "return", "enter", "tab", "escape", "esc", "backspace", "delete", "del", "space", "up",
+    "down", "left", "right", "home", "end", "pageup", "page_up", "pagedown", "page_down",
+    "shift", "control", "ctrl", "alt", "meta", "super", "win", "cmd", "command", "capslock",
+    "caps_lock", "f1", "f2", "f3", "f4", "f5", "f6", "f7", "f8", "f9", "f10", "f11", "f12"};
+
+Json ObjectSchema(Json properties, Json required = Json::array()) {
+  Json schema = {{"type", "object"}, {"properties", std::move(properties)}};
+  if (!required.empty()) schema["required"] = std::move(required);
+  return schema;
+}
+
+Json NoParams() { return ObjectSchema(Json::object()); }
+
+Json PathParam(std::string_view what) {
+  return {{"type", "string"},
+          {"minLength", 1},
+          {"description", std::string(what) +
+                              " A leading ~ is the home directory; a relative path resolves "
+                              "against the daemon's working directory."}};
+}
+
+Json ListProcessesParams() {
+  return ObjectSchema({{"limit",
+                        {{"type", "integer"},
+                         {"minimum", 0},
+                         {"default", 25},
+                         {"description", "How many processes to return, largest first."}}}});
+}
+
+Json KillProcessParams() {
+  return ObjectSchema({{"pid",
+                        {{"type", "integer"},
+                         {"minimum", 0},
+                         {"maximum", 4294967295u},
+                         {"description", "Process id, as list_processes reports it."}}}},
+                      {"pid"});
+}
+
+Json ListDirParams() {
+  return ObjectSchema({{"path", PathParam("Directory to list.")}}, {"path"});
+}
+
+Json ReadFileParams() {
+  return ObjectSchema(
+      {{"path", PathParam("File to read.")},
+       {"max_bytes",
+        {{"type", "integer"},
+         {"minimum", 0},
+         {"default", 65536},
+         {"description",
+          "Refuse files larger than this many bytes (default 65536). Values above 67108864 "
+          "(64 MiB) count as 67108864."}}}},
+      {"path"});
+}
+
+Json WriteFileParams() {
+  return ObjectSchema({{"path", PathParam("File to create or replace.")},
+                       {"content",
+                        {{"type", "string"},
+                         {"description", "The whole new content, written as UTF-8 text."}}}},
+                      {"path", "content"});
+}
+
+Json RunCommandParams() {
+  return ObjectSchema(
+      {{"command",
+        {{"type", "string"}, {"description", "Shell command line, run with sh -c."}}},
+       {"timeout_secs",
+        {{"type", "integer"},
+         {"minimum", 1},
+         {"maximum", 120},
+         {"default", 15},
+         {"description",
+          "Time limit in whole seconds; the command and every process it started are killed "
+          "when it runs out."}}}},
+      {"command"});
+}
+
+Json InputParams() {
+  Json key_names = Json::array();
+  for (const std::string_view name : kKeyNames) key_names.push_back(name);
+  const Json coordinate = {{"type", "integer"},
+                           {"minimum", -2147483648LL},
+                           {"maximum", 2147483647}};
+  Json x = coordinate, y = coordinate, dx = coordinate, dy = coordinate;
+  x["description"] = "Pointer x in display points (required for move; click and double_click move "
+                     "there first when both x and y are given).";
+  y["description"] = "Pointer y in display points, growing down (see x).";
+  dy["description"] = "scroll: vertical wheel lines, positive scrolls up, negative down.";
+  dx["description"] = "scroll: horizontal wheel lines, positive scrolls right, negative left.";
+  return ObjectSchema(
+      {{"action",
+        {{"type", "string"},
+         {"enum", {"move", "click", "double_click", "scroll", "type", "key"}},
+         {"description", "What to do; each action reads only its own members."}}},
+       {"x", std::move(x)},
+       {"y", std::move(y)},
+       {"button",
+        {{"type", "string"},
+         {"enum", {"left", "right", "middle"}},
+         {"default", "left"},
+         {"description", "click: the mouse button."}}},
+       {"dx", std::move(dx)},
+       {"dy", std::move(dy)},
+       {"text",
+        {{"type", "string"},
+         {"description", "type (required): text entered literally, as if typed."}}},
+       {"name",
+        {{"description",
+          "key (required): one of the key names (lower case) or one single character "
+          "(typed as given, so \"A\" is an upper-case A). One key per call: no combinations; a "
+          "modifier name presses and releases that modifier alone."},
+         {"anyOf",
+          {{{"type", "string"}, {"enum", std::move(key_names)}},
+           {{"type", "string"}, {"minLength", 1}, {"maxLength", 1}}}}}}},
+      {"action"});
+}
+
+constexpr std::array<ToolEntry, 10> kTools = {{
+    {"get_system_info", "System information",
+     "Facts about the machine the daemon runs on: operating system name and version, kernel "
+     "release, host name, processor architecture and logical processor count, total and used "
+     "memory in bytes, and uptime in seconds. Takes no arguments.",
+     false, false, false, false, NoParams},
+    {"list_processes", "List processes",
+     "The processes using the most resident memory, largest first, each with pid, name, "
+     "mem_bytes (resident memory) and cpu (percent of one processor over a short sampling "
+     "interval; null when unknown). Returns at most `limit` processes (default 25).",
+     false, false, false, false, ListProcessesParams},
+    {"list_dir", "List directory",
+     "Lists one directory, not recursively: name, is_dir and size in bytes of each entry (a "
+     "directory's own size, not its contents'; a symbolic link describes itself, so a link to a "
+     "directory has is_dir false). Entries are unsorted; '.' and '..' are left out. Paths with "
+     "'..' components and sensitive places (keys, credentials, password stores) are refused.",
+     false, false, false, false, ListDirParams},
+    {"read_file", "Read file",
+     "Reads one whole file as text. Bytes that are not valid UTF-8 come back as U+FFFD, so "
+     "binary files are not useful here; `bytes` counts the raw bytes read. A file larger than "
+     "max_bytes (default 65536) is refused with a message naming its size: ask again with a "
+     "larger max_bytes (at most 64 MiB) when you need it. Paths with '..' components and "
+     "sensitive places (keys, credentials, password stores) are refused.",
+     false, false, false, false, ReadFileParams},
+    {"screenshot", "Screenshot",
+     "Captures the main display as a PNG image and returns it with its width and height in "
+     "pixels and its size in bytes. Takes no arguments. Use ui_tree to find elements by name "
+     "and exact bounds; use the screenshot to see what is there.",
+     false, false, false, true, NoParams},
+    {"ui_tree", "UI element tree",
+     "The user-interface elements of the focused window from the accessibility tree, as a flat "
+     "list in depth-first order: role, name, value, bounds {x, y, w, h}, enabled, clickable and "
+     "depth (0 is the window itself; an element's parent is the nearest earlier element with a "
+     "smaller depth). At most 22 levels deep and 220 elements (truncated is true when the cap "
+     "was reached). To click an element, click the centre of its bounds (x + w/2, y + h/2). "
+     "When no tree can be read (no accessibility access, or no focused window) the result is "
+     "instead the list of on-screen windows {app, title, x, y, w, h} with a note saying so. "
+     "Takes no arguments.",
+     false, false, false, true, NoParams},
+    {"write_file", "Write file",
+     "Creates a file or replaces its whole content with the given text (UTF-8). There is no "
+     "append: read the file first to change part of it. Parent directories are not created. "
+     "Sensitive places, '..' components and protected locations (system directories, the "
+     "daemon's audit log) are refused. Available only when the daemon runs with --allow-exec.",
+     true, true, true, false, WriteFileParams},
+    {"run_command", "Run shell command",
+     "Runs one shell command line (sh -c) in the daemon's working directory and environment, "
+     "with empty standard input, and returns exit_code (null when a signal ended the command), "
+     "stdout and stderr. Nothing interactive: a command that waits for input sees end of file. "
+     "The command and everything it started are killed when timeout_secs runs out (default 15, "
+     "at most 120) or when an output stream passes 32 MiB; prefer narrow commands (one folder, "
+     "an indexed search such as locate, find with -maxdepth) over broad slow ones. Dangerous "
+     "commands (sudo, rm -rf /, formatting disks, shutdown and the like) are refused. Available "
+     "only when the daemon runs with --allow-exec.",
+     true, true, false, false, RunCommandParams},
+    {"kill_process", "Kill process",
+     "Ends one process at once with SIGKILL: it gets no chance to save or clean up. Returns "
+     "killed (whether the signal was delivered; false without permission) and pid. A pid that "
+     "no running process has is refused. Available only when the daemon runs with "
+     "--allow-exec.",
+     true, true, false, false, KillProcessParams},
+    {"input", "Mouse and keyboard input",
+     "Performs one mouse or keyboard action on the desktop. action move: pointer to (x, y). "
+     "click: optional move to (x, y), then one click of button (default left). double_click: "
+     "optional move, then two left clicks. scroll: dy wheel lines (positive up) and dx wheel "
+     "lines (positive right). type: enters text literally. key: presses and releases one key "
+     "given by name (return, tab, escape, backspace, delete, space, up, down, left, right, "
+     "home, end, pageup, pagedown, shift, control, alt, meta, capslock, f1 to f12) or a single "
+     "character. Key combinations are not available. Actions run one at a time in call order. "
+     "Available only when the daemon runs with --allow-exec.",
+     true, true, false, true, InputParams},
+}};
+
+}  // namespace
+
+std::span<const ToolEntry> ToolCatalogue() { return kTools; }
+
+const ToolEntry* FindTool(std::string_view name) {
+  for (const ToolEntry& tool : kTools) {
+    if (tool.name == name) return &tool;
+  }
+  return nullptr;
+}
+
+Json ToolDefinitions(bool exec_mode, bool with_titles) {
+  Json tools = Json::array();
+  for (const ToolEntry& tool : kTools) {
+    if (tool.mutating && !exec_mode) continue;
+    std::string description(tool.description);
+    if (tool.coordinates) description += kCoordinateNote;
+    Json annotations = {{"title", tool.title},
+                        {"readOnlyHint", !tool.mutating},
+                        {"openWorldHint", false}};
+    if (tool.mutating) {
+      annotations["destructiveHint"] = tool.destructive;
+      annotations["idempotentHint"] = tool.idempotent;
+    }
+    Json definition = {{"name", tool.name},
+                       {"description", std::move(description)},
+                       {"inputSchema", tool.input_schema()},
+                       {"annotations", std::move(annotations)}};
+    if (with_titles) definition["title"] = tool.title;
+    tools.push_back(std::move(definition));
+  }
+  return tools;
+}
+
+}  // namespace tarvix::mcp
