@@ -22,6 +22,9 @@ if [[ "${1:-}" == "--test" ]]; then
   # registry, GTK's widget factory as a large real tree, pyatspi as the
   # independent node-by-node walk.
   packages+=(dbus-daemon dbus-bin at-spi2-core gtk-3-examples python3-pyatspi gir1.2-atspi-2.0)
+  # tarvix-mcp's test drives it with the official MCP SDK (npm); Debian's
+  # Node.js only where no node is installed already.
+  command -v node >/dev/null || packages+=(nodejs npm)
 fi
 if [[ "${1:-}" == "--bench" ]]; then
   packages+=(libbenchmark-dev wrk nginx-light procps)

@@ -13,6 +13,8 @@ echo "== build (warnings are errors)"
 scripts/build.sh ci -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIX_WERROR=ON -- -j"$jobs"
 echo "== macOS files against the Apple SDK stand-in"
 scripts/check-macos.sh
+echo "== MCP SDK for the tarvix-mcp test (pinned by tests/mcp/sdk/package-lock.json)"
+(cd tests/mcp/sdk && npm ci --no-audit --no-fund --ignore-scripts)
 echo "== unit and integration tests"
 ctest --test-dir build/ci --output-on-failure
 

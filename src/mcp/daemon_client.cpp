@@ -104,8 +104,9 @@ Exchange RoundTrip(int fd, std::string_view request, Clock::time_point deadline)
       return out;
     }
     if (n == 0) {
-      parser.put_eof(ec);
-      if (ec) {
+      // Only a reply framed by the end of the connection may end here.
+      if (out.reply_started) parser.put_eof(ec);
+      if (!out.reply_started || ec || !parser.is_done()) {
         out.error = "connection closed before the reply was complete";
         return out;
       }
