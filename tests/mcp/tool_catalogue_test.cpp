@@ -1,0 +1,198 @@
+#include "mcp/tool_catalogue.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "rpc/dispatch.h"
+#include "tools/desktop/key_names.h"
+
+namespace tarvix::mcp {
+namespace {
+
+std::vector<std::string> Names(const Json& tools) {
+  std::vector<std::string> names;
+  for (const Json& tool : tools) names.push_back(tool["name"]);
+  return names;
+}
+
+// Whether `value` satisfies the type, enum and bounds of `schema` (the
+// subset of JSON Schema the catalogue uses).
+bool Satisfies(const Json& value, const Json& schema) {
+  if (schema.contains("anyOf")) {
+    for (const Json& alternative : schema["anyOf"]) {
+      if (Satisfies(value, alternative)) return true;
+    }
+    return false;
+  }
+  const std::string type = schema.value("type", "");
+  if (type == "integer" && !value.is_number_integer()) return false;
+  if (type == "string" && !value.is_string()) return false;
+  if (schema.contains("enum")) {
+    bool listed = false;
+    for (const Json& option : schema["enum"]) listed = listed || option == value;
+    if (!listed) return false;
+  }
+  if (value.is_string()) {
+    size_t code_points = 0;  // JSON Schema counts characters, not bytes
+    for (const unsigned char c : value.get<std::string>()) code_points += (c & 0xC0) != 0x80;
+    if (schema.contains("minLength") && code_points < schema["minLength"]) return false;
+    if (schema.contains("maxLength") && code_points > schema["maxLength"]) return false;
+  }
+  if (schema.contains("minimum") && value < schema["minimum"]) return false;
+  if (schema.contains("maximum") && value > schema["maximum"]) return false;
+  return true;
+}
+
+// Checks one schema against the rules of JSON Schema 2020-12 for the
+// keywords it uses; reports the first violation, or "" when none.
+std::string SchemaFault(const Json& schema, const std::string& where) {
+  static const std::set<std::string> kKeywords = {
+      "type",    "properties", "required",  "enum",      "minimum", "maximum",
+      "default", "description", "minLength", "maxLength", "anyOf"};
+  static const std::set<std::string> kTypes = {"object", "string", "integer", "number",
+                                               "boolean", "array", "null"};
+  if (!schema.is_object()) return where + ": a schema must be an object";
+  for (const auto& [key, value] : schema.items()) {
+    if (!kKeywords.contains(key)) return where + ": unexpected keyword " + key;
+  }
+  if (schema.contains("type") && !kTypes.contains(schema["type"].get<std::string>())) {
+    return where + ": unknown type";
+  }
+  if (schema.contains("description") && !schema["description"].is_string()) {
+    return where + ": description must be a string";
+  }
+  for (const char* bound : {"minLength", "maxLength"}) {
+    if (schema.contains(bound) && !(schema[bound].is_number_integer() && schema[bound] >= 0)) {
+      return where + ": " + bound + " must be a non-negative integer";
+    }
+  }
+  if (schema.contains("enum")) {
+    const Json& options = schema["enum"];
+    if (!options.is_array() || options.empty()) return where + ": enum must be a non-empty array";
+    for (size_t i = 0; i < options.size(); ++i) {
+      if (!Satisfies(options[i], Json{{"type", schema.value("type", "")}})) {
+        return where + ": enum value of the wrong type";
+      }
+      for (size_t j = 0; j < i; ++j) {
+        if (options[i] == options[j]) return where + ": enum values must be unique";
+      }
+    }
+  }
+  if (schema.contains("anyOf")) {
+    if (!schema["anyOf"].is_array() || schema["anyOf"].empty()) return where + ": empty anyOf";
+    for (const Json& alternative : schema["anyOf"]) {
+      if (std::string fault = SchemaFault(alternative, where + "/anyOf"); !fault.empty()) {
+        return fault;
+      }
+    }
+  }
+  if (schema.contains("default") && !Satisfies(schema["default"], schema)) {
+    return where + ": default does not satisfy the schema";
+  }
+  if (schema.value("type", "") == "object") {
+    if (!schema.contains("properties") || !schema["properties"].is_object()) {
+      return where + ": object without properties";
+    }
+    for (const auto& [name, property] : schema["properties"].items()) {
+      if (!property.contains("description")) return where + "/" + name + ": no description";
+      if (std::string fault = SchemaFault(property, where + "/" + name); !fault.empty()) {
+        return fault;
+      }
+    }
+    if (schema.contains("required")) {
+      std::set<std::string> seen;
+      for (const Json& name : schema["required"]) {
+        if (!name.is_string() || !schema["properties"].contains(name.get<std::string>())) {
+          return where + ": required names an unknown property";
+        }
+        if (!seen.insert(name).second) return where + ": required repeats a name";
+      }
+    }
+  }
+  return "";
+}
+
+TEST(ToolCatalogueTest, ListsMutatingToolsOnlyInExecMode) {
+  const std::vector<std::string> read_only = {"get_system_info", "list_processes", "list_dir",
+                                              "read_file",       "screenshot",     "ui_tree"};
+  std::vector<std::string> all = read_only;
+  all.insert(all.end(), {"write_file", "run_command", "kill_process", "input"});
+  EXPECT_EQ(Names(ToolDefinitions(false, true)), read_only);
+  EXPECT_EQ(Names(ToolDefinitions(true, true)), all);
+}
+
+TEST(ToolCatalogueTest, EveryDefinitionIsCompleteAndItsSchemaValid) {
+  for (const bool with_titles : {false, true}) {
+    for (const Json& tool : ToolDefinitions(true, with_titles)) {
+      const std::string name = tool["name"];
+      const ToolEntry* entry = FindTool(name);
+      ASSERT_NE(entry, nullptr) << name;
+      EXPECT_EQ(tool.contains("title"), with_titles) << name;
+      EXPECT_EQ(tool["annotations"]["title"], entry->title) << name;
+      EXPECT_EQ(tool["annotations"]["readOnlyHint"], !entry->mutating) << name;
+      EXPECT_EQ(tool["annotations"]["openWorldHint"], false) << name;
+      EXPECT_EQ(tool["annotations"].contains("destructiveHint"), entry->mutating) << name;
+      EXPECT_GT(tool["description"].get<std::string>().size(), 100u) << name;
+      EXPECT_EQ(tool["description"].get<std::string>().find("Coordinates:") != std::string::npos,
+                name == "screenshot" || name == "ui_tree" || name == "input")
+          << name;
+      const Json& schema = tool["inputSchema"];
+      EXPECT_EQ(schema["type"], "object") << name;
+      EXPECT_EQ(SchemaFault(schema, name), "");
+    }
+  }
+}
+
+TEST(ToolCatalogueTest, SchemaCheckerCatchesFaults) {
+  const char* faulty[] = {
+      R"({"type":"object","properties":{},"required":["path"]})",
+      R"({"type":"object","properties":{"a":{"type":"integer","description":"d","default":"x"}}})",
+      R"({"type":"object","properties":{"a":{"type":"string","description":"d","enum":["x","x"]}}})",
+      R"({"type":"object","properties":{"a":{"type":"strnig","description":"d"}}})",
+      R"({"type":"object","properties":{"a":{"type":"integer","description":"d","minimum":1,"default":0}}})",
+      R"({"type":"object","properties":{"a":{"type":"integer"}}})",
+      R"({"type":"object","properties":{"a":{"type":"integer","description":"d","requried":true}}})",
+  };
+  for (const char* schema : faulty) EXPECT_NE(SchemaFault(Json::parse(schema), "t"), "") << schema;
+}
+
+TEST(ToolCatalogueTest, MatchesTheDaemonMethodTable) {
+  std::set<std::string> daemon_methods;
+  for (const MethodEntry& method : DaemonMethodTable()) {
+    daemon_methods.insert(std::string(method.name));
+    const ToolEntry* tool = FindTool(method.name);
+    if (method.name == "ping") {
+      EXPECT_EQ(tool, nullptr);
+      continue;
+    }
+    ASSERT_NE(tool, nullptr) << method.name << " has no tool";
+    EXPECT_EQ(tool->mutating, method.needs_exec) << method.name;
+  }
+  for (const ToolEntry& tool : ToolCatalogue()) {
+    EXPECT_TRUE(daemon_methods.contains(std::string(tool.name)) || tool.name == "input")
+        << tool.name;
+  }
+  ASSERT_NE(FindTool("input"), nullptr);
+  EXPECT_TRUE(FindTool("input")->mutating);
+}
+
+TEST(ToolCatalogueTest, InputSchemaOffersOnlyKeyNamesTheDaemonResolves) {
+  const Json schema = FindTool("input")->input_schema();
+  const Json& names = schema["properties"]["name"]["anyOf"][0]["enum"];
+  ASSERT_EQ(names.size(), 42u);
+  for (const Json& name : names) {
+    EXPECT_TRUE(ResolveKeyName(name.get<std::string>()).has_value()) << name;
+  }
+  // Names the daemon refuses stay out.
+  EXPECT_FALSE(ResolveKeyName("f13").has_value());
+  EXPECT_FALSE(Satisfies("f13", schema["properties"]["name"]));
+  EXPECT_TRUE(Satisfies("a", schema["properties"]["name"]));
+  EXPECT_TRUE(Satisfies("\xC3\xA9", schema["properties"]["name"]));
+  EXPECT_FALSE(Satisfies("ab", schema["properties"]["name"]));
+  EXPECT_EQ(schema["required"], Json::array({"action"}));
+}
+
+}  // namespace
+}  // namespace tarvix::mcp
