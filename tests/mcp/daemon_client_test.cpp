@@ -120,7 +120,7 @@ TEST(HttpDaemonClientTest, RepliesAndStatusesBecomeResultsOrMessages) {
        "answered ok null"},
   };
   for (const auto& [reply, expected] : cases) {
-    ScriptedServer server({{reply}});
+    ScriptedServer server({{reply, /*close_after=*/true}});
     HttpDaemonClient client(server.port(), "tok");
     EXPECT_EQ(Describe(client.Call("read_file", Json{{"path", "é"}})), expected) << reply;
   }
