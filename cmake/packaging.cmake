@@ -14,7 +14,7 @@ set(TARVIX_SYSTEMD_USER_UNIT_DIR "lib/systemd/user" CACHE STRING
 # Every program the package ships; each one installs into bin/ beside the
 # daemon and gets its runtime dependencies from dpkg-shlibdeps. A program's
 # manual page goes into man/ as <program>.1.
-set(TARVIX_INSTALLED_PROGRAMS tarvix-agentd)
+set(TARVIX_INSTALLED_PROGRAMS tarvix-agentd tarvix-mcp)
 install(TARGETS ${TARVIX_INSTALLED_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # The unit and the launchd agent name the binary by its absolute path.

@@ -43,7 +43,8 @@ echo "Depends: $depends"
 dev=$(tr ',|' '\n' <<<"$depends" | awk '{print $1}' | grep -- '-dev$' || true)
 [[ -z $dev ]] || fail "build-only packages among the dependencies: $dev"
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
-for path in ./usr/bin/tarvix-agentd ./usr/lib/systemd/user/tarvix-agentd.service \
+for path in ./usr/bin/tarvix-agentd ./usr/bin/tarvix-mcp ./usr/share/man/man1/tarvix-mcp.1.gz \
+  ./usr/lib/systemd/user/tarvix-agentd.service \
   ./usr/share/man/man1/tarvix-agentd.1.gz ./usr/share/doc/tarvix-agentd/copyright \
   ./usr/share/doc/tarvix-agentd/LICENSE ./usr/share/doc/tarvix-agentd/README.md; do
   grep -qxF -- "$path" <<<"$contents" || fail "$path missing from the package"
