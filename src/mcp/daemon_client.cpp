@@ -12,6 +12,7 @@
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/string_body.hpp>
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -27,6 +28,7 @@ using Clock = std::chrono::steady_clock;
 // of that is closed here rather than raced.
 constexpr auto kIdleTrust = std::chrono::seconds(30);
 constexpr size_t kMaxIdle = 16;
+constexpr std::chrono::seconds kPingDeadline{5};
 // Replies carry at most a 64 MiB file (escaped) or a screenshot.
 constexpr uint64_t kReplyBodyLimit = uint64_t{1} << 30;
 
@@ -202,7 +204,10 @@ DaemonReply HttpDaemonClient::Call(std::string_view method, const Json& params) 
   request += "\r\n\r\n";
   request += body;
 
-  const Clock::time_point deadline = Clock::now() + reply_deadline_;
+  // ping answers at once; initialize and tools/list wait for it, and a
+  // host gives up on those long before a tool's time limit.
+  const Clock::time_point deadline =
+      Clock::now() + (method == "ping" ? std::min(reply_deadline_, kPingDeadline) : reply_deadline_);
   int fd = TakeIdle();
   bool reused = fd >= 0;
   Exchange exchange;

@@ -46,7 +46,7 @@ extern const char kUnauthorizedMessage[];
 class HttpDaemonClient final : public DaemonRpc {
  public:
   // `reply_deadline` bounds the wait for one reply (the daemon's longest
-  // call, run_command, ends within 120 s).
+  // call, run_command, ends within 120 s; ping gets at most 5 s).
   HttpDaemonClient(uint16_t port, std::string token,
                    std::chrono::seconds reply_deadline = std::chrono::seconds(300));
   ~HttpDaemonClient() override;

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 
 #include "mcp/json_rpc.h"
@@ -82,6 +83,12 @@ struct State {
   ProgressTracker progress;     // guarded by progress_mutex
   bool progress_stop = false;   // guarded by progress_mutex
   std::atomic<uint64_t> next_call{1};
+
+  // Requests read and not yet answered, by the text of their id, with
+  // whether the client cancelled them: a cancelled call still runs to its
+  // end in the daemon, but its reply is not sent.
+  std::mutex requests_mutex;
+  std::unordered_map<std::string, bool> requests;  // guarded by requests_mutex
 };
 
 Json AnswerGuarded(State& state, const Job& job) {
@@ -124,7 +131,16 @@ void Work(std::shared_ptr<State> state) {
       std::lock_guard lock(state->progress_mutex);
       state->progress.End(call);
     }
-    state->writer.Write(reply);
+    bool cancelled = false;
+    {
+      std::lock_guard lock(state->requests_mutex);
+      const auto request = state->requests.find(ToJsonText(job.id));
+      if (request != state->requests.end()) {
+        cancelled = request->second;
+        state->requests.erase(request);
+      }
+    }
+    if (!cancelled) state->writer.Write(reply);
     {
       std::lock_guard lock(state->queue_mutex);
       --state->active;
@@ -157,6 +173,10 @@ void Accept(State& state, std::string_view line, size_t max_queued) {
       state.writer.Write(incoming.error_reply);
       return;
     case Incoming::Kind::kRequest: {
+      {
+        std::lock_guard lock(state.requests_mutex);
+        state.requests.emplace(ToJsonText(incoming.id), false);
+      }
       std::unique_lock lock(state.queue_mutex);
       state.queue_drained.wait(lock, [&] { return state.queue.size() < max_queued; });
       state.queue.push_back(
@@ -165,8 +185,16 @@ void Accept(State& state, std::string_view line, size_t max_queued) {
       state.queue_filled.notify_one();
       return;
     }
+    case Incoming::Kind::kNotification:
+      if (incoming.method == "notifications/cancelled" && incoming.params.is_object()) {
+        const auto id = incoming.params.find("requestId");
+        if (id == incoming.params.end()) return;
+        std::lock_guard lock(state.requests_mutex);
+        const auto request = state.requests.find(ToJsonText(*id));
+        if (request != state.requests.end()) request->second = true;
+      }
+      return;  // initialized and the rest need nothing
     case Incoming::Kind::kBlank:
-    case Incoming::Kind::kNotification:  // initialized, cancelled, ...: nothing to do
     case Incoming::Kind::kResponse:
       return;
   }

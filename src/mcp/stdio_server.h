@@ -5,7 +5,9 @@
 // workers answers requests, so several calls are in flight at once and
 // replies go out in completion order, each with its own id; one progress
 // thread writes notifications/progress for long calls. All output goes
-// through one writer under a mutex, so lines never interleave.
+// through one writer under a mutex, so lines never interleave. A request
+// the client cancels (notifications/cancelled) still runs to its end in the
+// daemon, which cannot be interrupted, but gets no reply.
 #ifndef TARVIX_MCP_STDIO_SERVER_H_
 #define TARVIX_MCP_STDIO_SERVER_H_
 

@@ -90,6 +90,28 @@ TEST(StdioServerTest, AnswersCallsInCompletionOrder) {
   EXPECT_EQ(Json::parse(server.Line())["id"], 1);
 }
 
+TEST(StdioServerTest, ACancelledRequestGetsNoReply) {
+  FakeDaemon daemon;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  daemon.replies["run_command"] = {true, Json{{"exit_code", 0}}};
+  daemon.on_call = [&](std::string_view, const Json&) { released.wait(); };
+  McpSession session(&daemon, "0.1.0");
+  PipedServer server(&session);
+  server.Send(Call(1, "run_command") + Call(2, "run_command"));
+  // Only ids of requests in flight count; 3 was never sent.
+  for (const char* id : {"1", "3"}) {
+    server.Send(std::string(R"({"jsonrpc":"2.0","method":"notifications/cancelled","params":{"requestId":)") +
+                id + "}}\n");
+  }
+  server.Send(R"({"jsonrpc":"2.0","id":3,"method":"ping"})" "\n");
+  EXPECT_EQ(server.Line(), R"({"id":3,"jsonrpc":"2.0","result":{}})");
+  release.set_value();
+  EXPECT_EQ(Json::parse(server.Line())["id"], 2);
+  EXPECT_EQ(server.Line(milliseconds(300)), "");
+  EXPECT_EQ(daemon.calls().size(), 2u);
+}
+
 TEST(StdioServerTest, LongCallsWithATokenReportProgressUntilTheyEnd) {
   FakeDaemon daemon;
   daemon.replies["run_command"] = {true, Json{{"exit_code", 0}}};
