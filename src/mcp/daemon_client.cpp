@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -42,8 +43,11 @@ struct Exchange {
 };
 
 Result<int> Connect(uint16_t port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
   if (fd < 0) return Error(OsErrorText(errno));
+  // tarvix-mcp starts no programs; the flag keeps the socket from any that
+  // a host process embedding the client might.
+  fcntl(fd, F_SETFD, FD_CLOEXEC);
   const int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   sockaddr_in address{};
@@ -64,7 +68,7 @@ Result<int> Connect(uint16_t port) {
 
 Result<void> SendAll(int fd, std::string_view data) {
   while (!data.empty()) {
-    const ssize_t n = send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+    const ssize_t n = send(fd, data.data(), data.size(), 0);
     if (n < 0) {
       if (errno == EINTR) continue;
       return Error(OsErrorText(errno));

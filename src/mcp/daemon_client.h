@@ -39,7 +39,8 @@ std::string CannotReachMessage(uint16_t port, std::string_view reason);
 extern const char kUnauthorizedMessage[];
 
 // Talks to the daemon on 127.0.0.1:port with "Authorization: Bearer <token>".
-// Thread-safe. Each call takes an idle connection (or opens one) and puts
+// Thread-safe. The process must ignore SIGPIPE (a daemon that hangs up
+// then shows as a failed write, not a dead bridge). Each call takes an idle connection (or opens one) and puts
 // it back when the reply left it reusable; a reused connection that turns
 // out closed before any reply byte arrived is replaced once, since the
 // daemon then never saw the request.

@@ -1,6 +1,7 @@
 #include "mcp/daemon_client.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <atomic>
 #include <deque>
@@ -30,7 +31,8 @@ class ScriptedServer {
   };
 
   explicit ScriptedServer(std::deque<Step> steps) : steps_(std::move(steps)) {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    signal(SIGPIPE, SIG_IGN);  // as tarvix-mcp does; the client relies on it
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -57,7 +59,7 @@ class ScriptedServer {
  private:
   void Serve() {
     while (true) {
-      const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      const int fd = accept(listener_, nullptr, nullptr);
       if (fd < 0) return;
       ++accepted_;
       while (true) {

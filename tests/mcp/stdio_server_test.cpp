@@ -1,7 +1,6 @@
 #include "mcp/stdio_server.h"
 
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <future>
@@ -22,8 +21,8 @@ class PipedServer {
  public:
   PipedServer(McpSession* session, StdioServerOptions options = {}) {
     int in[2], out[2];
-    EXPECT_EQ(pipe2(in, O_CLOEXEC), 0);
-    EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
+    EXPECT_EQ(pipe(in), 0);
+    EXPECT_EQ(pipe(out), 0);
     to_server_ = in[1];
     from_server_ = out[0];
     done_ = std::async(std::launch::async, [=] {
