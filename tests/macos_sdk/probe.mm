@@ -51,7 +51,8 @@ RECORD(CFRange) FIELD(CFRange, location) FIELD(CFRange, length)
 VALUE(noErr) TYPED_VALUE(kCFNumberSInt64Type) TYPED_VALUE(kCFNumberFloat64Type)
 TYPED_VALUE(kCFStringEncodingUTF8)
 VARIABLE(kCFAllocatorDefault) VARIABLE(kCFBooleanTrue)
-FUNCTION(CFRangeMake) FUNCTION(CFGetTypeID) FUNCTION(CFRetain) FUNCTION(CFRelease)
+TYPE(CFHashCode) FUNCTION(CFRangeMake) FUNCTION(CFGetTypeID) FUNCTION(CFRetain) FUNCTION(CFRelease)
+FUNCTION(CFEqual) FUNCTION(CFHash)
 FUNCTION(CFArrayGetTypeID) FUNCTION(CFArrayGetCount) FUNCTION(CFArrayGetValueAtIndex)
 FUNCTION(CFDictionaryGetTypeID) FUNCTION(CFDictionaryGetValueIfPresent)
 FUNCTION(CFNumberGetTypeID) FUNCTION(CFNumberGetValue) FUNCTION(CFDataGetBytePtr)
@@ -81,6 +82,15 @@ FUNCTION(CGWindowListCopyWindowInfo) FUNCTION(CGMainDisplayID) FUNCTION(CGDispla
 FUNCTION(CGEventSourceCreate) FUNCTION(CGEventCreateMouseEvent) FUNCTION(CGEventCreateKeyboardEvent)
 FUNCTION(CGEventCreateScrollWheelEvent2) FUNCTION(CGEventSetFlags)
 FUNCTION(CGEventKeyboardSetUnicodeString) FUNCTION(CGEventSetIntegerValueField) FUNCTION(CGEventPost)
+
+// ApplicationServices: HIServices.
+TYPE(AXError) TYPE(AXUIElementRef) TYPE(AXValueRef) TYPE(AXValueType)
+TYPED_VALUE(kAXErrorSuccess) TYPED_VALUE(kAXErrorCannotComplete) TYPED_VALUE(kAXValueTypeCGPoint)
+TYPED_VALUE(kAXValueTypeCGSize)
+FUNCTION(AXUIElementGetTypeID) FUNCTION(AXUIElementCreateApplication)
+FUNCTION(AXUIElementCopyAttributeValue) FUNCTION(AXUIElementCopyActionNames)
+FUNCTION(AXUIElementSetMessagingTimeout) FUNCTION(AXValueGetTypeID) FUNCTION(AXValueGetType)
+FUNCTION(AXValueGetValue)
 
 // Carbon.
 TYPE(EventModifiers) TYPE(TISInputSourceRef) TYPE(UCKeyboardLayout)

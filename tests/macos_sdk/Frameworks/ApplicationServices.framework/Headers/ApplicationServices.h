@@ -1,5 +1,5 @@
 // ApplicationServices: CoreGraphics (window list, displays, Quartz events)
-// and the accessibility interface.
+// and HIServices' accessibility interface (AX).
 #ifndef TARVIX_MACOS_SDK_APPLICATIONSERVICES_H_
 #define TARVIX_MACOS_SDK_APPLICATIONSERVICES_H_
 
@@ -94,7 +94,34 @@ enum CGEventSourceStateID : int32_t {
   kCGEventSourceStateCombinedSessionState = 0,
 };
 
+// HIServices: AXError, AXUIElement, AXValue.
+typedef enum AXError : SInt32 AXError;
+enum AXError : SInt32 {
+  kAXErrorSuccess = 0,
+  kAXErrorCannotComplete = -25204,
+};
+
+typedef const struct __AXUIElement* AXUIElementRef;
+typedef const struct __AXValue* AXValueRef;
+
+typedef enum AXValueType : UInt32 AXValueType;
+enum AXValueType : UInt32 {
+  kAXValueTypeCGPoint = 1,
+  kAXValueTypeCGSize = 2,
+};
+
 extern "C" {
+
+CFTypeID AXUIElementGetTypeID(void);
+AXUIElementRef AXUIElementCreateApplication(pid_t pid);
+AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attribute,
+                                      CFTypeRef* value);
+AXError AXUIElementCopyActionNames(AXUIElementRef element, CFArrayRef* names);
+AXError AXUIElementSetMessagingTimeout(AXUIElementRef element, float timeoutInSeconds);
+
+CFTypeID AXValueGetTypeID(void);
+AXValueType AXValueGetType(AXValueRef value);
+Boolean AXValueGetValue(AXValueRef value, AXValueType theType, void* valuePtr);
 
 CFArrayRef CGWindowListCopyWindowInfo(CGWindowListOption option, CGWindowID relativeToWindow);
 

@@ -21,6 +21,7 @@ enum { noErr = 0 };
 // CFBase.
 typedef unsigned long CFTypeID;
 typedef signed long CFIndex;
+typedef unsigned long CFHashCode;
 typedef const void* CFTypeRef;
 typedef const struct __CFString* CFStringRef;
 typedef const struct __CFAllocator* CFAllocatorRef;
@@ -64,6 +65,8 @@ extern const CFBooleanRef kCFBooleanTrue;
 CFTypeID CFGetTypeID(CFTypeRef cf);
 CFTypeRef CFRetain(CFTypeRef cf);
 void CFRelease(CFTypeRef cf);
+Boolean CFEqual(CFTypeRef cf1, CFTypeRef cf2);
+CFHashCode CFHash(CFTypeRef cf);
 
 CFTypeID CFArrayGetTypeID(void);
 CFIndex CFArrayGetCount(CFArrayRef theArray);
