@@ -421,7 +421,7 @@ void AtspiApplication::ReadInterfaceAttributes(BusCalls& calls, ElementId id, ui
          });
   }
   if (interfaces & kAction) {
-    Call(calls, id, "org.a11y.atspi.Action", "GetActions", nullptr, [this, out](sd_bus_message* m) {
+    Call(calls, id, "org.a11y.atspi.Action", "GetActions", nullptr, [out](sd_bus_message* m) {
       if (!m || sd_bus_message_enter_container(m, 'a', "(sss)") <= 0) return;
       std::vector<std::string> names;
       const char *name = nullptr, *description = nullptr, *binding = nullptr;
@@ -434,7 +434,7 @@ void AtspiApplication::ReadInterfaceAttributes(BusCalls& calls, ElementId id, ui
   }
   if (interfaces & kText) {
     Call(calls, id, "org.a11y.atspi.Text", "GetText", Args("ii", int32_t{0}, int32_t{-1}),
-         [this, out](sd_bus_message* m) {
+         [out](sd_bus_message* m) {
            const char* text = nullptr;
            if (m && sd_bus_message_read(m, "s", &text) > 0) out->value = Bounded(text);
          });
