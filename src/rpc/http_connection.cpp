@@ -70,8 +70,8 @@ void HttpConnection::ReadHeader() {
   // taken when the client sends, so ten thousand idle sockets cost little.
   buffer_.shrink_to_fit();
   parser_.reset();
-  core_.registry.Enter(this, served_ > 0 ? ConnectionRegistry::Line::kKeepAlive
-                                   : ConnectionRegistry::Line::kFresh);
+  core_.registry.Enter(
+      this, served_ > 0 ? ConnectionRegistry::Line::kKeepAlive : ConnectionRegistry::Line::kFresh);
   socket_.async_wait(tcp::socket::wait_read, [self = shared_from_this()](beast::error_code ec) {
     if (ec) {
       self->Close();
@@ -210,9 +210,10 @@ void HttpConnection::OnBody(beast::error_code ec) {
   if (ec) {
     // A body whose framing is broken cannot be read: "bad body". A vanished
     // client, or a chunk line or trailer past the read buffer, is closed.
-    const bool framing = ec.category() == http::make_error_code(http::error::bad_chunk).category() &&
-                         ec != http::error::end_of_stream && ec != http::error::partial_message &&
-                         ec != http::error::buffer_overflow;
+    const bool framing =
+        ec.category() == http::make_error_code(http::error::bad_chunk).category() &&
+        ec != http::error::end_of_stream && ec != http::error::partial_message &&
+        ec != http::error::buffer_overflow;
     if (framing) {
       Answer(400, kBadBodyBody, /*close=*/true);
     } else {
