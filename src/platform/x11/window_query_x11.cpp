@@ -162,8 +162,8 @@ void FillPidsFromServer(xcb_connection_t* c, const std::vector<xcb_window_t>& wi
   std::vector<std::pair<size_t, xcb_res_query_client_ids_cookie_t>> asked;
   for (size_t i = 0; i < records->size(); ++i) {
     if ((*records)[i].owner_pid) continue;
-    xcb_res_client_id_spec_t spec{windows[i], XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
-    asked.emplace_back(i, xcb_res_query_client_ids(c, 1, &spec));
+    xcb_res_client_id_spec_t wanted{windows[i], XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+    asked.emplace_back(i, xcb_res_query_client_ids(c, 1, &wanted));
   }
   for (const auto& [i, cookie] : asked) {
     XcbReply<xcb_res_query_client_ids_reply_t> reply(
@@ -171,7 +171,9 @@ void FillPidsFromServer(xcb_connection_t* c, const std::vector<xcb_window_t>& wi
     if (!reply) continue;
     for (auto ids = xcb_res_query_client_ids_ids_iterator(reply.get()); ids.rem > 0;
          xcb_res_client_id_value_next(&ids)) {
-      if ((ids.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) == 0 ||
+      // The value begins with the client id it answers for.
+      const auto* id = reinterpret_cast<const xcb_res_client_id_spec_t*>(ids.data);
+      if ((id->mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) == 0 ||
           xcb_res_client_id_value_value_length(ids.data) < 1) {
         continue;
       }
