@@ -53,7 +53,7 @@ void BM_ReadFile64KiB(benchmark::State& state) {
   std::ofstream(path, std::ios::binary) << Text(1).substr(0, 64 * 1024);
   const Json params{{"path", path}};
   for (auto _ : state) {
-    ToolResult result = ReadFile(params, false);
+    ToolResult result = ReadFile(params);
     if (!result) state.SkipWithError(result.error().c_str());
     benchmark::DoNotOptimize(result);
   }
@@ -66,7 +66,7 @@ void BM_ListDir1000(benchmark::State& state) {
   for (int i = 0; i < 1000; ++i) std::ofstream(dir.path() + "/entry-" + std::to_string(i)) << i;
   const Json params{{"path", dir.path()}};
   for (auto _ : state) {
-    ToolResult result = ListDir(params, false);
+    ToolResult result = ListDir(params);
     if (!result || (*result)["entries"].size() != 1000) state.SkipWithError("listing failed");
     benchmark::DoNotOptimize(result);
   }

@@ -18,7 +18,7 @@ namespace {
 void BM_ListProcesses(benchmark::State& state) {
   size_t listed = 0;
   for (auto _ : state) {
-    ToolResult result = ListProcesses(Json::object(), false);
+    ToolResult result = ListProcesses(Json::object());
     listed = result->at("processes").size();
     benchmark::DoNotOptimize(result);
   }

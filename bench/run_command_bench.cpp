@@ -23,7 +23,7 @@ namespace {
 void BM_RunCommandTrue(benchmark::State& state) {
   const Json params{{"command", "true"}};
   for (auto _ : state) {
-    ToolResult result = RunCommand(params, true);
+    ToolResult result = RunCommand(params);
     if (!result) {
       state.SkipWithError(result.error().c_str());
       break;

@@ -19,16 +19,23 @@ namespace {
 using tarvix::Json;
 using tarvix::ToolResult;
 
-ToolResult Echo(const Json& params, bool) { return Json{{"params", params}}; }
-ToolResult Reads(const Json& params, bool) {
+using tarvix::CallContext;
+
+ToolResult Echo(const Json& params, const CallContext&) { return Json{{"params", params}}; }
+ToolResult Reads(const Json& params, const CallContext&) {
   const std::string* path = tarvix::StringParam(params, "path");
   if (path == nullptr) return tarvix::Error(tarvix::MissingParam("path"));
   return Json{{"path", *path}, {"n", tarvix::UnsignedParam(params, "max_bytes").value_or(0)}};
 }
 
+constexpr auto kAny = tarvix::ModeNeeded::kAny;
+constexpr auto kWorker = tarvix::RunsOn::kWorker;
+constexpr auto kHost = tarvix::Lane::kHost;
 constexpr tarvix::MethodEntry kFakeTools[] = {
-    {"ping", tarvix::Ping, false}, {"echo", Echo, false}, {"read_file", Reads, false},
-    {"run_command", Echo, true},
+    {"ping", kAny, kWorker, kHost, "", tarvix::Ping},
+    {"echo", kAny, kWorker, kHost, "", Echo},
+    {"read_file", kAny, kWorker, kHost, "path", Reads},
+    {"run_command", tarvix::ModeNeeded::kExecMode, kWorker, kHost, "command", Echo},
 };
 
 tarvix::HttpServer& Server() {
@@ -48,6 +55,8 @@ tarvix::HttpServer& Server() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tarvix::HttpServer& server = Server();
+  // The fake table has no input-loop method, so nothing is ever sent here.
+  static const tarvix::InputChannel::Sender input(std::make_shared<tarvix::InputChannel>());
   int pair[2];
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, pair) != 0) return 0;
   const int buffer = 1 << 20;
@@ -76,8 +85,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       tarvix::Result<tarvix::RpcCall> call = tarvix::DecodeBody(request->body());
       std::string reply = R"({"error":"bad body","ok":false})";
       if (call) {
-        ToolResult result = tarvix::DispatchTool(kFakeTools, call->method, call->params, false);
-        const std::string line = tarvix::AuditLine(call->method, call->params, result, 1);
+        ToolResult result = tarvix::Dispatch(kFakeTools, call->method, call->params, false, input);
+        const tarvix::MethodEntry* entry = tarvix::FindMethod(kFakeTools, call->method);
+        const std::string line = tarvix::AuditLine(
+            call->method, tarvix::AuditTarget(entry ? entry->audit_key : "", call->params),
+            result, 1);
         reply = tarvix::ToJsonText(tarvix::Envelope(std::move(result)));
         if (line.empty() || line.back() != '\n') __builtin_trap();
       }

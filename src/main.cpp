@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <variant>
 #include <vector>
 
 #include "daemon/config.h"
@@ -19,35 +20,60 @@
 #include "rpc/http_server.h"
 #include "rpc/input_channel.h"
 #include "rpc/intake.h"
-#include "tools/desktop/input_action.h"
+#include "rpc/worker_lane.h"
+#include "tools/desktop/input_session.h"
 #include "tools/host/protected_files.h"
 
 namespace tarvix {
 namespace {
 
 constexpr int kRequestWorkers = 6;
+// Desktop calls wait on the display server and accessibility peers, which
+// can stall; the rest of the workers stay free for host methods.
+constexpr size_t kDesktopWorkers = 4;
+
+// An accepted request with its decoded call, as the desktop lane parks it.
+struct LaneCall {
+  PendingRequest request;
+  RpcCall call;
+};
+using DesktopLane = WorkerLane<LaneCall>;
 
 void WriteStderr(const std::string& text) { fwrite(text.data(), 1, text.size(), stderr); }
 
 // One request worker: takes complete requests until the server stops.
-// HandleBody answers and audits every fault of a call itself, so a worker
+// The service answers and audits every fault of a call itself, so a worker
 // never dies of one.
-void ServeRequests(std::shared_ptr<HttpServer> server, std::shared_ptr<const RpcService> service) {
+void ServeRequests(std::shared_ptr<HttpServer> server, std::shared_ptr<const RpcService> service,
+                   std::shared_ptr<DesktopLane> desktop) {
+  const auto answer = [&](LaneCall& call) {
+    server->Respond(std::move(call.request), 200,
+                    service->Call(call.call.method, call.call.params));
+  };
   while (std::optional<PendingRequest> request = server->Receive()) {
-    std::pair<int, std::string> reply = service->HandleBody(request->body());
-    server->Respond(std::move(*request), reply.first, std::move(reply.second));
+    std::variant<RpcCall, DirectReply> decoded = service->Decode(request->body());
+    if (auto* reply = std::get_if<DirectReply>(&decoded)) {
+      server->Respond(std::move(*request), reply->status, std::move(reply->body));
+      continue;
+    }
+    LaneCall call{std::move(*request), std::move(std::get<RpcCall>(decoded))};
+    if (service->LaneOf(call.call) == Lane::kDesktop) {
+      desktop->Enter(std::move(call), answer);
+    } else {
+      answer(call);
+    }
   }
 }
 
-// Performs input requests one at a time, in arrival order, until every
-// worker is gone. A fault outside the action's own error handling is
+// Performs input-loop calls one at a time, in arrival order, until every
+// worker is gone. A fault outside the handler's own error handling is
 // answered; the waiting worker audits it.
-void RunInputLoop(InputChannel& channel, bool allow_exec) {
-  ClickPacer clicks;
+void RunInputLoop(InputChannel& channel, bool exec_mode) {
+  InputSession session;
   while (std::optional<InputRequest> request = channel.Receive()) {
     ToolResult result = Error(kInternalError);
     try {
-      result = PerformInput(request->params, allow_exec, clicks);
+      result = RunInputRequest(*request, exec_mode, session);
     } catch (...) {
       result = Error(kInternalError);
     }
@@ -80,11 +106,12 @@ int Main(int argc, char** argv) {
 
   auto channel = std::make_shared<InputChannel>();
   std::optional<InputChannel::Sender> first_sender(std::in_place, channel);
+  auto desktop = std::make_shared<DesktopLane>(kDesktopWorkers);
   server->Start();
   for (int i = 0; i < kRequestWorkers; ++i) {
     auto service = std::make_shared<const RpcService>(DaemonMethodTable(), config->allow_exec,
                                                       config->audit_path, *first_sender);
-    std::thread(ServeRequests, server, std::move(service)).detach();
+    std::thread(ServeRequests, server, std::move(service), desktop).detach();
   }
   // Without the first thread's own sender the channel reports the end once
   // every worker is gone.

@@ -98,7 +98,7 @@ Json McpSession::CallTool(const Json& id, const Json& params) {
   if (arguments != params.end() && !arguments->is_object()) {
     return ErrorReply(id, kInvalidParams, "Invalid params: arguments must be an object");
   }
-  // A mutating tool on a read-only daemon is forwarded too: the daemon's
+  // An exec-mode tool on a read-only daemon is forwarded too: the daemon's
   // refusal tells the model how the daemon must be started.
   DaemonReply reply =
       daemon_->Call(tool, arguments == params.end() ? Json::object() : *arguments);

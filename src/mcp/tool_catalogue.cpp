@@ -222,13 +222,13 @@ const ToolEntry* FindTool(std::string_view name) {
 Json ToolDefinitions(bool exec_mode, bool with_titles) {
   Json tools = Json::array();
   for (const ToolEntry& tool : kTools) {
-    if (tool.mutating && !exec_mode) continue;
+    if (tool.needs_exec_mode && !exec_mode) continue;
     std::string description(tool.description);
     if (tool.coordinates) description += kCoordinateNote;
     Json annotations = {{"title", tool.title},
-                        {"readOnlyHint", !tool.mutating},
+                        {"readOnlyHint", !tool.needs_exec_mode},
                         {"openWorldHint", false}};
-    if (tool.mutating) {
+    if (tool.needs_exec_mode) {
       annotations["destructiveHint"] = tool.destructive;
       annotations["idempotentHint"] = tool.idempotent;
     }

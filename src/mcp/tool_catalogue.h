@@ -17,7 +17,7 @@ struct ToolEntry {
   std::string_view description;
   // Refused by a read-only daemon; listed only when the daemon reports
   // exec mode.
-  bool mutating;
+  bool needs_exec_mode;
   bool destructive;
   bool idempotent;
   // The description ends with the note on the coordinate space shared by
@@ -33,7 +33,7 @@ std::span<const ToolEntry> ToolCatalogue();
 // The entry named `name`, or null.
 const ToolEntry* FindTool(std::string_view name);
 
-// The MCP tool definitions for tools/list. `exec_mode` adds the mutating
+// The MCP tool definitions for tools/list. `exec_mode` adds the exec-mode
 // tools. `with_titles` adds the top-level "title" member (protocol
 // 2025-06-18 and later); the title is always in annotations.title, which
 // every supported version knows.

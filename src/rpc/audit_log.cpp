@@ -13,24 +13,16 @@
 
 namespace tarvix {
 
-Json AuditTarget(std::string_view method, const Json& params) {
-  const char* key = nullptr;
-  if (method == "list_dir" || method == "read_file" || method == "write_file") {
-    key = "path";
-  } else if (method == "run_command") {
-    key = "command";
-  } else if (method == "kill_process") {
-    key = "pid";
-  }
-  if (key == nullptr) return nullptr;
+Json AuditTarget(std::string_view key, const Json& params) {
+  if (key.empty()) return nullptr;
   const Json* member = FindParam(params, key);
   return member == nullptr ? Json(nullptr) : *member;
 }
 
-std::string AuditLine(std::string_view method, const Json& params, const ToolResult& result,
+std::string AuditLine(std::string_view method, const Json& arg, const ToolResult& result,
                       uint64_t unix_seconds) {
   Json record = {
-      {"arg", AuditTarget(method, params)},
+      {"arg", arg},
       {"error", result.has_value() ? Json(nullptr) : Json(result.error())},
       {"method", method},
       {"ok", result.has_value()},
@@ -76,9 +68,9 @@ ssize_t WriteOnce(int fd, std::string_view bytes) {
 
 }  // namespace
 
-void AppendAuditRecord(const std::string& path, std::string_view method, const Json& params,
+void AppendAuditRecord(const std::string& path, std::string_view method, const Json& arg,
                        const ToolResult& result) {
-  std::string line = AuditLine(method, params, result, UnixSecondsNow());
+  std::string line = AuditLine(method, arg, result, UnixSecondsNow());
   if (path.empty() || path.find('\0') != std::string::npos) return;
   // Appends are serialised so that a torn record and the line feed that
   // ends it stay together. Every call below is non-blocking, so the lock

@@ -10,12 +10,13 @@
 
 namespace tarvix {
 
-// The record's "arg": the params member that names the call's target
-// ("path", "command" or "pid" by method), or null.
-Json AuditTarget(std::string_view method, const Json& params);
+// The record's "arg": a copy of the params member `key` (the method's audit
+// key in the method registry: "path", "command", "pid"), or null when `key`
+// is empty, params is not an object or lacks the member.
+Json AuditTarget(std::string_view key, const Json& params);
 
 // The record line, line feed included: {"arg","error","method","ok","ts"}.
-std::string AuditLine(std::string_view method, const Json& params, const ToolResult& result,
+std::string AuditLine(std::string_view method, const Json& arg, const ToolResult& result,
                       uint64_t unix_seconds);
 
 // Whole seconds since the epoch by the system clock; 0 before 1970.
@@ -29,7 +30,7 @@ uint64_t UnixSecondsNow();
 // takes nothing more, at the start of the next record to that file. Never
 // blocks on the file. Failures are silent by design: the call's reply does
 // not depend on the log. Thread-safe.
-void AppendAuditRecord(const std::string& path, std::string_view method, const Json& params,
+void AppendAuditRecord(const std::string& path, std::string_view method, const Json& arg,
                        const ToolResult& result);
 
 }  // namespace tarvix

@@ -4,7 +4,6 @@
 #include <optional>
 
 #include "rpc/audit_log.h"
-#include "rpc/intake.h"
 #include "tools/desktop/input_action.h"
 #include "tools/desktop/screenshot.h"
 #include "tools/desktop/ui_tree.h"
@@ -17,22 +16,32 @@ const char kInternalErrorBody[] = R"({"error":"internal error","ok":false})";
 
 namespace {
 
+constexpr ModeNeeded kAny = ModeNeeded::kAny;
+constexpr ModeNeeded kExec = ModeNeeded::kExecMode;
+constexpr RunsOn kWorker = RunsOn::kWorker;
+constexpr RunsOn kInputLoop = RunsOn::kInputLoop;
+constexpr Lane kHost = Lane::kHost;
+constexpr Lane kDesktop = Lane::kDesktop;
+
+// The method registry. A new method is one row here plus its handler.
 constexpr MethodEntry kMethods[] = {
-    {"ping", Ping, false},
-    {"get_system_info", GetSystemInfo, false},
-    {"list_processes", ListProcesses, false},
-    {"list_dir", ListDir, false},
-    {"read_file", ReadFile, false},
-    {"screenshot", Screenshot, false},
-    {"ui_tree", UiTree, false},
-    {"run_command", RunCommand, true},
-    {"write_file", WriteFile, true},
-    {"kill_process", KillProcess, true},
+    // name               mode   runs on     lane      audit "arg"  handler
+    {"ping",              kAny,  kWorker,    kHost,    "",          Ping},
+    {"get_system_info",   kAny,  kWorker,    kHost,    "",          ParamsOnly<GetSystemInfo>},
+    {"list_processes",    kAny,  kWorker,    kHost,    "",          ParamsOnly<ListProcesses>},
+    {"list_dir",          kAny,  kWorker,    kHost,    "path",      ParamsOnly<ListDir>},
+    {"read_file",         kAny,  kWorker,    kHost,    "path",      ParamsOnly<ReadFile>},
+    {"screenshot",        kAny,  kWorker,    kDesktop, "",          ParamsOnly<Screenshot>},
+    {"ui_tree",           kAny,  kWorker,    kDesktop, "",          ParamsOnly<UiTree>},
+    {"run_command",       kExec, kWorker,    kHost,    "command",   ParamsOnly<RunCommand>},
+    {"write_file",        kExec, kWorker,    kHost,    "path",      ParamsOnly<WriteFile>},
+    {"kill_process",      kExec, kWorker,    kHost,    "pid",       ParamsOnly<KillProcess>},
+    {"input",             kExec, kInputLoop, kDesktop, "",          InputTool},
 };
 
-ToolResult Guarded(ToolFunction tool, const Json& params, bool allow_exec) {
+ToolResult Guarded(MethodHandler handler, const Json& params, const CallContext& context) {
   try {
-    return tool(params, allow_exec);
+    return handler(params, context);
   } catch (const std::exception& e) {
     return Error(std::string("internal error: ") + e.what());
   } catch (...) {
@@ -40,35 +49,46 @@ ToolResult Guarded(ToolFunction tool, const Json& params, bool allow_exec) {
   }
 }
 
+ToolResult DispatchToInputLoop(const InputChannel::Sender& input, const MethodEntry& method,
+                               const Json& params) {
+  auto [reply_sender, reply] = MakeOneShot<ToolResult>();
+  if (!input.Send(InputRequest{&method, params, std::move(reply_sender)})) {
+    return Error(std::string(method.name) + " dispatch failed (main thread gone)");
+  }
+  std::optional<ToolResult> result = reply.Receive();
+  if (!result) return Error(std::string(method.name) + " dispatch failed");
+  return std::move(*result);
+}
+
 }  // namespace
 
 std::span<const MethodEntry> DaemonMethodTable() { return kMethods; }
 
-ToolResult Ping(const Json&, bool allow_exec) {
-  return Json{{"agent", "tarvix-agentd"}, {"mutating", allow_exec}, {"ok", true},
+ToolResult Ping(const Json&, const CallContext& context) {
+  return Json{{"agent", "tarvix-agentd"}, {"mutating", context.exec_mode}, {"ok", true},
               {"version", "0.1.0"}};
 }
 
-ToolResult DispatchTool(std::span<const MethodEntry> table, std::string_view method,
-                        const Json& params, bool allow_exec) {
-  for (const MethodEntry& entry : table) {
-    if (entry.name != method) continue;
-    if (entry.needs_exec && !allow_exec) return Error(ReadOnlyRefusal(method));
-    return Guarded(entry.tool, params, allow_exec);
-  }
-  return Error("unknown method: " + std::string(method));
+std::string ReadOnlyRefusal(std::string_view method) {
+  std::string out(method);
+  out += " is disabled (read-only mode; start with --allow-exec)";
+  return out;
 }
 
-ToolResult DispatchInput(const InputChannel::Sender& input, const Json& params,
-                         bool allow_exec) {
-  if (!allow_exec) return Error(ReadOnlyRefusal("input"));
-  auto [reply_sender, reply] = MakeOneShot<ToolResult>();
-  if (!input.Send(InputRequest{params, std::move(reply_sender)})) {
-    return Error("input dispatch failed (main thread gone)");
-  }
-  std::optional<ToolResult> result = reply.Receive();
-  if (!result) return Error("input dispatch failed");
-  return std::move(*result);
+ToolResult Dispatch(std::span<const MethodEntry> table, std::string_view method,
+                    const Json& params, bool exec_mode, const InputChannel::Sender& input) {
+  const MethodEntry* entry = FindMethod(table, method);
+  if (entry == nullptr) return Error("unknown method: " + std::string(method));
+  if (entry->needs_exec_mode() && !exec_mode) return Error(ReadOnlyRefusal(method));
+  if (entry->runs_on == RunsOn::kInputLoop) return DispatchToInputLoop(input, *entry, params);
+  return Guarded(entry->handler, params, CallContext{.exec_mode = exec_mode});
+}
+
+ToolResult RunInputRequest(const InputRequest& request, bool exec_mode, InputSession& session) {
+  const MethodEntry& method = *request.method;
+  if (method.needs_exec_mode() && !exec_mode) return Error(ReadOnlyRefusal(method.name));
+  return Guarded(method.handler, request.params,
+                 CallContext{.exec_mode = exec_mode, .input_session = &session});
 }
 
 Json Envelope(ToolResult result) {
@@ -76,27 +96,42 @@ Json Envelope(ToolResult result) {
   return Json{{"error", std::move(result).error()}, {"ok", false}};
 }
 
-RpcService::RpcService(std::span<const MethodEntry> table, bool allow_exec,
+RpcService::RpcService(std::span<const MethodEntry> table, bool exec_mode,
                        std::string audit_path, const InputChannel::Sender& input)
-    : table_(table),
-      allow_exec_(allow_exec),
-      audit_path_(std::move(audit_path)),
-      input_(input) {}
+    : table_(table), exec_mode_(exec_mode), audit_path_(std::move(audit_path)), input_(input) {}
+
+std::variant<RpcCall, DirectReply> RpcService::Decode(std::string_view body) const {
+  try {
+    Result<RpcCall> call = DecodeBody(body);
+    if (!call) return DirectReply{400, kBadBodyBody};
+    return std::move(call).value();
+  } catch (...) {
+    // The body could not even be decoded (out of memory): no call was made.
+    return DirectReply{200, kInternalErrorBody};
+  }
+}
+
+Lane RpcService::LaneOf(const RpcCall& call) const {
+  const MethodEntry* entry = FindMethod(table_, call.method);
+  return entry == nullptr ? Lane::kHost : entry->lane;
+}
 
 std::string RpcService::Call(std::string_view method, const Json& params) const {
+  const MethodEntry* entry = FindMethod(table_, method);
   ToolResult result = Error(kInternalError);
   try {
-    result = method == "input" ? DispatchInput(input_, params, allow_exec_)
-                               : DispatchTool(table_, method, params, allow_exec_);
+    result = Dispatch(table_, method, params, exec_mode_, input_);
   } catch (...) {
     result = Error(kInternalError);  // out of memory outside a tool
   }
   // Whatever happened above, the call reached dispatch and is audited.
+  const std::string_view audit_key = entry == nullptr ? std::string_view() : entry->audit_key;
   try {
-    AppendAuditRecord(audit_path_, method, params, result);
+    AppendAuditRecord(audit_path_, method, AuditTarget(audit_key, params), result);
   } catch (...) {
     try {
-      AppendAuditRecord(audit_path_, method, params, Error(kInternalError));
+      AppendAuditRecord(audit_path_, method, AuditTarget(audit_key, params),
+                        Error(kInternalError));
     } catch (...) {
       // Not even the short record fits in memory: nothing more can be done.
     }
@@ -109,15 +144,10 @@ std::string RpcService::Call(std::string_view method, const Json& params) const 
 }
 
 std::pair<int, std::string> RpcService::HandleBody(std::string_view body) const {
-  std::optional<Result<RpcCall>> call;
-  try {
-    call.emplace(DecodeBody(body));
-  } catch (...) {
-    // The body could not even be decoded (out of memory): no call was made.
-    return {200, kInternalErrorBody};
-  }
-  if (!*call) return {400, kBadBodyBody};
-  return {200, Call((*call)->method, (*call)->params)};
+  std::variant<RpcCall, DirectReply> decoded = Decode(body);
+  if (auto* reply = std::get_if<DirectReply>(&decoded)) return {reply->status, reply->body};
+  const RpcCall& call = std::get<RpcCall>(decoded);
+  return {200, Call(call.method, call.params)};
 }
 
 }  // namespace tarvix

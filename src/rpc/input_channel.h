@@ -1,6 +1,6 @@
-// The input channel: carries input requests from the request workers to
-// the main-thread input loop, which performs them one at a time in arrival
-// order.
+// The input channel: carries calls of input-loop methods from the request
+// workers to the main-thread input loop, which performs them one at a time
+// in arrival order.
 #ifndef TARVIX_RPC_INPUT_CHANNEL_H_
 #define TARVIX_RPC_INPUT_CHANNEL_H_
 
@@ -12,10 +12,12 @@
 
 #include "base/one_shot.h"
 #include "json/json.h"
+#include "rpc/method_entry.h"
 
 namespace tarvix {
 
 struct InputRequest {
+  const MethodEntry* method = nullptr;  // a row of the static registry
   Json params;                          // a copy owned by the request
   OneShotSender<ToolResult> reply;      // answered once by the input loop
 };

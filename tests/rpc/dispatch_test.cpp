@@ -1,92 +1,138 @@
 #include "rpc/dispatch.h"
 
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
+
+#include "rpc/worker_lane.h"
+#include "tools/desktop/input_session.h"
 
 namespace tarvix {
 namespace {
 
-ToolResult EchoParams(const Json& params, bool) { return Json{{"saw", params}}; }
-ToolResult Fails(const Json&, bool) { return Error("boom"); }
-ToolResult Throws(const Json&, bool) { throw std::runtime_error("surprise"); }
-ToolResult ThrowsInt(const Json&, bool) { throw 42; }
-ToolResult NeverCalled(const Json&, bool) {
+ToolResult EchoParams(const Json& params, const CallContext&) { return Json{{"saw", params}}; }
+ToolResult Fails(const Json&, const CallContext&) { return Error("boom"); }
+ToolResult Throws(const Json&, const CallContext&) { throw std::runtime_error("surprise"); }
+ToolResult ThrowsInt(const Json&, const CallContext&) { throw 42; }
+ToolResult NeverCalled(const Json&, const CallContext&) {
   ADD_FAILURE() << "a gated tool ran in read-only mode";
   return Json();
 }
+ToolResult OnInputLoop(const Json& params, const CallContext& context) {
+  if (context.input_session == nullptr) return Error("ran without the input session");
+  return Json{{"loop", params}};
+}
 
+constexpr auto kAny = ModeNeeded::kAny;
+constexpr auto kExec = ModeNeeded::kExecMode;
+constexpr auto kWorker = RunsOn::kWorker;
+constexpr auto kHost = Lane::kHost;
 constexpr MethodEntry kFakeTable[] = {
-    {"echo", EchoParams, false}, {"fails", Fails, false},     {"throws", Throws, false},
-    {"throws_int", ThrowsInt, false}, {"mutate", NeverCalled, true},
-    {"echo", Fails, false},  // shadowed: the first match runs
+    {"echo", kAny, kWorker, kHost, "path", EchoParams},
+    {"fails", kAny, kWorker, kHost, "", Fails},
+    {"throws", kAny, kWorker, kHost, "", Throws},
+    {"throws_int", kAny, kWorker, kHost, "", ThrowsInt},
+    {"mutate", kExec, kWorker, kHost, "", NeverCalled},
+    {"mutate_loop", kExec, RunsOn::kInputLoop, Lane::kDesktop, "", OnInputLoop},
+    {"echo", kAny, kWorker, kHost, "", Fails},  // shadowed: the first match runs
 };
 
-TEST(DispatchTest, TableLookupIsExactAndFirstMatch) {
-  EXPECT_EQ(DispatchTool(kFakeTable, "echo", 5, false).value(), Json({{"saw", 5}}));
-  EXPECT_EQ(DispatchTool(kFakeTable, "Echo", 5, false).error(), "unknown method: Echo");
-  EXPECT_EQ(DispatchTool(kFakeTable, "", 5, false).error(), "unknown method: ");
-  EXPECT_EQ(DispatchTool(kFakeTable, "fails", 5, false).error(), "boom");
-}
-
-TEST(DispatchTest, ReadOnlyGateComesBeforeParams) {
-  EXPECT_EQ(DispatchTool(kFakeTable, "mutate", Json(), false).error(),
-            "mutate is disabled (read-only mode; start with --allow-exec)");
-  for (const char* method : {"run_command", "write_file", "kill_process"}) {
-    EXPECT_EQ(DispatchTool(DaemonMethodTable(), method, Json::object(), false).error(),
-              std::string(method) + " is disabled (read-only mode; start with --allow-exec)");
+class DispatchTest : public ::testing::Test {
+ protected:
+  ToolResult Call(std::span<const MethodEntry> table, std::string_view method, const Json& params,
+                  bool exec_mode) {
+    return Dispatch(table, method, params, exec_mode, *sender_);
   }
+  std::shared_ptr<InputChannel> channel_ = std::make_shared<InputChannel>();
+  std::optional<InputChannel::Sender> sender_{std::in_place, channel_};
+};
+
+TEST_F(DispatchTest, LookupGateAndGuard) {
+  const std::string refusal = " is disabled (read-only mode; start with --allow-exec)";
+  struct Case {
+    std::string_view method;
+    bool exec_mode;
+    ToolResult expected;
+  } cases[] = {
+      {"echo", false, Json{{"saw", 5}}},
+      {"Echo", false, Error("unknown method: Echo")},
+      {"", true, Error("unknown method: ")},
+      {"fails", true, Error("boom")},
+      {"throws", true, Error("internal error: surprise")},
+      {"throws_int", true, Error("internal error")},
+      {"mutate", false, Error("mutate" + refusal)},
+      {"mutate_loop", false, Error("mutate_loop" + refusal)},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Envelope(Call(kFakeTable, c.method, 5, c.exec_mode)), Envelope(c.expected)) << c.method;
+  }
+  // The daemon's exec-mode rows, refused before their params are read.
+  for (const MethodEntry& entry : DaemonMethodTable()) {
+    if (!entry.needs_exec_mode()) continue;
+    EXPECT_EQ(Call(DaemonMethodTable(), entry.name, Json::object(), false).error(),
+              std::string(entry.name) + refusal);
+  }
+  sender_.reset();  // with every sender gone, Receive returns what was queued, then nullopt
+  EXPECT_FALSE(channel_->Receive()) << "a read-only call reached the first thread";
 }
 
-TEST(DispatchTest, ExceptionsBecomeErrors) {
-  EXPECT_EQ(DispatchTool(kFakeTable, "throws", {}, false).error(), "internal error: surprise");
-  EXPECT_EQ(DispatchTool(kFakeTable, "throws_int", {}, false).error(), "internal error");
-}
-
-TEST(DispatchTest, PingAndEnvelope) {
-  EXPECT_EQ(ToJsonText(Envelope(DispatchTool(DaemonMethodTable(), "ping", "ignored", false))),
+TEST_F(DispatchTest, PingAndEnvelope) {
+  EXPECT_EQ(ToJsonText(Envelope(Call(DaemonMethodTable(), "ping", "ignored", false))),
             R"({"ok":true,"result":{"agent":"tarvix-agentd","mutating":false,"ok":true,"version":"0.1.0"}})");
-  EXPECT_EQ(DispatchTool(DaemonMethodTable(), "ping", {}, true).value()["mutating"], true);
+  EXPECT_EQ(Call(DaemonMethodTable(), "ping", {}, true).value()["mutating"], true);
   EXPECT_EQ(ToJsonText(Envelope(Error("x \"y\""))), R"({"error":"x \"y\"","ok":false})");
 }
 
-TEST(DispatchInputTest, ReadOnlyNeverReachesTheChannel) {
-  auto channel = std::make_shared<InputChannel>();
-  {
-    InputChannel::Sender sender(channel);
-    EXPECT_EQ(DispatchInput(sender, Json::object(), false).error(),
-              "input is disabled (read-only mode; start with --allow-exec)");
+// The audit "arg" of each daemon method comes from its row.
+TEST(MethodTableTest, AuditKeysAndPlacement) {
+  const std::pair<std::string_view, std::string_view> keys[] = {
+      {"ping", ""},       {"get_system_info", ""}, {"list_processes", ""},
+      {"list_dir", "path"}, {"read_file", "path"},   {"screenshot", ""},
+      {"ui_tree", ""},    {"run_command", "command"}, {"write_file", "path"},
+      {"kill_process", "pid"}, {"input", ""},
+  };
+  for (const auto& [name, key] : keys) {
+    const MethodEntry* entry = FindMethod(DaemonMethodTable(), name);
+    ASSERT_NE(entry, nullptr) << name;
+    EXPECT_EQ(entry->audit_key, key) << name;
+    const bool desktop = name == "screenshot" || name == "ui_tree" || name == "input";
+    EXPECT_EQ(entry->lane == Lane::kDesktop, desktop) << name;
+    EXPECT_EQ(entry->runs_on == RunsOn::kInputLoop, name == "input") << name;
   }
-  // With every sender gone, Receive returns whatever was queued, then nullopt.
-  EXPECT_FALSE(channel->Receive()) << "a read-only input request reached the first thread";
+  EXPECT_EQ(DaemonMethodTable().size(), std::size(keys));
 }
 
-TEST(DispatchInputTest, AnswersComeFromTheReceivingThread) {
-  auto channel = std::make_shared<InputChannel>();
-  std::optional<InputChannel::Sender> sender(std::in_place, channel);
-  std::thread first([&] {
-    int served = 0;
+TEST_F(DispatchTest, InputLoopMethodsRunOnTheReceivingThread) {
+  std::thread first([channel = channel_] {
+    InputSession session;
     while (std::optional<InputRequest> request = channel->Receive()) {
-      const Json& params = request->params;
-      if (params.contains("drop")) continue;  // reply sender dies unanswered
-      request->reply.Send(Json{{"n", ++served}, {"echo", params}});
+      if (request->params.contains("drop")) continue;  // reply sender dies unanswered
+      request->reply.Send(RunInputRequest(*request, true, session));
     }
   });
-  ToolResult answered = DispatchInput(*sender, Json{{"a", 1}}, true);
-  ASSERT_TRUE(answered);
-  EXPECT_EQ(answered.value(), Json({{"n", 1}, {"echo", {{"a", 1}}}}));
-  EXPECT_EQ(DispatchInput(*sender, Json{{"drop", true}}, true).error(), "input dispatch failed");
-  sender.reset();  // last sender gone: the loop ends
+  EXPECT_EQ(Call(kFakeTable, "mutate_loop", Json{{"a", 1}}, true).value(),
+            Json({{"loop", {{"a", 1}}}}));
+  EXPECT_EQ(Call(kFakeTable, "mutate_loop", Json{{"drop", true}}, true).error(),
+            "mutate_loop dispatch failed");
+  // The first thread checks the gate again from the row.
+  InputSession session;
+  auto [reply, unused] = MakeOneShot<ToolResult>();
+  EXPECT_EQ(RunInputRequest(InputRequest{&kFakeTable[5], Json(), std::move(reply)}, false,
+                            session)
+                .error(),
+            "mutate_loop is disabled (read-only mode; start with --allow-exec)");
+  channel_->CloseReceiver();
+  EXPECT_EQ(Call(kFakeTable, "mutate_loop", Json(), true).error(),
+            "mutate_loop dispatch failed (main thread gone)");
+  sender_.reset();  // the last sender gone: the loop ends
   first.join();
-}
-
-TEST(DispatchInputTest, GoneReceiverIsReported) {
-  auto channel = std::make_shared<InputChannel>();
-  InputChannel::Sender sender(channel);
-  channel->CloseReceiver();
-  EXPECT_EQ(DispatchInput(sender, Json::object(), true).error(),
-            "input dispatch failed (main thread gone)");
 }
 
 TEST(RpcServiceTest, HandleBodyStatusesAndAudit) {
@@ -96,23 +142,62 @@ TEST(RpcServiceTest, HandleBodyStatusesAndAudit) {
   RpcService service(kFakeTable, false, audit, InputChannel::Sender(channel));
   EXPECT_EQ(service.HandleBody("\xC0\xAF"),
             (std::pair<int, std::string>{400, R"({"error":"bad body","ok":false})"}));
-  EXPECT_EQ(service.HandleBody(R"({"method":"echo","params":[1]})"),
-            (std::pair<int, std::string>{200, R"({"ok":true,"result":{"saw":[1]}})"}));
+  EXPECT_EQ(service.HandleBody(R"({"method":"echo","params":{"path":"/p"}})"),
+            (std::pair<int, std::string>{200, R"({"ok":true,"result":{"saw":{"path":"/p"}}})"}));
+  EXPECT_EQ(service.HandleBody(R"({"method":"mutate","params":{"path":"/p"}})").second,
+            R"({"error":"mutate is disabled (read-only mode; start with --allow-exec)","ok":false})");
   EXPECT_EQ(service.HandleBody("nonsense"),
             (std::pair<int, std::string>{200, R"({"error":"unknown method: ","ok":false})"}));
-  FILE* f = fopen(audit.c_str(), "r");
-  ASSERT_NE(f, nullptr);
-  char buffer[512] = {};
-  const size_t n = fread(buffer, 1, sizeof buffer - 1, f);
-  fclose(f);
-  const std::string text(buffer, n);
-  // Two dispatched calls, two lines; the 400 left none.
-  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
-  EXPECT_NE(text.find(R"({"arg":null,"error":null,"method":"echo","ok":true,"ts":)"),
-            std::string::npos);
-  EXPECT_NE(text.find(R"({"arg":null,"error":"unknown method: ","method":"","ok":false,"ts":)"),
-            std::string::npos);
+  std::ifstream in(audit);
+  std::stringstream text;
+  text << in.rdbuf();
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(text, line);) lines.push_back(line.substr(0, line.find(",\"ts\"")));
+  // Three dispatched calls, three lines; the 400 left none. The row's audit
+  // key picks "arg".
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       R"({"arg":"/p","error":null,"method":"echo","ok":true)",
+                       R"({"arg":null,"error":"mutate is disabled (read-only mode; start with --allow-exec)","method":"mutate","ok":false)",
+                       R"({"arg":null,"error":"unknown method: ","method":"","ok":false)"}));
   std::remove(audit.c_str());
+}
+
+// Six callers, a lane of two: never more than two inside, the other four
+// return at once, and the callers inside serve every parked call.
+TEST(WorkerLaneTest, BoundsTheCallersInsideAndServesEveryParkedItem) {
+  WorkerLane<int> lane(2);
+  std::mutex mutex;
+  std::condition_variable changed;
+  int inside = 0, most_inside = 0;
+  bool release = false;
+  std::vector<int> served;
+  auto serve = [&](int& item) {
+    std::unique_lock<std::mutex> lock(mutex);
+    most_inside = std::max(most_inside, ++inside);
+    served.push_back(item);
+    changed.notify_all();
+    changed.wait(lock, [&] { return release; });
+    --inside;
+  };
+  std::vector<std::thread> callers;
+  for (int i = 0; i < 2; ++i) callers.emplace_back([&, i] { lane.Enter(i, serve); });
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [&] { return served.size() == 2; });
+  }
+  // The lane is full: these return at once, parked.
+  for (int i = 2; i < 6; ++i) lane.Enter(i, serve);
+  EXPECT_EQ(lane.parked(), 4u);
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    release = true;
+  }
+  changed.notify_all();
+  for (auto& caller : callers) caller.join();
+  EXPECT_EQ(lane.parked(), 0u);
+  EXPECT_EQ(most_inside, 2);
+  std::sort(served.begin(), served.end());
+  EXPECT_EQ(served, (std::vector<int>{0, 1, 2, 3, 4, 5}));
 }
 
 }  // namespace

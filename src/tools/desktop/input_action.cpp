@@ -5,7 +5,7 @@
 
 #include "json/params.h"
 #include "tools/desktop/key_names.h"
-#include "tools/host/host_tools.h"
+#include "tools/desktop/input_session.h"
 
 namespace tarvix {
 namespace {
@@ -106,9 +106,7 @@ Result<void> RunAction(const std::string& action, const Json& params, InputBacke
 
 }  // namespace
 
-ToolResult PerformInput(const Json& params, bool allow_exec, ClickPacer& clicks,
-                        const InputBackendOpener& open) {
-  if (!allow_exec) return Error(ReadOnlyRefusal("input"));
+ToolResult PerformInput(const Json& params, ClickPacer& clicks, const InputBackendOpener& open) {
   const std::string* action = StringParam(params, "action");
   if (action == nullptr) return Error(MissingParam("action"));
   Result<std::unique_ptr<InputBackend>> backend = open();
@@ -118,6 +116,10 @@ ToolResult PerformInput(const Json& params, bool allow_exec, ClickPacer& clicks,
   backend->reset();  // close before answering, on success and on failure
   if (!done) return Error(std::move(done).error());
   return Json{{"action", *action}, {"done", true}};
+}
+
+ToolResult InputTool(const Json& params, const CallContext& context) {
+  return PerformInput(params, context.input_session->clicks);
 }
 
 }  // namespace tarvix

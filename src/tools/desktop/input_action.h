@@ -9,17 +9,23 @@
 
 #include "json/json.h"
 #include "platform/input_backend.h"
+#include "tools/call_context.h"
 #include "tools/desktop/click_pacer.h"
 
 namespace tarvix {
 
 using InputBackendOpener = std::function<Result<std::unique_ptr<InputBackend>>()>;
 
-// Checks exec mode and "action", opens a backend with `open`, performs the
-// action and returns {"action","done"} or the error message. `clicks` is
-// the input loop's click pacer, the only state kept between requests.
-ToolResult PerformInput(const Json& params, bool allow_exec, ClickPacer& clicks,
+// Checks "action", opens a backend with `open`, performs the action and
+// returns {"action","done"} or the error message. `clicks` is the input
+// loop's click pacer, the only state kept between requests. Exec mode is
+// the method registry's check, made before this is reached.
+ToolResult PerformInput(const Json& params, ClickPacer& clicks,
                         const InputBackendOpener& open = OpenInputBackend);
+
+// The "input" method as the registry calls it on the input loop (needs
+// `context.input_session`).
+ToolResult InputTool(const Json& params, const CallContext& context);
 
 }  // namespace tarvix
 

@@ -53,6 +53,6 @@ ToolResult ScreenshotFrom(const PngCapture& capture) {
               {"width", size.width}};
 }
 
-ToolResult Screenshot(const Json&, bool) { return ScreenshotFrom(CaptureMainDisplayPng); }
+ToolResult Screenshot(const Json&) { return ScreenshotFrom(CaptureMainDisplayPng); }
 
 }  // namespace tarvix

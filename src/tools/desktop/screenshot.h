@@ -30,7 +30,7 @@ PngSize ReadPngSize(std::string_view png);
 std::string Base64(std::string_view bytes);
 
 // The tool as the method table calls it (params ignored; any mode).
-ToolResult Screenshot(const Json& params, bool allow_exec);
+ToolResult Screenshot(const Json& params);
 // The tool's logic over a given capture.
 ToolResult ScreenshotFrom(const PngCapture& capture);
 

@@ -18,7 +18,7 @@ ToolResult UiTreeFrom(const UiTreeSources& sources) {
   return Json{{"note", sources.platform->fallback_note}, {"windows", std::move(windows).value()}};
 }
 
-ToolResult UiTree(const Json&, bool) {
+ToolResult UiTree(const Json&) {
   return UiTreeFrom({.windows = QueryWindows,
                      .open_application = OpenAccessibleApplication,
                      .platform = &ThisAccessibilityPlatform()});

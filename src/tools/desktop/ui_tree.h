@@ -27,7 +27,7 @@ struct UiTreeSources {
 };
 
 // The tool as the method table calls it (params ignored; any mode).
-ToolResult UiTree(const Json& params, bool allow_exec);
+ToolResult UiTree(const Json& params);
 // The tool's logic over given sources: the tree when the front application
 // has one, else {note, windows}, else the window list's error.
 ToolResult UiTreeFrom(const UiTreeSources& sources);

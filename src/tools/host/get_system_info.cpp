@@ -42,7 +42,7 @@ ToolResult GetSystemInfoFrom(const SnapshotSource& source) {
   };
 }
 
-ToolResult GetSystemInfo(const Json& /*params*/, bool /*allow_exec*/) {
+ToolResult GetSystemInfo(const Json& /*params*/) {
   return GetSystemInfoFrom(&ProcessInfo::CreateFull);
 }
 

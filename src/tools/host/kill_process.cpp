@@ -13,8 +13,7 @@ std::string NoSuchProcess(uint64_t pid) { return "no such process: " + std::to_s
 
 }  // namespace
 
-ToolResult KillProcessFrom(const SnapshotSource& source, const Json& params, bool allow_exec) {
-  if (!allow_exec) return Error(ReadOnlyRefusal("kill_process"));
+ToolResult KillProcessFrom(const SnapshotSource& source, const Json& params) {
   const std::optional<uint64_t> pid = UnsignedParam(params, "pid");
   if (!pid) return Error(MissingParam("pid"));
   // 0 and ids beyond the signed 32-bit range name no single process, and
@@ -34,8 +33,8 @@ ToolResult KillProcessFrom(const SnapshotSource& source, const Json& params, boo
   return Json{{"killed", killed}, {"pid", *pid}};
 }
 
-ToolResult KillProcess(const Json& params, bool allow_exec) {
-  return KillProcessFrom(&ProcessInfo::CreateFull, params, allow_exec);
+ToolResult KillProcess(const Json& params) {
+  return KillProcessFrom(&ProcessInfo::CreateFull, params);
 }
 
 }  // namespace tarvix

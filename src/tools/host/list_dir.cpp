@@ -66,7 +66,7 @@ ToolResult ListScreenedDir(const std::string& path) {
 
 }  // namespace
 
-ToolResult ListDir(const Json& params, bool /*allow_exec*/) {
+ToolResult ListDir(const Json& params) {
   const std::string* path = StringParam(params, "path");
   if (path == nullptr) return Error(MissingParam("path"));
   std::string expanded = ExpandHome(*path);

@@ -49,7 +49,7 @@ ToolResult ListProcessesFrom(const SnapshotSource& source, const Json& params) {
   return Json{{"processes", std::move(processes)}};
 }
 
-ToolResult ListProcesses(const Json& params, bool /*allow_exec*/) {
+ToolResult ListProcesses(const Json& params) {
   return ListProcessesFrom(&ProcessInfo::CreateFull, params);
 }
 

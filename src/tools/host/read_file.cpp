@@ -135,7 +135,7 @@ ToolResult ReadScreenedFile(const std::string& path, uint64_t max_bytes) {
 
 }  // namespace
 
-ToolResult ReadFile(const Json& params, bool /*allow_exec*/) {
+ToolResult ReadFile(const Json& params) {
   const std::string* path = StringParam(params, "path");
   if (path == nullptr) return Error(MissingParam("path"));
   std::string expanded = ExpandHome(*path);

@@ -18,8 +18,7 @@ uint64_t CommandTimeLimitSecs(const Json& params) {
   return std::clamp<uint64_t>(*requested, 1, kMaxCommandTimeoutSecs);
 }
 
-ToolResult RunCommand(const Json& params, bool allow_exec) {
-  if (!allow_exec) return Error(ReadOnlyRefusal("run_command"));
+ToolResult RunCommand(const Json& params) {
   const std::string* command = StringParam(params, "command");
   if (command == nullptr) return Error(MissingParam("command"));
   if (Result<void> screened = GuardCommand(*command); !screened) {

@@ -39,7 +39,7 @@ ToolResult ListProcessesFrom(const SnapshotSource& source, const Json& params);
 // before reading params or taking a snapshot; refuses the daemon's own pid
 // ("kill_process refused: pid N is tarvix-agentd itself") before any
 // snapshot, so nothing is sent.
-ToolResult KillProcessFrom(const SnapshotSource& source, const Json& params, bool allow_exec);
+ToolResult KillProcessFrom(const SnapshotSource& source, const Json& params);
 
 }  // namespace tarvix
 

@@ -186,8 +186,7 @@ ToolResult WriteScreenedFile(const std::string& path, const std::string& content
 
 }  // namespace
 
-ToolResult WriteFile(const Json& params, bool allow_exec) {
-  if (!allow_exec) return Error(ReadOnlyRefusal("write_file"));
+ToolResult WriteFile(const Json& params) {
   const std::string* path = StringParam(params, "path");
   if (path == nullptr) return Error(MissingParam("path"));
   std::string expanded = ExpandHome(*path);

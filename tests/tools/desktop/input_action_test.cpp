@@ -53,7 +53,7 @@ class InputActionTest : public ::testing::Test {
  protected:
   ToolResult Run(const Json& params, std::string fail_on = "") {
     log_.clear();
-    return PerformInput(params, true, clicks_, [&]() -> Result<std::unique_ptr<InputBackend>> {
+    return PerformInput(params, clicks_, [&]() -> Result<std::unique_ptr<InputBackend>> {
       log_.push_back("open");
       return std::unique_ptr<InputBackend>(new RecordingBackend(&log_, fail_on));
     });
@@ -70,11 +70,9 @@ TEST_F(InputActionTest, ChecksBeforeTheBackendOpens) {
     opened = true;
     return Error("x");
   };
-  EXPECT_EQ(PerformInput(Json{{"action", "move"}}, false, clicks_, opener).error(),
-            "input is disabled (read-only mode; start with --allow-exec)");
-  EXPECT_EQ(PerformInput(Json{{"action", 3}}, true, clicks_, opener).error(),
+  EXPECT_EQ(PerformInput(Json{{"action", 3}}, clicks_, opener).error(),
             "missing param: action");
-  EXPECT_EQ(PerformInput(Json("move"), true, clicks_, opener).error(), "missing param: action");
+  EXPECT_EQ(PerformInput(Json("move"), clicks_, opener).error(), "missing param: action");
   EXPECT_FALSE(opened);
 }
 
@@ -82,7 +80,7 @@ TEST_F(InputActionTest, UnavailableBackendHidesTheActionNameAndGivesThePlatformH
   auto opener = []() -> Result<std::unique_ptr<InputBackend>> {
     return Error("no connection could be established: (cannot open the X display)");
   };
-  EXPECT_EQ(PerformInput(Json{{"action", "Click"}}, true, clicks_, opener).error(),
+  EXPECT_EQ(PerformInput(Json{{"action", "Click"}}, clicks_, opener).error(),
             "input unavailable: no connection could be established: (cannot open the X "
             "display)" +
                 std::string(kInputUnavailableHint));

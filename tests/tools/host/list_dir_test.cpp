@@ -24,13 +24,13 @@ class ListDirTest : public TempHomeTest {
     return out;
   }
   static std::string ErrorOf(const Json& params) {
-    ToolResult result = ListDir(params, false);
+    ToolResult result = ListDir(params);
     return result ? "(succeeded: " + ToJsonText(*result) + ")" : result.error();
   }
 };
 
 TEST_F(ListDirTest, EmptyDirectory) {
-  ToolResult result = ListDir(Json{{"path", "~/work"}}, false);
+  ToolResult result = ListDir(Json{{"path", "~/work"}});
   ASSERT_TRUE(result) << result.error();
   EXPECT_EQ(ToJsonText(*result), R"({"entries":[],"path":")" + home_ + R"(/work"})");
 }
@@ -46,7 +46,7 @@ TEST_F(ListDirTest, EntriesReportTheirOwnStatus) {
           "/a\xFF"
           "b",
       "");
-  ToolResult result = ListDir(Json{{"path", dir}}, false);
+  ToolResult result = ListDir(Json{{"path", dir}});
   ASSERT_TRUE(result) << result.error();
   struct stat sub;
   ASSERT_EQ(lstat((dir + "/sub").c_str(), &sub), 0);

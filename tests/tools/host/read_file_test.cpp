@@ -22,14 +22,14 @@ namespace fs = std::filesystem;
 class ReadFileTest : public TempHomeTest {
  protected:
   static std::string ErrorOf(const Json& params) {
-    ToolResult result = ReadFile(params, false);
+    ToolResult result = ReadFile(params);
     return result ? "(succeeded: " + ToJsonText(*result) + ")" : result.error();
   }
 };
 
 TEST_F(ReadFileTest, ReturnsBytesContentAndExpandedPath) {
   Put(home_ + "/notes.txt", "f\xFFo");
-  ToolResult result = ReadFile(Json{{"path", "~/notes.txt"}}, false);
+  ToolResult result = ReadFile(Json{{"path", "~/notes.txt"}});
   ASSERT_TRUE(result) << result.error();
   EXPECT_EQ(*result,
             (Json{{"bytes", 3}, {"content", "f\xEF\xBF\xBDo"}, {"path", home_ + "/notes.txt"}}));
@@ -39,10 +39,10 @@ TEST_F(ReadFileTest, EnforcesMaxBytesFromStatus) {
   const std::string empty = home_ + "/empty", five = home_ + "/five";
   Put(empty, "");
   Put(five, "12345");
-  EXPECT_TRUE(ReadFile(Json{{"path", empty}, {"max_bytes", 0}}, false));
+  EXPECT_TRUE(ReadFile(Json{{"path", empty}, {"max_bytes", 0}}));
   EXPECT_EQ(ErrorOf(Json{{"path", five}, {"max_bytes", 0}}), "file too large (5 bytes > max 0)");
   EXPECT_EQ(ErrorOf(Json{{"path", five}, {"max_bytes", 4}}), "file too large (5 bytes > max 4)");
-  EXPECT_TRUE(ReadFile(Json{{"path", five}, {"max_bytes", 5}}, false));
+  EXPECT_TRUE(ReadFile(Json{{"path", five}, {"max_bytes", 5}}));
 
   // A max_bytes that is not a non-negative integer falls back to 65536.
   const std::string big = home_ + "/big";
@@ -52,14 +52,14 @@ TEST_F(ReadFileTest, EnforcesMaxBytesFromStatus) {
               "file too large (65537 bytes > max 65536)");
   }
   Put(big, std::string(65536, 'x'));
-  EXPECT_TRUE(ReadFile(Json{{"path", big}}, false));
+  EXPECT_TRUE(ReadFile(Json{{"path", big}}));
 }
 
 TEST_F(ReadFileTest, ReadsOfUnsizedFilesStopOneBytePastTheLimit) {
   EXPECT_EQ(ErrorOf(Json{{"path", "/dev/zero"}, {"max_bytes", 1000}}),
             "file too large (1001 bytes > max 1000)");
   // procfs reports size 0 but has content.
-  ToolResult status = ReadFile(Json{{"path", "/proc/self/status"}}, false);
+  ToolResult status = ReadFile(Json{{"path", "/proc/self/status"}});
   ASSERT_TRUE(status) << status.error();
   EXPECT_GT((*status)["bytes"].get<uint64_t>(), 0u);
   EXPECT_EQ((*status)["content"].get<std::string>().rfind("Name:", 0), 0u);
@@ -82,7 +82,7 @@ TEST_F(ReadFileTest, MaxBytesIsClampedTo64MiB) {
   EXPECT_EQ(ErrorOf(Json{{"path", over}, {"max_bytes", std::numeric_limits<uint64_t>::max()}}),
             too_large);
   EXPECT_EQ(ErrorOf(Json{{"path", "/dev/zero"}, {"max_bytes", uint64_t{1} << 30}}), too_large);
-  ToolResult whole = ReadFile(Json{{"path", fits}, {"max_bytes", kClamp + 1}}, false);
+  ToolResult whole = ReadFile(Json{{"path", fits}, {"max_bytes", kClamp + 1}});
   ASSERT_TRUE(whole) << whole.error();
   EXPECT_EQ((*whole)["bytes"], kClamp);
 }
@@ -113,7 +113,7 @@ TEST_F(ReadFileTest, ScreensWhereLinksAndRelativePathsLead) {
 
   Put(home_ + "/notes.txt", "fine");
   fs::create_symlink(home_ + "/notes.txt", home_ + "/work/notes-link");
-  ToolResult linked = ReadFile(Json{{"path", "~/work/notes-link"}}, false);
+  ToolResult linked = ReadFile(Json{{"path", "~/work/notes-link"}});
   ASSERT_TRUE(linked) << linked.error();
   EXPECT_EQ((*linked)["content"], "fine");
   EXPECT_EQ((*linked)["path"], home_ + "/work/notes-link");
@@ -125,7 +125,7 @@ TEST_F(ReadFileTest, ScreensWhereLinksAndRelativePathsLead) {
 TEST_F(ReadFileTest, FifosReturnPromptly) {
   const std::string fifo = home_ + "/fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  auto read = std::async(std::launch::async, [&] { return ReadFile(Json{{"path", fifo}}, false); });
+  auto read = std::async(std::launch::async, [&] { return ReadFile(Json{{"path", fifo}}); });
   if (read.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
     close(open(fifo.c_str(), O_WRONLY));  // unblock the reader so the test can end
     FAIL() << "read_file blocked on a FIFO without a writer";
@@ -137,7 +137,7 @@ TEST_F(ReadFileTest, FifosReturnPromptly) {
   const int writer = open(fifo.c_str(), O_RDWR | O_CLOEXEC);  // holds a write end open
   ASSERT_GE(writer, 0);
   ASSERT_EQ(write(writer, "hello", 5), 5);
-  ToolResult buffered = ReadFile(Json{{"path", fifo}}, false);
+  ToolResult buffered = ReadFile(Json{{"path", fifo}});
   ASSERT_TRUE(buffered) << buffered.error();
   EXPECT_EQ((*buffered)["content"], "hello");
 
@@ -145,7 +145,7 @@ TEST_F(ReadFileTest, FifosReturnPromptly) {
   std::vector<std::future<ToolResult>> reads;
   for (int i = 0; i < 6; ++i) {
     reads.push_back(std::async(std::launch::async, [&] {
-      return ReadFile(Json{{"path", fifo}}, false);
+      return ReadFile(Json{{"path", fifo}});
     }));
   }
   for (auto& r : reads) EXPECT_TRUE(r.get());

@@ -32,7 +32,7 @@ using std::chrono::seconds;
 
 ToolResult Exec(const std::string& command, Json extra = Json::object()) {
   extra["command"] = command;
-  return RunCommand(extra, true);
+  return RunCommand(extra);
 }
 
 std::string OutputText(const ToolResult& result) {
@@ -86,12 +86,8 @@ const char kTimeout1s[] =
 TEST(RunCommandParamsTest, RefusesBeforeRunningAnything) {
   const fs::path dir = TempDir();
   const std::string touch = "touch " + (dir / "ran").string();
-  for (const Json& params : {Json{{"command", touch}}, Json::object(), Json("x"), Json()}) {
-    EXPECT_EQ(ErrorText(RunCommand(params, false)),
-              "run_command is disabled (read-only mode; start with --allow-exec)");
-  }
   for (const Json& params : {Json::object(), Json{{"command", 5}}, Json(touch), Json()}) {
-    EXPECT_EQ(ErrorText(RunCommand(params, true)), "missing param: command");
+    EXPECT_EQ(ErrorText(RunCommand(params)), "missing param: command");
   }
   EXPECT_EQ(ErrorText(Exec(touch + "; sudo REBOOT")),
             "command refused by safety denylist (matched: reboot)");

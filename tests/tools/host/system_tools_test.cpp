@@ -30,8 +30,8 @@ class SystemToolsTest : public ::testing::Test {
     for (const Json& entry : result->at("processes")) pids.push_back(entry.at("pid"));
     return pids;
   }
-  ToolResult Kill(const Json& params, bool allow_exec = true) {
-    return KillProcessFrom(Source(), params, allow_exec);
+  ToolResult Kill(const Json& params) {
+    return KillProcessFrom(Source(), params);
   }
 
   std::shared_ptr<FakeProcessInfoLog> log_ = std::make_shared<FakeProcessInfoLog>();
@@ -91,12 +91,7 @@ TEST_F(SystemToolsTest, ListWritesWidenedCpuAndNullForNonFiniteUsage) {
             "{\"cpu\":null,\"mem_bytes\":1024,\"name\":\"i\",\"pid\":9}]}");
 }
 
-TEST_F(SystemToolsTest, KillRefusesInReadOnlyModeAndWithoutAnIntegerPid) {
-  for (const Json& params : {Json{{"pid", 7}}, Json::object()}) {
-    EXPECT_EQ(Kill(params, false).error(),
-              "kill_process is disabled (read-only mode; start with --allow-exec)");
-  }
-  EXPECT_EQ(snapshots_, 0);
+TEST_F(SystemToolsTest, KillRefusesWithoutAnIntegerPid) {
   for (const Json& params :
        {Json::object(), Json{{"pid", "7"}}, Json{{"pid", -7}}, Json{{"pid", 7.0}}, Json::array()}) {
     EXPECT_EQ(Kill(params).error(), "missing param: pid") << params.dump();
@@ -167,7 +162,7 @@ TEST(UptimeSecondsTest, ClampsAndDropsTheFraction) {
 TEST(SystemToolsLiveTest, KillProcessEndsAChildAndKnowsUnusedIds) {
   SpawnedChild child({"sleep", "30"});
   ASSERT_GT(child.pid(), 0);
-  EXPECT_EQ(*KillProcess(Json{{"pid", child.pid()}}, true),
+  EXPECT_EQ(*KillProcess(Json{{"pid", child.pid()}}),
             (Json{{"killed", true}, {"pid", child.pid()}}));
   const std::optional<int> status = child.WaitFor(std::chrono::seconds(5));
   ASSERT_TRUE(status.has_value());
@@ -177,7 +172,7 @@ TEST(SystemToolsLiveTest, KillProcessEndsAChildAndKnowsUnusedIds) {
   // lookup in the snapshot (not the range check) answers.
   uint64_t pid_max = 4194304;
   std::ifstream("/proc/sys/kernel/pid_max") >> pid_max;
-  EXPECT_EQ(KillProcess(Json{{"pid", pid_max + 1}}, true).error(),
+  EXPECT_EQ(KillProcess(Json{{"pid", pid_max + 1}}).error(),
             "no such process: " + std::to_string(pid_max + 1));
 }
 

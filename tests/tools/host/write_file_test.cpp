@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 class WriteFileTest : public TempHomeTest {
  protected:
   static std::string ErrorOf(const Json& params) {
-    ToolResult result = WriteFile(params, true);
+    ToolResult result = WriteFile(params);
     return result ? "(succeeded: " + ToJsonText(*result) + ")" : result.error();
   }
   static Json Params(const std::string& path, const std::string& content) {
@@ -28,7 +28,7 @@ class WriteFileTest : public TempHomeTest {
 
 TEST_F(WriteFileTest, CreatesAndReplaces) {
   const mode_t saved_mask = umask(022);
-  ToolResult created = WriteFile(Params("~/notes.txt", "h\xC3\xA9llo"), true);
+  ToolResult created = WriteFile(Params("~/notes.txt", "h\xC3\xA9llo"));
   umask(saved_mask);
   ASSERT_TRUE(created) << created.error();
   EXPECT_EQ(*created, (Json{{"bytes_written", 6}, {"path", home_ + "/notes.txt"}}));
@@ -36,16 +36,14 @@ TEST_F(WriteFileTest, CreatesAndReplaces) {
   EXPECT_EQ(fs::status(home_ + "/notes.txt").permissions(), fs::perms(0644));
 
   Put(home_ + "/long.txt", "0123456789");
-  ASSERT_TRUE(WriteFile(Params(home_ + "/long.txt", "ab"), true));
+  ASSERT_TRUE(WriteFile(Params(home_ + "/long.txt", "ab")));
   EXPECT_EQ(Slurp(home_ + "/long.txt"), "ab");
-  ASSERT_TRUE(WriteFile(Params(home_ + "/long.txt", ""), true));
+  ASSERT_TRUE(WriteFile(Params(home_ + "/long.txt", "")));
   EXPECT_EQ(Slurp(home_ + "/long.txt"), "");
-  EXPECT_TRUE(WriteFile(Params("/dev/null", "discarded"), true));
+  EXPECT_TRUE(WriteFile(Params("/dev/null", "discarded")));
 }
 
 TEST_F(WriteFileTest, RefusalsAndErrorTexts) {
-  EXPECT_EQ(WriteFile(Json::object(), false).error(),
-            "write_file is disabled (read-only mode; start with --allow-exec)");
   EXPECT_EQ(ErrorOf(Json{{"content", "x"}}), "missing param: path");
   EXPECT_EQ(ErrorOf(Json{{"path", "~/.zshrc"}}), "missing param: content");
   EXPECT_EQ(ErrorOf(Params("~/.zshrc", "x")), "write refused (protected location)");
@@ -115,13 +113,13 @@ TEST_F(WriteFileTest, ProtectedFilesAreRefusedUnderEveryName) {
   }
   EXPECT_EQ(Slurp(log), "record\n");
   SetProtectedFiles({});
-  EXPECT_TRUE(WriteFile(Params(log, ""), true));
+  EXPECT_TRUE(WriteFile(Params(log, "")));
 }
 
 TEST_F(WriteFileTest, DanglingLinkToAllowedPlaceCreatesTarget) {
   fs::create_directories(home_ + "/notes");
   fs::create_symlink("../notes/created.txt", home_ + "/work/new");
-  ToolResult result = WriteFile(Params("~/work/new", "text"), true);
+  ToolResult result = WriteFile(Params("~/work/new", "text"));
   ASSERT_TRUE(result) << result.error();
   EXPECT_EQ((*result)["path"], home_ + "/work/new");
   EXPECT_EQ(Slurp(home_ + "/notes/created.txt"), "text");
