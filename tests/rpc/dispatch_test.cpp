@@ -145,7 +145,7 @@ TEST(RpcServiceTest, HandleBodyStatusesAndAudit) {
   EXPECT_EQ(service.HandleBody(R"({"method":"echo","params":{"path":"/p"}})"),
             (std::pair<int, std::string>{200, R"({"ok":true,"result":{"saw":{"path":"/p"}}})"}));
   EXPECT_EQ(service.HandleBody(R"({"method":"mutate","params":{"path":"/p"}})").second,
-            R"({"error":"mutate is disabled (read-only mode; start with --allow-exec)","ok":false})");
+            R"j({"error":"mutate is disabled (read-only mode; start with --allow-exec)","ok":false})j");
   EXPECT_EQ(service.HandleBody("nonsense"),
             (std::pair<int, std::string>{200, R"({"error":"unknown method: ","ok":false})"}));
   std::ifstream in(audit);
@@ -157,7 +157,7 @@ TEST(RpcServiceTest, HandleBodyStatusesAndAudit) {
   // key picks "arg".
   EXPECT_EQ(lines, (std::vector<std::string>{
                        R"({"arg":"/p","error":null,"method":"echo","ok":true)",
-                       R"({"arg":null,"error":"mutate is disabled (read-only mode; start with --allow-exec)","method":"mutate","ok":false)",
+                       R"j({"arg":null,"error":"mutate is disabled (read-only mode; start with --allow-exec)","method":"mutate","ok":false)j",
                        R"({"arg":null,"error":"unknown method: ","method":"","ok":false)"}));
   std::remove(audit.c_str());
 }
