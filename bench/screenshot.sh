@@ -103,7 +103,7 @@ sleep 3
 scene ui
 for pid in "${gtk[@]}"; do kill "$pid"; done
 
-convert -size 1920x1080 plasma:fractal -blur 0x2 -attenuate 0.25 +noise Gaussian "$work/photo.png"
+/usr/bin/convert -size 1920x1080 plasma:fractal -blur 0x2 -attenuate 0.25 +noise Gaussian "$work/photo.png"
 /usr/bin/python3 tests/integration/gtk_window.py --title Photo --image "$work/photo.png" \
   >/dev/null 2>&1 &
 photo=$!

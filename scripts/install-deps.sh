@@ -15,6 +15,9 @@ if [[ "${1:-}" == "--test" ]]; then
   # A private X session for the desktop tests: server, window manager, a
   # GTK window that reports what it receives, and independent oracles.
   packages+=(xvfb openbox python3-gi python3-gi-cairo gir1.2-gtk-3.0 x11-utils x11-apps xdotool)
+  # Decodes the screenshots the tests take (called as /usr/bin/convert: a
+  # stand-in of another name may come first on PATH).
+  packages+=(imagemagick)
   # The package checks: the unit (systemd-analyze), the manual page (groff),
   # the launchd agent (python3's plistlib). dpkg-dev comes with build-essential.
   packages+=(systemd groff-base python3)

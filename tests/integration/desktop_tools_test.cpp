@@ -41,7 +41,7 @@ std::string PngToRgb(const XSession& x, const std::string& png) {
   EXPECT_GE(fd, 0);
   EXPECT_EQ(write(fd, png.data(), png.size()), static_cast<ssize_t>(png.size()));
   close(fd);
-  std::string rgb = x.Run(std::string("convert png:") + path + " -depth 8 rgb:-");
+  std::string rgb = x.Run(std::string("/usr/bin/convert png:") + path + " -depth 8 rgb:-");
   unlink(path);
   return rgb;
 }
