@@ -32,6 +32,7 @@ constexpr size_t kMaxIdle = 16;
 constexpr std::chrono::seconds kPingDeadline{5};
 // Replies carry at most a 64 MiB file (escaped) or a screenshot.
 constexpr uint64_t kReplyBodyLimit = uint64_t{1} << 30;
+constexpr char kNoReplyInTime[] = "no reply within the time limit";
 
 // How one request/reply exchange on a connection ended.
 struct Exchange {
@@ -66,24 +67,52 @@ Result<int> Connect(uint16_t port) {
   return fd;
 }
 
-Result<void> SendAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = send(fd, data.data(), data.size(), 0);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return Error(OsErrorText(errno));
-    }
-    data.remove_prefix(static_cast<size_t>(n));
-  }
-  return {};
+int MillisecondsLeft(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return static_cast<int>(std::clamp<int64_t>(left.count(), 0, 60'000));
 }
 
-Exchange RoundTrip(int fd, std::string_view request, Clock::time_point deadline) {
-  Exchange out;
-  if (Result<void> sent = SendAll(fd, request); !sent) {
-    out.error = sent.error();
-    return out;
+// How sending a request ended.
+struct Sent {
+  std::string error;      // the write failed, or the deadline passed
+  bool timed_out = false;
+  bool complete = false;  // every byte went out
+};
+
+// Sends `request` until it is all out, the write fails, or the daemon
+// starts to answer (or hangs up) first. The daemon answers 401 and 413
+// after the head without reading the body, so a large body then stalls the
+// write or fails it with a reset while the reply is already here to read.
+Sent SendUnlessAnswered(int fd, std::string_view request, Clock::time_point deadline) {
+  Sent out;
+  while (!request.empty()) {
+    if (Clock::now() >= deadline) {
+      out.error = kNoReplyInTime;
+      out.timed_out = true;
+      return out;
+    }
+    pollfd ready{.fd = fd, .events = POLLIN | POLLOUT, .revents = 0};
+    const int events = poll(&ready, 1, MillisecondsLeft(deadline));
+    if (events < 0 && errno != EINTR) {
+      out.error = OsErrorText(errno);
+      return out;
+    }
+    if (events <= 0) continue;
+    if ((ready.revents & POLLIN) != 0) return out;
+    const ssize_t n = send(fd, request.data(), request.size(), MSG_DONTWAIT);
+    if (n < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      out.error = OsErrorText(errno);
+      return out;
+    }
+    request.remove_prefix(static_cast<size_t>(n));
   }
+  out.complete = true;
+  return out;
+}
+
+Exchange ReadReply(int fd, Clock::time_point deadline) {
+  Exchange out;
   http::response_parser<http::string_body> parser;
   parser.body_limit(kReplyBodyLimit);
   parser.eager(true);
@@ -91,13 +120,12 @@ Exchange RoundTrip(int fd, std::string_view request, Clock::time_point deadline)
   char chunk[64 * 1024];
   boost::beast::error_code ec;
   while (!parser.is_done()) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) {
-      out.error = "no reply within the time limit";
+    if (Clock::now() >= deadline) {
+      out.error = kNoReplyInTime;
       return out;
     }
     pollfd readable{.fd = fd, .events = POLLIN, .revents = 0};
-    const int ready = poll(&readable, 1, static_cast<int>(std::min<int64_t>(left.count(), 60'000)));
+    const int ready = poll(&readable, 1, MillisecondsLeft(deadline));
     if (ready < 0 && errno != EINTR) {
       out.error = OsErrorText(errno);
       return out;
@@ -137,6 +165,22 @@ Exchange RoundTrip(int fd, std::string_view request, Clock::time_point deadline)
   out.status = parser.get().result_int();
   out.reusable = parser.get().keep_alive() && pending.empty();
   out.body = std::move(parser.get().body());
+  return out;
+}
+
+Exchange RoundTrip(int fd, std::string_view request, Clock::time_point deadline) {
+  const Sent sent = SendUnlessAnswered(fd, request, deadline);
+  if (sent.timed_out) {
+    Exchange out;
+    out.error = sent.error;
+    return out;
+  }
+  // Whatever the daemon sent before a failed write is read first: a complete
+  // reply says why it stopped reading. Without one, the failed write is
+  // what went wrong.
+  Exchange out = ReadReply(fd, deadline);
+  if (!out.error.empty() && !sent.error.empty()) out.error = sent.error;
+  if (!sent.complete) out.reusable = false;
   return out;
 }
 

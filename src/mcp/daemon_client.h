@@ -40,10 +40,13 @@ extern const char kUnauthorizedMessage[];
 
 // Talks to the daemon on 127.0.0.1:port with "Authorization: Bearer <token>".
 // Thread-safe. The process must ignore SIGPIPE (a daemon that hangs up
-// then shows as a failed write, not a dead bridge). Each call takes an idle connection (or opens one) and puts
-// it back when the reply left it reusable; a reused connection that turns
-// out closed before any reply byte arrived is replaced once, since the
-// daemon then never saw the request.
+// then shows as a failed write, not a dead bridge). Each call takes an idle
+// connection (or opens one) and puts it back when the reply left it
+// reusable; a reused connection that turns out closed before any reply byte
+// arrived is replaced once, since the daemon then never saw the request.
+// A reply that comes while the request is still being written (the daemon
+// refuses a body over its limit from the head alone) ends the write and is
+// reported like any other; writing and reading share the call's deadline.
 class HttpDaemonClient final : public DaemonRpc {
  public:
   // `reply_deadline` bounds the wait for one reply (the daemon's longest

@@ -28,6 +28,9 @@ class ScriptedServer {
   struct Step {
     std::string reply;
     bool close_after = false;  // hang up after replying (an idle timeout)
+    // Reply as soon as the head is in and hang up with the body unread, as
+    // the daemon refuses a body over its limit.
+    bool before_body = false;
   };
 
   explicit ScriptedServer(std::deque<Step> steps) : steps_(std::move(steps)) {
@@ -69,7 +72,12 @@ class ScriptedServer {
         const size_t length_at = request.find("Content-Length: ");
         const size_t head_end = request.find("\r\n\r\n") + 4;
         const size_t length = std::stoul(request.substr(length_at + 16));
-        while (request.size() < head_end + length) {
+        bool before_body;
+        {
+          std::lock_guard lock(mutex_);
+          before_body = !steps_.empty() && steps_.front().before_body;
+        }
+        while (!before_body && request.size() < head_end + length) {
           const std::string more = testing::ReadUntil(fd, "", milliseconds(200));
           if (more.empty()) break;
           request += more;
@@ -83,7 +91,7 @@ class ScriptedServer {
           steps_.pop_front();
         }
         send(fd, step.reply.data(), step.reply.size(), MSG_NOSIGNAL);
-        if (step.close_after) break;
+        if (step.close_after || step.before_body) break;
       }
       close(fd);
     }
@@ -163,6 +171,18 @@ TEST(HttpDaemonClientTest, ReplacesAConnectionTheDaemonClosedWhileIdle) {
   EXPECT_EQ(Describe(client.Call("ping", Json::object())), "answered ok 2");
   EXPECT_EQ(server.accepted(), 2);
   EXPECT_EQ(server.requests().size(), 2u);
+}
+
+TEST(HttpDaemonClientTest, ReportsTheRefusalOfABodyTheDaemonStoppedReading) {
+  const std::string too_large =
+      Reply(413, R"j({"error":"request body too large (limit 67108864 bytes)","ok":false})j", true);
+  ScriptedServer server({{too_large, false, /*before_body=*/true}});
+  HttpDaemonClient client(server.port(), "t");
+  // Far more than the socket buffers hold, so the write is still going
+  // when the daemon hangs up.
+  EXPECT_EQ(Describe(client.Call("write_file", Json{{"content", std::string(32 << 20, 'x')}})),
+            "unanswered error tarvix-agentd answered HTTP 413: request body too large (limit "
+            "67108864 bytes)");
 }
 
 TEST(HttpDaemonClientTest, ReportsADaemonThatIsNotRunning) {
