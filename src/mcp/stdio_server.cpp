@@ -61,6 +61,7 @@ struct Job {
   Json id;
   std::string method;
   Json params;
+  size_t line_bytes = 0;  // the length of the line it came in
 };
 
 // Everything the threads share; each thread holds a reference, so a
@@ -77,6 +78,10 @@ struct State {
   std::deque<Job> queue;                  // guarded by queue_mutex
   bool input_ended = false;               // guarded by queue_mutex
   int active = 0;                         // guarded by queue_mutex
+  // Line bytes of the queued jobs and of those with a worker: a job's parsed
+  // params and the request built from them are a few times its line, so
+  // this bounds what a stopped daemon makes the bridge hold.
+  size_t held_bytes = 0;                  // guarded by queue_mutex
 
   std::mutex progress_mutex;
   std::condition_variable progress_changed;
@@ -144,6 +149,7 @@ void Work(std::shared_ptr<State> state) {
     {
       std::lock_guard lock(state->queue_mutex);
       --state->active;
+      state->held_bytes -= job.line_bytes;
     }
     state->queue_drained.notify_all();
   }
@@ -166,7 +172,7 @@ void ReportProgress(std::shared_ptr<State> state) {
 }
 
 // Handles one complete line on the reading thread.
-void Accept(State& state, std::string_view line, size_t max_queued) {
+void Accept(State& state, std::string_view line, const StdioServerOptions& options) {
   Incoming incoming = ClassifyLine(line);
   switch (incoming.kind) {
     case Incoming::Kind::kInvalid:
@@ -178,9 +184,13 @@ void Accept(State& state, std::string_view line, size_t max_queued) {
         state.requests.emplace(ToJsonText(incoming.id), false);
       }
       std::unique_lock lock(state.queue_mutex);
-      state.queue_drained.wait(lock, [&] { return state.queue.size() < max_queued; });
-      state.queue.push_back(
-          {std::move(incoming.id), std::move(incoming.method), std::move(incoming.params)});
+      state.queue_drained.wait(lock, [&] {
+        return state.queue.size() < options.max_queued &&
+               (state.held_bytes == 0 || state.held_bytes + line.size() <= options.max_held_bytes);
+      });
+      state.held_bytes += line.size();
+      state.queue.push_back({std::move(incoming.id), std::move(incoming.method),
+                             std::move(incoming.params), line.size()});
       lock.unlock();
       state.queue_filled.notify_one();
       return;
@@ -236,13 +246,13 @@ void RunStdioServer(McpSession* session, int in_fd, int out_fd,
                                            std::to_string(options.max_line_bytes) + " bytes"));
         oversized = false;
       } else {
-        Accept(*state, line, options.max_queued);
+        Accept(*state, line, options);
         line.clear();
       }
     }
   }
   // A last message without its line feed still counts.
-  if (!oversized && !line.empty()) Accept(*state, line, options.max_queued);
+  if (!oversized && !line.empty()) Accept(*state, line, options);
 
   {
     std::unique_lock lock(state->queue_mutex);

@@ -22,6 +22,10 @@ struct StdioServerOptions {
   int workers = 8;
   // Requests read but not yet taken by a worker; reading pauses beyond it.
   size_t max_queued = 64;
+  // Bytes of request lines read and not yet answered (queued or with a
+  // worker); reading pauses before a line that would pass it, unless
+  // nothing is held, so one line of any admitted length still goes through.
+  size_t max_held_bytes = size_t{128} << 20;
   // A longer line is answered with an invalid-request error and skipped.
   // write_file content may be as large as the daemon's 64 MiB body limit.
   size_t max_line_bytes = size_t{80} << 20;

@@ -89,6 +89,25 @@ TEST(StdioServerTest, AnswersCallsInCompletionOrder) {
   EXPECT_EQ(Json::parse(server.Line())["id"], 1);
 }
 
+TEST(StdioServerTest, ReadingWaitsWhileUnansweredLinesHoldTheByteBound) {
+  FakeDaemon daemon;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  daemon.replies["write_file"] = {true, Json{{"bytes", 0}}};
+  daemon.on_call = [&](std::string_view, const Json&) { released.wait(); };
+  McpSession session(&daemon, "0.1.0");
+  PipedServer server(&session, {.workers = 3, .max_held_bytes = 500});
+  // Each call alone passes the bound (nothing else is held), two together
+  // do not; the ping must wait behind the second although workers are free.
+  const std::string content = R"(,"arguments":{"content":")" + std::string(500, 'x') + "\"}";
+  server.Send(Call(1, "write_file", content) + Call(2, "write_file", content) +
+              R"({"jsonrpc":"2.0","id":3,"method":"ping"})" "\n");
+  EXPECT_EQ(server.Line(milliseconds(300)), "");
+  EXPECT_EQ(daemon.calls().size(), 1u);
+  release.set_value();
+  for (const int id : {1, 2, 3}) EXPECT_EQ(Json::parse(server.Line())["id"], id);
+}
+
 TEST(StdioServerTest, ACancelledRequestGetsNoReply) {
   FakeDaemon daemon;
   std::promise<void> release;
