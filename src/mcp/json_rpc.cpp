@@ -11,6 +11,16 @@ bool IsBlank(std::string_view line) {
 
 bool IsValidId(const Json& id) { return id.is_string() || id.is_number(); }
 
+// The parser answers null for text that is not JSON; only the literal (in
+// JSON whitespace) is the null value itself, which parses and so is merely
+// not a request.
+bool IsNullLiteral(std::string_view line) {
+  constexpr std::string_view kWhitespace = " \t\r\n";
+  const size_t first = line.find_first_not_of(kWhitespace);
+  const size_t last = line.find_last_not_of(kWhitespace);
+  return first != std::string_view::npos && line.substr(first, last - first + 1) == "null";
+}
+
 Incoming Invalid(Json reply) {
   Incoming incoming;
   incoming.kind = Incoming::Kind::kInvalid;
@@ -25,7 +35,9 @@ Incoming ClassifyLine(std::string_view line) {
   // A stray carriage return from a host that writes CRLF is whitespace to the
   // parser, so it needs no special case.
   const Json message = ParseJsonOrNull(line);
-  if (message.is_null()) return Invalid(ErrorReply(nullptr, kParseError, "Parse error"));
+  if (message.is_null() && !IsNullLiteral(line)) {
+    return Invalid(ErrorReply(nullptr, kParseError, "Parse error"));
+  }
   if (!message.is_object()) {
     // Batches left JSON-RPC over MCP with 2025-06-18; none of the supported
     // versions' clients send them to a server that did not ask for them.

@@ -33,7 +33,8 @@ struct Incoming {
 };
 
 // Classifies one line (without its line feed). Text that is not one JSON
-// value gives a parse error; a batch (an array), a message without
+// value gives a parse error; a value that is not an object (null, a
+// number, a string, an array and so a batch), a message without
 // "jsonrpc": "2.0", an id that is neither a string nor a number, or a
 // non-string method gives an invalid-request error carrying the id when
 // one could be read.
