@@ -186,9 +186,10 @@ constexpr std::array<ToolEntry, 10> kTools = {{
      "stdout and stderr. Nothing interactive: a command that waits for input sees end of file. "
      "The command and everything it started are killed when timeout_secs runs out (default 15, "
      "at most 120) or when an output stream passes 32 MiB; prefer narrow commands (one folder, "
-     "an indexed search such as locate, find with -maxdepth) over broad slow ones. Dangerous "
-     "commands (sudo, rm -rf /, formatting disks, shutdown and the like) are refused. Available "
-     "only when the daemon runs with --allow-exec.",
+     "an indexed search such as locate, find with -maxdepth) over broad slow ones. A command "
+     "line that contains an entry of the daemon's fixed denylist anywhere (letter case "
+     "ignored, quoted or not) is refused; the entries include `rm -rf /`, `mkfs`, `dd if=`, "
+     "`shutdown` and `reboot`. Available only when the daemon runs with --allow-exec.",
      true, true, false, false, RunCommandParams},
     {"kill_process", "Kill process",
      "Ends one process at once with SIGKILL: it gets no chance to save or clean up. Returns "

@@ -7,6 +7,7 @@
 
 #include "rpc/dispatch.h"
 #include "tools/desktop/key_names.h"
+#include "tools/host/policy.h"
 
 namespace tarvix::mcp {
 namespace {
@@ -107,6 +108,26 @@ TEST(ToolCatalogueTest, MatchesTheDaemonMethodTable) {
   }
   for (const ToolEntry& tool : ToolCatalogue()) {
     EXPECT_TRUE(daemon_methods.contains(std::string(tool.name))) << tool.name;
+  }
+}
+
+// The commands run_command's description names in backquotes must be
+// denylist entries, each refused in its own name.
+TEST(ToolCatalogueTest, RunCommandNamesOnlyDenylistEntries) {
+  const std::string_view description = FindTool("run_command")->description;
+  std::vector<std::string> named;
+  size_t open = description.find('`');
+  while (open != std::string_view::npos) {
+    const size_t close = description.find('`', open + 1);
+    ASSERT_NE(close, std::string_view::npos) << description;
+    named.emplace_back(description.substr(open + 1, close - open - 1));
+    open = description.find('`', close + 1);
+  }
+  EXPECT_GE(named.size(), 3u) << description;
+  for (const std::string& command : named) {
+    const Result<void> refused = GuardCommand("x " + command + " x");
+    ASSERT_FALSE(refused) << command;
+    EXPECT_EQ(refused.error(), "command refused by safety denylist (matched: " + command + ")");
   }
 }
 
