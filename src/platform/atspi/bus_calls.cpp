@@ -33,7 +33,10 @@ int BusCalls::OnMessage(sd_bus_message* reply, void* userdata, sd_bus_error*) {
   } else {
     self.Finish(call, reply);
   }
-  return 0;
+  // Positive: sd_bus_process then reports the work done. After a reply
+  // timeout it would otherwise report nothing, and Run would wait for the
+  // whole budget although no call is left.
+  return 1;
 }
 
 void BusCalls::Send(Call& call) {
@@ -75,6 +78,7 @@ void BusCalls::Run() {
       break;
     }
     if (processed > 0) continue;
+    if (in_flight_ == 0 && next_to_send_ == calls_.size()) break;
     const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
         deadline_ - BusClock::now());
     if (left.count() <= 0) {
