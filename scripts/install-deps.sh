@@ -25,6 +25,9 @@ if [[ "${1:-}" == "--test" ]]; then
   # registry, GTK's widget factory as a large real tree, pyatspi as the
   # independent node-by-node walk.
   packages+=(dbus-daemon dbus-bin at-spi2-core gtk-3-examples python3-pyatspi gir1.2-atspi-2.0)
+  # Real applications nobody here wrote: a GTK 3 editor, a GTK 4 calculator,
+  # GTK dialogs.
+  packages+=(mousepad gnome-calculator zenity)
   # tarvix-mcp's test drives it with the official MCP SDK (npm); Debian's
   # Node.js only where no node is installed already.
   command -v node >/dev/null || packages+=(nodejs npm)
@@ -34,6 +37,9 @@ if [[ "${1:-}" == "--bench" ]]; then
   packages+=(xvfb openbox python3-gi python3-gi-cairo gir1.2-gtk-3.0 scrot imagemagick wmctrl xdotool)
   # ui_tree against a pyatspi dump of the same applications.
   packages+=(dbus-daemon dbus-bin at-spi2-core gtk-3-examples python3-pyatspi gir1.2-atspi-2.0)
+  # Real applications nobody here wrote: a GTK 3 editor, a GTK 4 calculator,
+  # GTK dialogs.
+  packages+=(mousepad gnome-calculator zenity)
 fi
 
 # One dpkg query for all of them: this runs on every start of scripts/run.sh.

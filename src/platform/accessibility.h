@@ -66,6 +66,10 @@ struct FocusedWindow {
   ElementId element = 0;
   // The title the reply names the window by.
   std::string title;
+  // The application reports its elements' bounds relative to this
+  // window's top-left corner instead of the display's (GTK 4 on X11); the
+  // walk moves them by the window's frame from the window list.
+  bool window_relative_bounds = false;
 };
 
 // One application's element tree, opened for one "ui_tree" call. Not
@@ -81,7 +85,9 @@ class AccessibleApplication {
   virtual std::optional<FocusedWindow> Focused() = 0;
 
   // For each request, in order, the parent's first `limit` children in
-  // index order; an empty list when they cannot be read.
+  // index order among those on screen (a child known to be off screen,
+  // such as an item of a closed menu, a hidden page or a scrolled-out row,
+  // is left out with its subtree); an empty list when they cannot be read.
   virtual std::vector<std::vector<ElementId>> Children(std::span<const ChildrenRequest> requests) = 0;
 
   // The attributes of each element, in order.

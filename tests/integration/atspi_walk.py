@@ -4,8 +4,10 @@ the daemon: the oracle for its ui_tree and the baseline of its benchmark.
 Usage: atspi_walk.py PID [--repeat N] [--x-offset X --y-offset Y]
 Prints the focused window's elements as JSON lines
 {"depth","role","name","states","bounds","actions","text"} in the order
-of a depth-first walk capped at depth 22 and 220 elements; with
---repeat, prints only "ms <per walk>" after N walks.
+of a depth-first walk capped at depth 22 and 220 elements that leaves out
+what is not on screen (no SHOWING; GTK 4 marks only windows SHOWING, and
+VISIBLE inside them); with --repeat, prints only "ms <per walk>" after N
+walks.
 """
 import argparse
 import json
@@ -28,9 +30,23 @@ def application(pid):
     return None
 
 
+def gtk4(app):
+    try:
+        toolkit = app.get_toolkit_name() or ""
+        version = app.get_toolkit_version() or ""
+    except Exception:  # noqa: BLE001 - an application that does not say
+        return False
+    return toolkit.lower() == "gtk" and version.split(".")[0] == "4"
+
+
+def on_screen(node, visible_counts):
+    states = node.getState()
+    return states.contains(pyatspi.STATE_SHOWING) or (
+        visible_counts and states.contains(pyatspi.STATE_VISIBLE))
+
+
 def focused(app):
-    windows = [w for w in app if w is not None and
-               w.getRoleName() in ("window", "frame", "dialog")]
+    windows = [w for w in app if w is not None]
     for state in (pyatspi.STATE_ACTIVE, pyatspi.STATE_SHOWING):
         for w in windows:
             if w.getState().contains(state):
@@ -41,7 +57,8 @@ def focused(app):
 def record(node, depth):
     states = node.getState()
     out = {"depth": depth, "role": node.getRoleName(), "name": node.name or "",
-           "enabled": states.contains(pyatspi.STATE_ENABLED),
+           "enabled": states.contains(pyatspi.STATE_ENABLED) or
+           states.contains(pyatspi.STATE_SENSITIVE),
            "multi_line": states.contains(pyatspi.STATE_MULTI_LINE),
            "bounds": None, "actions": None, "text": None}
     try:
@@ -62,7 +79,7 @@ def record(node, depth):
     return out
 
 
-def walk(node, depth, out):
+def walk(node, depth, out, visible_counts):
     if depth > 22 or len(out) >= 220:
         return
     out.append(record(node, depth))
@@ -70,8 +87,8 @@ def walk(node, depth, out):
         return
     for i in range(node.childCount):
         child = node.getChildAtIndex(i)
-        if child is not None:
-            walk(child, depth + 1, out)
+        if child is not None and on_screen(child, visible_counts):
+            walk(child, depth + 1, out, visible_counts)
         if len(out) >= 220:
             return
 
@@ -81,7 +98,7 @@ def dump():
     window = focused(app) if app else None
     out = []
     if window is not None:
-        walk(window, 0, out)
+        walk(window, 0, out, gtk4(app))
     return out
 
 

@@ -9,17 +9,28 @@
 // miss elements), so a parent's cached children are used only when their
 // number and indices agree with the parent's live ChildCount, and read
 // from the parent otherwise.
+//
+// Only what is on screen is walked: a child without the SHOWING state
+// (an item of a closed menu, a hidden page, a scrolled-out row) is left
+// out with its subtree, so its states are read with the children. GTK 4
+// sets SHOWING on windows only; inside them VISIBLE stands in for it.
+//
+// What one call may hold is bounded whatever an application sends: texts
+// share one budget, object paths and action names have a length limit,
+// and at most kMaxReadsAtOnce calls read a tree at the same time.
 #include <xcb/xcb.h>
 
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <semaphore>
 #include <unordered_map>
 
 #include "base/utf8.h"
 #include "platform/accessibility.h"
 #include "platform/atspi/atspi_bus.h"
 #include "platform/atspi/atspi_roles.h"
+#include "platform/atspi/atspi_states.h"
 #include "platform/x11/x_connection.h"
 
 namespace tarvix {
@@ -36,12 +47,6 @@ constexpr char kProperties[] = "org.freedesktop.DBus.Properties";
 constexpr char kRootPath[] = "/org/a11y/atspi/accessible/root";
 constexpr char kDBus[] = "org.freedesktop.DBus";
 
-// AtspiStateType bits.
-constexpr uint32_t kStateActive = 1;
-constexpr uint32_t kStateEnabled = 8;
-constexpr uint32_t kStateMultiLine = 17;
-constexpr uint32_t kStateShowing = 25;
-
 // The interfaces whose reads the reply needs.
 constexpr uint8_t kComponent = 1;
 constexpr uint8_t kAction = 2;
@@ -49,20 +54,47 @@ constexpr uint8_t kText = 4;
 
 // Bounds on what an application can make the daemon hold.
 constexpr size_t kMaxTextBytes = 65536;
+// All texts of one call together (names, values, cached names).
+constexpr size_t kMaxHeldText = 4 << 20;
+constexpr size_t kMaxPathBytes = 1024;
+constexpr size_t kMaxActionBytes = 64;
 constexpr size_t kMaxApplications = 4096;
-constexpr size_t kMaxCacheItems = 100000;
+constexpr size_t kMaxCacheItems = 20000;
 constexpr size_t kMaxActions = 64;
 constexpr size_t kMaxTopLevels = 256;
 // Up to this many children are read in one GetChildren; a parent with
-// more is read child by child, only as far as the walk needs.
+// more is read child by child, a chunk at a time, only until enough of
+// them are on screen or kMaxScannedChildren were looked at.
 constexpr int32_t kBulkChildren = 1024;
+constexpr int32_t kChildChunk = 128;
+constexpr int32_t kMaxScannedChildren = 8192;
+
+// Tree reads running at once: each may hold a bus connection and the
+// replies of a large application.
+constexpr std::ptrdiff_t kMaxReadsAtOnce = 2;
+std::counting_semaphore<kMaxReadsAtOnce> read_slots(kMaxReadsAtOnce);
+
+class ReadSlot {
+ public:
+  // Waits for a free slot until `deadline`; held() tells whether it came.
+  explicit ReadSlot(BusClock::time_point deadline) : held_(read_slots.try_acquire_until(deadline)) {}
+  ~ReadSlot() {
+    if (held_) read_slots.release();
+  }
+  ReadSlot(const ReadSlot&) = delete;
+  ReadSlot& operator=(const ReadSlot&) = delete;
+  bool held() const { return held_; }
+
+ private:
+  bool held_;
+};
 
 // GTK's position for a widget that is not on screen.
 constexpr int32_t kNoPosition = INT32_MIN;
 
-std::string Bounded(const char* text) {
+std::string Bounded(const char* text, size_t limit = kMaxTextBytes) {
   if (text == nullptr) return "";
-  std::string_view bytes(text, strnlen(text, kMaxTextBytes));
+  std::string_view bytes(text, strnlen(text, limit));
   // Cutting may split a character; the lossy decoding mends the end.
   return LossyUtf8(bytes);
 }
@@ -121,13 +153,32 @@ struct Element {
   std::string bus_name;
   std::string path;
   std::optional<CachedItem> cached;
+  // Read with the element's parent's children (or from the cache).
+  std::optional<uint64_t> states;
+};
+
+// One parent's children as read for the walk: ids and states by index.
+struct ChildScan {
+  ElementId parent = 0;
+  size_t limit = 0;
+  int32_t count = 0;
+  std::vector<std::optional<ElementId>> ids;
+  std::vector<std::optional<uint64_t>> states;
+  // Child-by-child reading: the next index to ask, and the children of the
+  // current chunk not fully read yet.
+  int32_t next_index = 0;
+  size_t pending = 0;
 };
 
 class AtspiApplication final : public AccessibleApplication {
  public:
-  AtspiApplication(AtspiBusLease bus, BusClock::time_point deadline, XRect display,
-                   std::string_view window_title)
-      : bus_(std::move(bus)), deadline_(deadline), display_(display), x_title_(window_title) {}
+  AtspiApplication(std::unique_ptr<ReadSlot> slot, AtspiBusLease bus,
+                   BusClock::time_point deadline, XRect display, std::string_view window_title)
+      : slot_(std::move(slot)),
+        bus_(std::move(bus)),
+        deadline_(deadline),
+        display_(display),
+        x_title_(window_title) {}
 
   // Finds the application whose bus connection belongs to `pid` and reads
   // its cache; false when there is none.
@@ -138,7 +189,10 @@ class AtspiApplication final : public AccessibleApplication {
   std::vector<ElementAttributes> Attributes(std::span<const ElementId> elements) override;
 
  private:
-  ElementId Intern(std::string_view bus_name, std::string_view path);
+  // Nullopt for a path too long to hold.
+  std::optional<ElementId> Intern(std::string_view bus_name, std::string_view path);
+  // `text` cut to what the call's text budget still allows.
+  std::string Held(const char* text);
   void Call(BusCalls& calls, ElementId id, const char* interface, const char* member,
             BusCalls::Append append, BusCalls::OnReply on_reply) {
     const Element& e = elements_[id];
@@ -152,7 +206,11 @@ class AtspiApplication final : public AccessibleApplication {
   // per read.
   void Run(BusCalls& calls) {
     calls.Run();
-    if (calls.stalled()) responsive_ = false;
+    if (calls.stalled()) {
+      responsive_ = false;
+      // Late replies would pile up for the idle connection.
+      bus_.DoNotReuse();
+    }
     if (calls.broken()) {
       responsive_ = false;
       bus_.Discard();
@@ -166,14 +224,24 @@ class AtspiApplication final : public AccessibleApplication {
   // Bounds, actions and text of `id`, as far as it has the interfaces.
   void ReadInterfaceAttributes(BusCalls& calls, ElementId id, uint8_t interfaces,
                                ElementAttributes* out);
-  void ReadChildren(BusCalls& calls, ElementId parent, int32_t count, size_t limit,
-                    std::vector<std::optional<ElementId>>* out);
+  // Each request's children with their states.
+  std::vector<ChildScan> ScanChildren(std::span<const ChildrenRequest> requests);
+  void ReadChildren(BusCalls& calls, ChildScan& scan);
+  void ReadChildChunk(BusCalls& calls, ChildScan& scan);
+  // Records child `i` of `scan` and reads its states unless known; `done`
+  // runs once they are in (or could not be read).
+  void TakeChild(BusCalls& calls, ChildScan& scan, size_t i, ElementId child,
+                 std::function<void()> done);
+  void ChildDone(BusCalls& calls, ChildScan& scan);
 
+  std::unique_ptr<ReadSlot> slot_;
   AtspiBusLease bus_;
   BusClock::time_point deadline_;
   XRect display_;
   std::string x_title_;
   bool responsive_ = true;
+  ToolkitQuirks quirks_;
+  size_t text_budget_ = kMaxHeldText;
   ElementId root_ = 0;
   std::vector<Element> elements_;
   std::unordered_map<std::string, ElementId> ids_;
@@ -182,13 +250,23 @@ class AtspiApplication final : public AccessibleApplication {
   std::unordered_map<ElementId, std::vector<ElementId>> cached_children_;
 };
 
-ElementId AtspiApplication::Intern(std::string_view bus_name, std::string_view path) {
+std::optional<ElementId> AtspiApplication::Intern(std::string_view bus_name,
+                                                  std::string_view path) {
+  if (path.size() > kMaxPathBytes) return std::nullopt;
   std::string key;
   key.reserve(bus_name.size() + path.size() + 1);
   key.append(bus_name).append(1, '\n').append(path);
   const auto [it, inserted] = ids_.try_emplace(std::move(key), static_cast<ElementId>(elements_.size()));
-  if (inserted) elements_.push_back({std::string(bus_name), std::string(path), std::nullopt});
+  if (inserted) {
+    elements_.push_back({std::string(bus_name), std::string(path), std::nullopt, std::nullopt});
+  }
   return it->second;
+}
+
+std::string AtspiApplication::Held(const char* text) {
+  std::string held = Bounded(text, std::min(kMaxTextBytes, text_budget_));
+  text_budget_ -= std::min(text_budget_, held.size());
+  return held;
 }
 
 bool AtspiApplication::Find(int32_t pid) {
@@ -224,10 +302,21 @@ bool AtspiApplication::Find(int32_t pid) {
   if (!match || !bus_) return false;
   // Registry and bus answered; only the application is asked from here.
   responsive_ = true;
-  root_ = Intern(match->name, match->path);
+  const std::optional<ElementId> root = Intern(match->name, match->path);
+  if (!root) return false;
+  root_ = *root;
   BusCalls cache(bus_.get(), deadline_, kPerCall);
   ReadCache(cache);
+  std::string toolkit, version;
+  for (auto [property, out] : {std::pair{"ToolkitName", &toolkit}, std::pair{"Version", &version}}) {
+    Call(cache, root_, kProperties, "Get", Args("ss", "org.a11y.atspi.Application", property),
+         [out](sd_bus_message* m) {
+           const char* text = nullptr;
+           if (m && ReadVariant(m, 's', &text)) *out = Bounded(text, kMaxActionBytes);
+         });
+  }
   Run(cache);
+  quirks_ = QuirksOf(toolkit, version);
   return true;
 }
 
@@ -259,12 +348,15 @@ void AtspiApplication::ReadCache(BusCalls& calls) {
                     !ReadStates(m, &item.states) || sd_bus_message_exit_container(m) < 0) {
                   break;
                 }
-                item.name = Bounded(name);
-                const ElementId id = Intern(self.name, self.path);
-                item.parent = Intern(parent.name, parent.path);
-                if (elements_[id].cached) continue;  // listed twice: the first counts
-                listed[item.parent].emplace_back(item.index, id);
-                elements_[id].cached = std::move(item);
+                const std::optional<ElementId> id = Intern(self.name, self.path);
+                const std::optional<ElementId> parent_id = Intern(parent.name, parent.path);
+                if (!id || !parent_id) continue;
+                if (elements_[*id].cached) continue;  // listed twice: the first counts
+                item.name = Held(name);
+                item.parent = *parent_id;
+                listed[item.parent].emplace_back(item.index, *id);
+                elements_[*id].states = item.states;
+                elements_[*id].cached = std::move(item);
               }
               SettleCache(std::move(listed));
             });
@@ -298,55 +390,100 @@ const std::vector<ElementId>* AtspiApplication::CachedChildren(ElementId parent,
   return &it->second;
 }
 
-void AtspiApplication::ReadChildren(BusCalls& calls, ElementId parent, int32_t count,
-                                    size_t limit, std::vector<std::optional<ElementId>>* out) {
-  const size_t wanted = std::min(limit, static_cast<size_t>(count));
-  out->assign(wanted, std::nullopt);
-  if (wanted == 0) return;
-  if (count <= kBulkChildren) {
-    Call(calls, parent, kAccessible, "GetChildren", nullptr, [this, out](sd_bus_message* m) {
-      if (!m || sd_bus_message_enter_container(m, 'a', "(so)") <= 0) return;
-      ObjectRef child;
-      for (size_t i = 0; i < out->size() && ReadRef(m, &child); ++i) {
-        (*out)[i] = Intern(child.name, child.path);
-      }
-    });
+void AtspiApplication::TakeChild(BusCalls& calls, ChildScan& scan, size_t i, ElementId child,
+                                 std::function<void()> done) {
+  scan.ids[i] = child;
+  if (const std::optional<uint64_t> states = elements_[child].states) {
+    scan.states[i] = states;
+    if (done) done();
     return;
   }
-  for (size_t i = 0; i < wanted; ++i) {
-    Call(calls, parent, kAccessible, "GetChildAtIndex", Args("i", static_cast<int32_t>(i)),
-         [this, out, i](sd_bus_message* m) {
-           ObjectRef child;
-           if (m && ReadRef(m, &child)) (*out)[i] = Intern(child.name, child.path);
+  Call(calls, child, kAccessible, "GetState", nullptr,
+       [this, &scan, i, child, done = std::move(done)](sd_bus_message* m) {
+         uint64_t states = 0;
+         if (m && ReadStates(m, &states)) scan.states[i] = elements_[child].states = states;
+         if (done) done();
+       });
+}
+
+void AtspiApplication::ReadChildren(BusCalls& calls, ChildScan& scan) {
+  if (scan.count <= kBulkChildren) {
+    scan.ids.assign(static_cast<size_t>(scan.count), std::nullopt);
+    scan.states.assign(scan.ids.size(), std::nullopt);
+    Call(calls, scan.parent, kAccessible, "GetChildren", nullptr,
+         [this, &calls, &scan](sd_bus_message* m) {
+           if (!m || sd_bus_message_enter_container(m, 'a', "(so)") <= 0) return;
+           ObjectRef ref;
+           for (size_t i = 0; i < scan.ids.size() && ReadRef(m, &ref); ++i) {
+             if (const std::optional<ElementId> child = Intern(ref.name, ref.path)) {
+               TakeChild(calls, scan, i, *child, nullptr);
+             }
+           }
+         });
+    return;
+  }
+  ReadChildChunk(calls, scan);
+}
+
+void AtspiApplication::ReadChildChunk(BusCalls& calls, ChildScan& scan) {
+  const int32_t end = std::min({scan.count, scan.next_index + kChildChunk, kMaxScannedChildren});
+  if (scan.next_index >= end) return;
+  scan.ids.resize(static_cast<size_t>(end), std::nullopt);
+  scan.states.resize(scan.ids.size(), std::nullopt);
+  scan.pending = static_cast<size_t>(end - scan.next_index);
+  for (int32_t index = scan.next_index; index < end; ++index) {
+    Call(calls, scan.parent, kAccessible, "GetChildAtIndex", Args("i", index),
+         [this, &calls, &scan, index](sd_bus_message* m) {
+           ObjectRef ref;
+           std::optional<ElementId> child;
+           if (m && ReadRef(m, &ref)) child = Intern(ref.name, ref.path);
+           if (!child) return ChildDone(calls, scan);
+           TakeChild(calls, scan, static_cast<size_t>(index), *child,
+                     [this, &calls, &scan] { ChildDone(calls, scan); });
          });
   }
+  scan.next_index = end;
+}
+
+void AtspiApplication::ChildDone(BusCalls& calls, ChildScan& scan) {
+  if (--scan.pending > 0) return;
+  const size_t shown =
+      OnScreenChildren<std::optional<ElementId>>(scan.ids, scan.states, scan.limit, quirks_).size();
+  if (shown < scan.limit) ReadChildChunk(calls, scan);
+}
+
+std::vector<ChildScan> AtspiApplication::ScanChildren(std::span<const ChildrenRequest> requests) {
+  // Sized once: the handlers hold references into it.
+  std::vector<ChildScan> scans(requests.size());
+  if (!Usable()) return scans;
+  BusCalls calls(bus_.get(), deadline_, kPerCall);
+  for (size_t k = 0; k < requests.size(); ++k) {
+    ChildScan& scan = scans[k];
+    scan.parent = requests[k].parent;
+    scan.limit = requests[k].limit;
+    if (scan.limit == 0) continue;
+    GetProperty(calls, scan.parent, "ChildCount", [this, &calls, &scan](sd_bus_message* m) {
+      if (!m || !ReadVariant(m, 'i', &scan.count) || scan.count <= 0) return;
+      if (const std::vector<ElementId>* cached = CachedChildren(scan.parent, scan.count)) {
+        scan.ids.assign(cached->begin(), cached->end());
+        for (const ElementId child : *cached) scan.states.push_back(elements_[child].states);
+        return;
+      }
+      ReadChildren(calls, scan);
+    });
+  }
+  Run(calls);
+  return scans;
 }
 
 std::vector<std::vector<ElementId>> AtspiApplication::Children(
     std::span<const ChildrenRequest> requests) {
-  std::vector<std::vector<ElementId>> children(requests.size());
-  if (!Usable()) return children;
-  // Filled by the handlers; an unread child slot stays empty.
-  std::vector<std::vector<std::optional<ElementId>>> read(requests.size());
-  BusCalls calls(bus_.get(), deadline_, kPerCall);
-  for (size_t k = 0; k < requests.size(); ++k) {
-    const ChildrenRequest request = requests[k];
-    if (request.limit == 0) continue;
-    GetProperty(calls, request.parent, "ChildCount", [&, k, request](sd_bus_message* m) {
-      int32_t count = 0;
-      if (!m || !ReadVariant(m, 'i', &count) || count <= 0) return;
-      if (const std::vector<ElementId>* cached = CachedChildren(request.parent, count)) {
-        const size_t n = std::min(request.limit, cached->size());
-        read[k].assign(cached->begin(), cached->begin() + static_cast<ptrdiff_t>(n));
-        return;
-      }
-      ReadChildren(calls, request.parent, count, request.limit, &read[k]);
-    });
-  }
-  Run(calls);
-  for (size_t k = 0; k < requests.size(); ++k) {
-    for (const std::optional<ElementId>& child : read[k]) {
-      if (child) children[k].push_back(*child);
+  std::vector<std::vector<ElementId>> children;
+  for (const ChildScan& scan : ScanChildren(requests)) {
+    std::vector<ElementId>& shown = children.emplace_back();
+    for (const std::optional<ElementId>& id :
+         OnScreenChildren<std::optional<ElementId>>(scan.ids, scan.states, scan.limit, quirks_)) {
+      if (id) shown.push_back(*id);
     }
   }
   return children;
@@ -359,51 +496,31 @@ struct ElementReads {
 
 std::optional<FocusedWindow> AtspiApplication::Focused() {
   const ChildrenRequest request{root_, kMaxTopLevels};
-  const std::vector<ElementId> windows = Children({&request, 1})[0];
-  std::vector<ElementReads> reads(windows.size());
-  std::vector<std::string> names(windows.size());
-  BusCalls calls(bus_.get(), deadline_, kPerCall);
-  for (size_t i = 0; i < windows.size(); ++i) {
-    if (const std::optional<CachedItem>& item = elements_[windows[i]].cached) {
-      if (const std::optional<std::string_view> role = AtspiRoleName(item->role)) {
-        reads[i].role_name = std::string(*role);
-      }
-      reads[i].states = item->states;
-      names[i] = item->name;
-      if (reads[i].role_name) continue;
-    }
-    if (!Usable()) continue;
-    Call(calls, windows[i], kAccessible, "GetRoleName", nullptr, [&, i](sd_bus_message* m) {
-      const char* role = nullptr;
-      if (m && sd_bus_message_read(m, "s", &role) > 0) reads[i].role_name = Bounded(role);
-    });
-    if (elements_[windows[i]].cached) continue;
-    Call(calls, windows[i], kAccessible, "GetState", nullptr, [&, i](sd_bus_message* m) {
-      uint64_t states = 0;
-      if (m && ReadStates(m, &states)) reads[i].states = states;
-    });
-    GetProperty(calls, windows[i], "Name", [&, i](sd_bus_message* m) {
-      const char* name = nullptr;
-      if (m && ReadVariant(m, 's', &name)) names[i] = Bounded(name);
-    });
+  const std::vector<ChildScan> scans = ScanChildren({&request, 1});
+  std::vector<ElementId> windows;
+  std::vector<std::optional<uint64_t>> states;
+  for (size_t i = 0; i < scans[0].ids.size(); ++i) {
+    if (!scans[0].ids[i]) continue;
+    windows.push_back(*scans[0].ids[i]);
+    states.push_back(scans[0].states[i]);
   }
-  Run(calls);
-  auto is_window = [&](size_t i) {
-    const std::string& role = reads[i].role_name.value_or("");
-    return role == "window" || role == "frame" || role == "dialog";
-  };
-  auto has = [&](size_t i, uint32_t state) { return (reads[i].states.value_or(0) >> state & 1) != 0; };
-  std::optional<size_t> chosen;
-  for (size_t i = 0; i < windows.size() && !chosen; ++i) {
-    if (is_window(i) && has(i, kStateActive)) chosen = i;
-  }
-  for (size_t i = 0; i < windows.size() && !chosen; ++i) {
-    if (is_window(i) && has(i, kStateShowing)) chosen = i;
-  }
+  const std::optional<size_t> chosen = ChooseWindow(states);
   if (!chosen) return std::nullopt;
+  const ElementId window = windows[*chosen];
+  std::string name;
+  if (const std::optional<CachedItem>& item = elements_[window].cached) {
+    name = item->name;
+  } else if (Usable()) {
+    BusCalls calls(bus_.get(), deadline_, kPerCall);
+    GetProperty(calls, window, "Name", [&](sd_bus_message* m) {
+      const char* text = nullptr;
+      if (m && ReadVariant(m, 's', &text)) name = Held(text);
+    });
+    Run(calls);
+  }
   // A window with a client-side title bar has no accessible name; its X
   // window still has a title.
-  return FocusedWindow{windows[*chosen], names[*chosen].empty() ? x_title_ : names[*chosen]};
+  return FocusedWindow{window, name.empty() ? x_title_ : name, quirks_.window_relative_extents};
 }
 
 void AtspiApplication::ReadInterfaceAttributes(BusCalls& calls, ElementId id, uint8_t interfaces,
@@ -427,16 +544,16 @@ void AtspiApplication::ReadInterfaceAttributes(BusCalls& calls, ElementId id, ui
       const char *name = nullptr, *description = nullptr, *binding = nullptr;
       while (names.size() < kMaxActions &&
              sd_bus_message_read(m, "(sss)", &name, &description, &binding) > 0) {
-        names.push_back(Bounded(name));
+        names.push_back(Bounded(name, kMaxActionBytes));
       }
       out->actions = std::move(names);
     });
   }
   if (interfaces & kText) {
     Call(calls, id, "org.a11y.atspi.Text", "GetText", Args("ii", int32_t{0}, int32_t{-1}),
-         [out](sd_bus_message* m) {
+         [this, out](sd_bus_message* m) {
            const char* text = nullptr;
-           if (m && sd_bus_message_read(m, "s", &text) > 0) out->value = Bounded(text);
+           if (m && sd_bus_message_read(m, "s", &text) > 0) out->value = Held(text);
          });
   }
 }
@@ -450,29 +567,33 @@ std::vector<ElementAttributes> AtspiApplication::Attributes(std::span<const Elem
     const ElementId id = elements[i];
     ElementAttributes& out = attributes[i];
     uint8_t interfaces = 0;
+    reads[i].states = elements_[id].states;
     if (const std::optional<CachedItem>& item = elements_[id].cached) {
       if (const std::optional<std::string_view> role = AtspiRoleName(item->role)) {
         reads[i].role_name = std::string(*role);
       }
-      reads[i].states = item->states;
       out.name = item->name;
       interfaces = item->interfaces;
     }
     if (!usable) continue;
-    if (!elements_[id].cached) {
+    if (!reads[i].states) {
       Call(calls, id, kAccessible, "GetState", nullptr, [&, i](sd_bus_message* m) {
         uint64_t states = 0;
         if (m && ReadStates(m, &states)) reads[i].states = states;
       });
+    }
+    if (!elements_[id].cached) {
       GetProperty(calls, id, "Name", [&, i](sd_bus_message* m) {
         const char* name = nullptr;
-        if (m && ReadVariant(m, 's', &name)) attributes[i].name = Bounded(name);
+        if (m && ReadVariant(m, 's', &name)) attributes[i].name = Held(name);
       });
     }
     if (!reads[i].role_name) {
       Call(calls, id, kAccessible, "GetRoleName", nullptr, [&, i](sd_bus_message* m) {
         const char* role = nullptr;
-        if (m && sd_bus_message_read(m, "s", &role) > 0) reads[i].role_name = Bounded(role);
+        if (m && sd_bus_message_read(m, "s", &role) > 0) {
+          reads[i].role_name = Bounded(role, kMaxActionBytes);
+        }
       });
     }
     if (elements_[id].cached) {
@@ -493,9 +614,9 @@ std::vector<ElementAttributes> AtspiApplication::Attributes(std::span<const Elem
   if (usable) Run(calls);
   for (size_t i = 0; i < elements.size(); ++i) {
     const std::optional<uint64_t> states = reads[i].states;
-    const bool multi_line = states && (*states >> kStateMultiLine & 1) != 0;
+    const bool multi_line = states && HasState(*states, kStateMultiLine);
     attributes[i].role = MapAtspiRole(reads[i].role_name.value_or(""), multi_line);
-    if (states) attributes[i].enabled = (*states >> kStateEnabled & 1) != 0;
+    if (states) attributes[i].enabled = IsEnabled(*states);
   }
   return attributes;
 }
@@ -539,6 +660,9 @@ const AccessibilityPlatform& ThisAccessibilityPlatform() {
 std::unique_ptr<AccessibleApplication> OpenAccessibleApplication(int32_t pid,
                                                                  std::string_view window_title) {
   const BusClock::time_point deadline = BusClock::now() + kBudget;
+  // Waiting for a slot counts against the call's budget.
+  auto slot = std::make_unique<ReadSlot>(deadline);
+  if (!slot->held()) return nullptr;
   Result<std::unique_ptr<XConnection>> x = XConnection::Open();
   const XConnection* display = x ? x->get() : nullptr;
   AtspiBusLease bus = LeaseAtspiBus(deadline, [display]() -> std::optional<std::string> {
@@ -547,7 +671,7 @@ std::unique_ptr<AccessibleApplication> OpenAccessibleApplication(int32_t pid,
   });
   if (!bus) return nullptr;
   auto application = std::make_unique<AtspiApplication>(
-      std::move(bus), deadline, display ? display->MainDisplay() : XRect{}, window_title);
+      std::move(slot), std::move(bus), deadline, display ? display->MainDisplay() : XRect{}, window_title);
   if (!application->Find(pid)) return nullptr;
   return application;
 }

@@ -1,5 +1,7 @@
 #include "platform/atspi/atspi_bus.h"
 
+#include <poll.h>
+
 #include <cstdlib>
 #include <mutex>
 #include <vector>
@@ -9,8 +11,8 @@ namespace {
 
 using std::chrono::seconds;
 
-// As many idle connections as workers can use at once.
-constexpr size_t kMaxIdle = 6;
+// As many idle connections as tree reads can use at once.
+constexpr size_t kMaxIdle = 2;
 
 std::mutex pool_mutex;
 std::vector<SdBusPtr>& Pool() {
@@ -69,13 +71,16 @@ std::optional<std::string> AskSessionBus(BusClock::time_point deadline) {
   return address;
 }
 
-// Handles whatever arrived while the connection sat idle (late replies to
-// calls given up on, a hang-up); true when it is still usable.
-bool StillOpen(sd_bus* bus) {
-  int processed;
-  while ((processed = sd_bus_process(bus, nullptr)) > 0) {
+// Whether the connection is open with nothing unread, neither queued in
+// sd-bus nor waiting on its socket (a late reply, a peer's message, a
+// hang-up). Nothing is read: an unread message may be large.
+bool OpenAndQuiet(sd_bus* bus) {
+  uint64_t queued = 0;
+  if (sd_bus_is_open(bus) <= 0 || sd_bus_get_n_queued_read(bus, &queued) < 0 || queued != 0) {
+    return false;
   }
-  return processed == 0 && sd_bus_is_open(bus) > 0;
+  pollfd p{sd_bus_get_fd(bus), POLLIN, 0};
+  return p.fd >= 0 && poll(&p, 1, 0) == 0;
 }
 
 SdBusPtr Discover(BusClock::time_point deadline, const RootBusAddress& root_address) {
@@ -96,7 +101,7 @@ SdBusPtr Discover(BusClock::time_point deadline, const RootBusAddress& root_addr
 }  // namespace
 
 AtspiBusLease::~AtspiBusLease() {
-  if (!bus_ || sd_bus_is_open(bus_.get()) <= 0) return;
+  if (!bus_ || !reusable_ || !OpenAndQuiet(bus_.get())) return;
   std::lock_guard lock(pool_mutex);
   if (Pool().size() < kMaxIdle) Pool().push_back(std::move(bus_));
 }
@@ -110,7 +115,7 @@ AtspiBusLease LeaseAtspiBus(BusClock::time_point deadline, const RootBusAddress&
       bus = std::move(Pool().back());
       Pool().pop_back();
     }
-    if (StillOpen(bus.get())) return AtspiBusLease(std::move(bus));
+    if (OpenAndQuiet(bus.get())) return AtspiBusLease(std::move(bus));
   }
   return AtspiBusLease(Discover(deadline, root_address));
 }

@@ -19,35 +19,47 @@
 
 namespace tarvix {
 
+// Nothing is flushed: every call made was answered or given up, and a
+// flush has no deadline.
 struct SdBusClose {
-  void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
+  void operator()(sd_bus* bus) const { sd_bus_close_unref(bus); }
 };
 using SdBusPtr = std::unique_ptr<sd_bus, SdBusClose>;
 
 // An accessibility-bus connection lent to one caller. Given back to the
-// pool on destruction unless it broke or was discarded.
+// pool on destruction unless it broke, was discarded or retired, or holds
+// traffic nobody read (a late reply, a message from a peer): what sits
+// unread on an idle connection would pile up in the bus daemon and be
+// read by the next caller.
 class AtspiBusLease {
  public:
   AtspiBusLease() = default;
   explicit AtspiBusLease(SdBusPtr bus) : bus_(std::move(bus)) {}
   AtspiBusLease(AtspiBusLease&&) = default;
   AtspiBusLease& operator=(AtspiBusLease&&) = default;
+  AtspiBusLease(const AtspiBusLease&) = delete;
+  AtspiBusLease& operator=(const AtspiBusLease&) = delete;
   ~AtspiBusLease();
 
   sd_bus* get() const { return bus_.get(); }
   explicit operator bool() const { return bus_ != nullptr; }
   // The connection is not given back (it failed mid-call).
   void Discard() { bus_.reset(); }
+  // The connection stays usable but is closed when given back (a call on
+  // it went unanswered, so its reply may still come).
+  void DoNotReuse() { reusable_ = false; }
 
  private:
   SdBusPtr bus_;
+  bool reusable_ = true;
 };
 
 // Reads the X root window's AT_SPI_BUS property; nullopt without one.
 using RootBusAddress = std::function<std::optional<std::string>()>;
 
-// A connection to the accessibility bus: a pooled one that is still open,
-// else a new one to the first source that answers by `deadline` (each
+// A connection to the accessibility bus: a pooled one that is still open
+// and received nothing while idle (one that did is closed unread), else a
+// new one to the first source that answers by `deadline` (each
 // source given at most a second). Empty when no bus was found.
 // Thread-safe.
 AtspiBusLease LeaseAtspiBus(BusClock::time_point deadline, const RootBusAddress& root_address);

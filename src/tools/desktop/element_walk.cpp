@@ -1,6 +1,7 @@
 #include "tools/desktop/element_walk.h"
 
 #include <algorithm>
+#include <cmath>
 #include <unordered_set>
 
 #include "tools/desktop/window_list.h"
@@ -86,6 +87,33 @@ std::vector<Node> WalkOrder(AccessibleApplication& application, ElementId window
   }
 }
 
+// Moves window-relative bounds by where the window lies in its frame (see
+// WalkElementTree). What the frame adds around the window is taken as a
+// window manager draws it: equal borders left and right, one as wide at
+// the bottom, the rest on top (a title bar); a frame without decoration
+// adds nothing.
+void MoveToScreen(const FocusedWindow& window, const std::optional<ElementBounds>& frame,
+                  std::vector<ElementAttributes>& attributes) {
+  if (!frame || attributes.empty()) return;
+  const std::optional<ElementBounds>& own = attributes[0].bounds;
+  // A window whose frame starts right of or below the display's corner
+  // cannot itself be at 0,0 in display coordinates.
+  const bool at_origin_elsewhere =
+      own && own->x == 0 && own->y == 0 && (frame->x > 0 || frame->y > 0);
+  if (!window.window_relative_bounds && !at_origin_elsewhere) return;
+  double dx = frame->x, dy = frame->y;
+  if (own && own->width <= frame->width && own->height <= frame->height) {
+    const double side = std::floor((frame->width - own->width) / 2);
+    dx += side;
+    dy += std::max(0.0, frame->height - own->height - side);
+  }
+  for (ElementAttributes& element : attributes) {
+    if (!element.bounds) continue;
+    element.bounds->x += dx;
+    element.bounds->y += dy;
+  }
+}
+
 }  // namespace
 
 bool HasPressAction(const std::vector<std::string>& actions, const AccessibilityPlatform& platform) {
@@ -101,7 +129,8 @@ bool HasPressAction(const std::vector<std::string>& actions, const Accessibility
 }
 
 std::optional<Json> WalkElementTree(AccessibleApplication& application,
-                                    const AccessibilityPlatform& platform) {
+                                    const AccessibilityPlatform& platform,
+                                    const WindowFrameOf& frame_of) {
   const std::optional<FocusedWindow> window = application.Focused();
   if (!window) return std::nullopt;
   const std::vector<Node> order = WalkOrder(application, window->element);
@@ -110,6 +139,7 @@ std::optional<Json> WalkElementTree(AccessibleApplication& application,
   for (const Node& node : order) ids.push_back(node.id);
   std::vector<ElementAttributes> attributes = application.Attributes(ids);
   attributes.resize(order.size());
+  if (frame_of) MoveToScreen(*window, frame_of(window->title), attributes);
   Json elements = Json::array();
   for (size_t i = 0; i < order.size(); ++i) {
     elements.push_back(Record(attributes[i], order[i].depth, platform));

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string_view>
 
@@ -31,8 +32,16 @@ bool HasPressAction(const std::vector<std::string>& actions, const Accessibility
 // twice) is skipped with its subtree. Children are fetched a level at a
 // time, only for elements that can still be recorded and only as many as
 // can still be recorded; attributes for the recorded elements only.
+//
+// Bounds are in one space, relative to the main display. Where the
+// application reports them relative to its window (the platform says so,
+// or the window's own bounds are at 0,0 while its frame is elsewhere),
+// every bound is moved by the frame `frame_of` gives for the window's
+// title; without a frame they stay as reported.
+using WindowFrameOf = std::function<std::optional<ElementBounds>(std::string_view title)>;
 std::optional<Json> WalkElementTree(AccessibleApplication& application,
-                                    const AccessibilityPlatform& platform);
+                                    const AccessibilityPlatform& platform,
+                                    const WindowFrameOf& frame_of = nullptr);
 
 }  // namespace tarvix
 

@@ -4,18 +4,46 @@
 
 namespace tarvix {
 
+namespace {
+
+// The frame of process `pid`'s window titled `title`, else of its
+// frontmost window.
+std::optional<ElementBounds> FrameOf(const std::vector<WindowRecord>& windows, int64_t pid,
+                                     std::string_view title) {
+  const WindowRecord* chosen = nullptr;
+  for (const WindowRecord& window : windows) {
+    if (window.owner_pid != pid) continue;
+    if (window.title == title) {
+      chosen = &window;
+      break;
+    }
+    if (chosen == nullptr) chosen = &window;
+  }
+  if (chosen == nullptr) return std::nullopt;
+  return ElementBounds{chosen->x, chosen->y, chosen->width, chosen->height};
+}
+
+}  // namespace
+
 ToolResult UiTreeFrom(const UiTreeSources& sources) {
-  if (const std::optional<WindowRecord> front = FrontWindow(sources.windows)) {
+  const Result<std::vector<WindowRecord>> windows = sources.windows();
+  const WindowQuery listed = [&]() { return windows; };
+  if (const std::optional<WindowRecord> front = FrontWindow(listed)) {
+    const int64_t pid = *front->owner_pid;
     if (std::unique_ptr<AccessibleApplication> application =
-            sources.open_application(static_cast<int32_t>(*front->owner_pid), front->title)) {
-      if (std::optional<Json> tree = WalkElementTree(*application, *sources.platform)) {
+            sources.open_application(static_cast<int32_t>(pid), front->title)) {
+      const WindowFrameOf frame_of = [&](std::string_view title) {
+        return FrameOf(*windows, pid, title);
+      };
+      if (std::optional<Json> tree = WalkElementTree(*application, *sources.platform, frame_of)) {
         return std::move(*tree);
       }
     }
   }
-  ToolResult windows = WindowSummaryList(sources.windows);
-  if (!windows) return windows;
-  return Json{{"note", sources.platform->fallback_note}, {"windows", std::move(windows).value()}};
+  ToolResult summaries = WindowSummaryList(sources.windows);
+  if (!summaries) return summaries;
+  return Json{{"note", sources.platform->fallback_note},
+              {"windows", std::move(summaries).value()}};
 }
 
 ToolResult UiTree(const Json&) {

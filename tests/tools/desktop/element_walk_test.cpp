@@ -181,5 +181,66 @@ TEST(UiTreeTest, TreeOfTheFrontApplicationElseWindowFallback) {
             "window list unavailable - no server");
 }
 
+// Bounds reported relative to the window (GTK 4) are moved by where the
+// window lies on screen: the frame of the application's window with the
+// tree's title (else its frontmost), less what a window manager draws
+// around it.
+TEST(UiTreeTest, WindowRelativeBoundsMoveToTheWindowsFrame) {
+  struct Frame {
+    int64_t pid;
+    const char* title;
+    double x, y, w, h;
+  };
+  struct Case {
+    const char* name;
+    bool relative;  // the platform says so
+    const char* window_title;
+    std::optional<ElementBounds> own;  // the window's own bounds
+    std::vector<Frame> frames;         // front to back; the first is the front window
+    int64_t x, y;                      // where the child at (16,384) ends up
+  } cases[] = {
+      {"GTK 4, undecorated frame with a margin", true, "Calc", ElementBounds{0, 0, 355, 486},
+       {{42, "Calc", 700, 250, 365, 496}}, 721, 639},
+      {"GTK 4, title bar and borders", true, "Calc", ElementBounds{0, 0, 400, 300},
+       {{42, "Calc", 99, 27, 402, 324}}, 116, 434},
+      {"at 0,0 while the frame is elsewhere", false, "Calc", ElementBounds{0, 0, 355, 486},
+       {{42, "Calc", 700, 250, 355, 486}}, 716, 634},
+      {"at 0,0 with the frame there too", false, "Calc", ElementBounds{0, 0, 355, 486},
+       {{42, "Calc", 0, 0, 355, 486}}, 16, 384},
+      {"screen bounds stay", false, "Calc", ElementBounds{100, 50, 355, 486},
+       {{42, "Calc", 100, 50, 355, 486}}, 16, 384},
+      {"frame chosen by title, same pid only", true, "Dialog", std::nullopt,
+       {{42, "Main", 10, 10, 800, 600}, {7, "Dialog", 1, 1, 9, 9},
+        {42, "Dialog", 300, 200, 400, 300}},
+       316, 584},
+      {"no title matches: the frontmost", true, "Untitled", std::nullopt,
+       {{42, "Main", 10, 20, 800, 600}, {42, "Other", 300, 200, 400, 300}}, 26, 404},
+      {"window larger than its frame", true, "Calc", ElementBounds{0, 0, 500, 500},
+       {{42, "Calc", 40, 30, 400, 300}}, 56, 414},
+  };
+  for (const Case& c : cases) {
+    std::vector<WindowRecord> records;
+    for (const Frame& f : c.frames) {
+      WindowRecord r;
+      r.owner_name = "App", r.title = f.title, r.owner_pid = f.pid, r.layer = 0;
+      r.x = f.x, r.y = f.y, r.width = f.w, r.height = f.h;
+      records.push_back(r);
+    }
+    const WindowQuery windows = [&]() -> Result<std::vector<WindowRecord>> { return records; };
+    const ApplicationOpener opener = [&](int32_t, std::string_view) {
+      auto app = std::make_unique<FakeApplication>(FakeApplication::Fan(3));
+      app->focused = FocusedWindow{0, c.window_title, c.relative};
+      app->attributes[0].bounds = c.own;
+      app->attributes[1].bounds = ElementBounds{16, 384, 55, 40};
+      return app;
+    };
+    const ToolResult tree = UiTreeFrom({windows, opener, &kLinux});
+    ASSERT_TRUE(tree) << c.name;
+    const Json& child = (*tree)["elements"][1]["bounds"];
+    EXPECT_EQ(child, (Json{{"h", 40}, {"w", 55}, {"x", c.x}, {"y", c.y}})) << c.name;
+    EXPECT_EQ((*tree)["elements"][2]["bounds"], nullptr) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace tarvix

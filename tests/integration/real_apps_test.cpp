@@ -1,0 +1,220 @@
+// Everyday tasks on real applications nobody here wrote, driven only
+// through the daemon over HTTP, as an agent would: find an element in
+// ui_tree, click the centre of its bounds with input, read the result
+// back from ui_tree. A GTK 3 editor (mousepad), a GTK 4 calculator
+// (gnome-calculator) and GTK dialogs (zenity), in a private X and
+// accessibility session. Every wait polls the tree up to a generous
+// deadline, so the tests hold under load.
+#include <functional>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "integration/daemon_harness.h"
+#include "integration/x_session.h"
+
+namespace tarvix::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// An application's first start (fonts, settings, GTK 4's renderer) can
+// take many seconds on a loaded machine.
+constexpr auto kPatience = 60s;
+
+using ElementTest = std::function<bool(const Json& element)>;
+
+ElementTest Named(std::string role, std::string name) {
+  return [=](const Json& e) { return e["role"] == role && e["name"] == name; };
+}
+
+// GTK menu items name their mnemonics and ellipses loosely ("Save As…").
+ElementTest NameStarts(std::string role, std::string prefix) {
+  return [=](const Json& e) {
+    return e["role"] == role && e["name"].is_string() &&
+           e["name"].get<std::string>().starts_with(prefix);
+  };
+}
+
+const Json* Find(const Json& tree, const ElementTest& test) {
+  if (!tree.contains("elements")) return nullptr;
+  for (const Json& e : tree["elements"]) {
+    if (test(e)) return &e;
+  }
+  return nullptr;
+}
+
+class RealAppsTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    x_ = XSession::Start(24, 1280, 800).release();
+    ASSERT_NE(x_, nullptr) << "Xvfb did not start";
+    ASSERT_TRUE(x_->StartWindowManager());
+    ASSERT_TRUE(x_->StartAccessibility()) << "no session bus or AT-SPI bus";
+    daemon_ = TestDaemon::Start({.allow_exec = true, .env = x_->SessionEnv()}).release();
+  }
+  static void TearDownTestSuite() {
+    delete daemon_;
+    delete x_;
+  }
+
+  // The tree once `ready` holds for it, else the last tree read.
+  static Json TreeWhen(const std::function<bool(const Json& tree)>& ready) {
+    Json tree;
+    for (const auto deadline = Clock::now() + kPatience; Clock::now() < deadline;) {
+      tree = daemon_->Call("ui_tree")["result"];
+      if (ready(tree)) break;
+      std::this_thread::sleep_for(100ms);
+    }
+    return tree;
+  }
+  static Json TreeWith(const ElementTest& test) {
+    return TreeWhen([&](const Json& tree) { return Find(tree, test) != nullptr; });
+  }
+
+  // Clicks the centre of the element's bounds.
+  static void ClickAt(const Json& element) {
+    ASSERT_TRUE(element["bounds"].is_object()) << element.dump();
+    const Json& b = element["bounds"];
+    const int64_t x = b["x"].get<int64_t>() + b["w"].get<int64_t>() / 2;
+    const int64_t y = b["y"].get<int64_t>() + b["h"].get<int64_t>() / 2;
+    ASSERT_EQ(daemon_->Call("input", {{"action", "click"}, {"x", x}, {"y", y}})["ok"], true);
+  }
+  // Finds the element (waiting for it) and clicks it.
+  static void Click(const ElementTest& test, const std::string& what) {
+    const Json tree = TreeWith(test);
+    const Json* element = Find(tree, test);
+    ASSERT_NE(element, nullptr) << what << " not in " << tree.dump();
+    ClickAt(*element);
+  }
+
+  static std::unique_ptr<SessionProcess> StartMousepad() {
+    std::unique_ptr<SessionProcess> editor = x_->Launch({"mousepad", "--disable-server"});
+    EXPECT_NE(editor, nullptr);
+    return editor;
+  }
+
+  static XSession* x_;
+  static TestDaemon* daemon_;
+};
+XSession* RealAppsTest::x_ = nullptr;
+TestDaemon* RealAppsTest::daemon_ = nullptr;
+
+// The editor's document is found, and the items of its closed menus are
+// not in the tree (they would fill it before the document).
+TEST_F(RealAppsTest, EditorTextAreaFoundAndClosedMenusLeftOut) {
+  const std::unique_ptr<SessionProcess> editor = StartMousepad();
+  const Json tree = TreeWith([](const Json& e) { return e["role"] == "AXTextArea"; });
+  const Json* text = Find(tree, [](const Json& e) { return e["role"] == "AXTextArea"; });
+  ASSERT_NE(text, nullptr) << tree.dump();
+  EXPECT_TRUE((*text)["bounds"].is_object()) << text->dump();
+  EXPECT_NE(Find(tree, Named("AXMenu", "File")), nullptr) << tree.dump();
+  EXPECT_EQ(Find(tree, [](const Json& e) { return e["role"] == "AXMenuItem"; }), nullptr)
+      << tree.dump();
+  EXPECT_EQ(tree["truncated"], false);
+
+  // What is typed at the text area's bounds is its value.
+  ClickAt(*text);
+  ASSERT_EQ(daemon_->Call("input", {{"action", "type"}, {"text", "hello tree"}})["ok"], true);
+  const Json typed = TreeWith([](const Json& e) {
+    return e["role"] == "AXTextArea" && e["value"] == "hello tree";
+  });
+  EXPECT_NE(Find(typed, [](const Json& e) { return e["value"] == "hello tree"; }), nullptr)
+      << typed.dump();
+}
+
+// Save As through the File menu, clicked at the bounds the tree gives:
+// the file chooser, not the editor behind it, is the tree's window.
+TEST_F(RealAppsTest, SaveAsDialogIsTheTreesWindow) {
+  const std::unique_ptr<SessionProcess> editor = StartMousepad();
+  Click(Named("AXMenu", "File"), "File menu");
+  Click(NameStarts("AXMenuItem", "Save As"), "Save As item");
+  const Json dialog = TreeWhen([](const Json& tree) { return tree["window"] == "Save As"; });
+  ASSERT_EQ(dialog["window"], "Save As") << dialog.dump();
+  EXPECT_EQ(dialog["elements"][0]["role"], "AXFileChooser");
+  EXPECT_NE(Find(dialog, Named("AXButton", "Cancel")), nullptr) << dialog.dump();
+  EXPECT_EQ(Find(dialog, Named("AXMenu", "File")), nullptr) << "the editor's window was read";
+  Click(Named("AXButton", "Cancel"), "Cancel");
+  const Json back = TreeWhen([](const Json& tree) { return tree["window"] != "Save As"; });
+  EXPECT_NE(Find(back, Named("AXMenu", "File")), nullptr) << back.dump();
+}
+
+// Closing a changed document asks in an alert; its buttons are the tree.
+TEST_F(RealAppsTest, SaveChangesAlertButtonsAreInTheTree) {
+  const std::unique_ptr<SessionProcess> editor = StartMousepad();
+  const ElementTest area = [](const Json& e) { return e["role"] == "AXTextArea"; };
+  Click(area, "text area");
+  ASSERT_EQ(daemon_->Call("input", {{"action", "type"}, {"text", "unsaved"}})["ok"], true);
+  TreeWith([](const Json& e) { return e["role"] == "AXTextArea" && e["value"] == "unsaved"; });
+  Click(Named("AXMenu", "File"), "File menu");
+  Click(NameStarts("AXMenuItem", "Close Tab"), "Close Tab item");
+  const Json alert = TreeWith(Named("AXButton", "Cancel"));
+  EXPECT_EQ(alert["elements"][0]["role"], "AXAlert") << alert.dump();
+  const Json* save = Find(alert, Named("AXButton", "Save"));
+  ASSERT_NE(save, nullptr) << alert.dump();
+  EXPECT_EQ((*save)["clickable"], true);
+  EXPECT_EQ(Find(alert, area), nullptr) << "the editor's window was read";
+}
+
+// A question dialog as an application's only window gives its buttons,
+// not the window list.
+TEST_F(RealAppsTest, QuestionDialogAloneGivesItsButtons) {
+  const std::unique_ptr<SessionProcess> question =
+      x_->Launch({"zenity", "--question", "--text=Proceed with the test?"});
+  const Json tree = TreeWith(Named("AXButton", "Yes"));
+  ASSERT_FALSE(tree.contains("windows")) << tree.dump();
+  EXPECT_NE(Find(tree, Named("AXStaticText", "Proceed with the test?")), nullptr) << tree.dump();
+  const Json* yes = Find(tree, Named("AXButton", "Yes"));
+  const Json* no = Find(tree, Named("AXButton", "No"));
+  ASSERT_NE(yes, nullptr);
+  ASSERT_NE(no, nullptr) << tree.dump();
+  EXPECT_EQ((*yes)["clickable"], true);
+  // The click at the tree's bounds answers the question: the dialog goes.
+  ClickAt(*yes);
+  const Json after = TreeWhen([](const Json& t) { return Find(t, Named("AXButton", "Yes")) == nullptr; });
+  EXPECT_EQ(Find(after, Named("AXButton", "Yes")), nullptr) << after.dump();
+}
+
+// GTK 4 reports its extents relative to the window and its controls as
+// SENSITIVE only: the calculator's keys, found in the tree and clicked at
+// their bounds, compute 12 x 7 - 3.
+TEST_F(RealAppsTest, CalculatorKeysClickedFromTheTreeCompute) {
+  const std::unique_ptr<SessionProcess> calculator = x_->Launch({"gnome-calculator"});
+  // A key is named by its label (with its tooltip after a space).
+  auto key = [](std::string label) {
+    return [label](const Json& e) {
+      if (e["role"] != "AXButton" || !e["name"].is_string()) return false;
+      const std::string name = e["name"];
+      return name == label || name.starts_with(label + " ");
+    };
+  };
+  const Json tree = TreeWith(key("="));
+  ASSERT_NE(Find(tree, key("=")), nullptr) << tree.dump();
+  const Json& window = tree["elements"][0];
+  for (const char* label : {"1", "2", "\xC3\x97", "7", "\xE2\x88\x92", "3", "="}) {
+    const Json* button = Find(tree, key(label));
+    ASSERT_NE(button, nullptr) << label << " in " << tree.dump();
+    EXPECT_EQ((*button)["enabled"], true) << button->dump();
+    EXPECT_EQ((*button)["clickable"], true) << button->dump();
+    // In display coordinates: inside the window, which is not at 0,0.
+    const Json& b = (*button)["bounds"];
+    EXPECT_GE(b["x"], window["bounds"]["x"]) << button->dump();
+    EXPECT_LE(b["x"].get<int64_t>() + b["w"].get<int64_t>(),
+              window["bounds"]["x"].get<int64_t>() + window["bounds"]["w"].get<int64_t>());
+    ClickAt(*button);
+  }
+  auto shows_81 = [](const Json& e) {
+    for (const char* field : {"name", "value"}) {
+      if (e[field].is_string() && e[field].get<std::string>().find("81") != std::string::npos) {
+        return true;
+      }
+    }
+    return false;
+  };
+  const Json result = TreeWith(shows_81);
+  EXPECT_NE(Find(result, shows_81), nullptr) << result.dump();
+}
+
+}  // namespace
+}  // namespace tarvix::testing
