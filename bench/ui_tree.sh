@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # ui_tree figures in a private accessibility session (Xvfb, openbox, a
 # session bus, the AT-SPI bus launcher and registry): ms per ui_tree call
-# through the RPC on gtk3-widget-factory and on the small test window,
-# against a node-by-node pyatspi walk of the same window (role, name,
+# through the RPC on gtk3-widget-factory, mousepad and the small test
+# window, against a node-by-node pyatspi walk of the same window (role, name,
 # states, extents, actions, text; tests/integration/atspi_walk.py) in the
-# same run. Prints figures; asserts nothing on time.
+# same run; then what one call costs when the application in front is
+# stopped, and the daemon's memory peak. Prints figures; asserts nothing
+# on time.
 #   bench/ui_tree.sh [build dir, default build/ci] [calls, default 100]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -101,3 +103,27 @@ fds=$(ls /proc/$daemon/fd | wc -l); threads=$(ls /proc/$daemon/task | wc -l)
 calls=1000 ui_tree "gtk3-widget-factory" >/dev/null
 echo "after 1,000 more calls: descriptors $fds -> $(ls /proc/$daemon/fd | wc -l)," \
   "threads $threads -> $(ls /proc/$daemon/task | wc -l)"
+
+mousepad --disable-server >/dev/null 2>&1 &
+pids+=($!)
+editor=$!
+report "mousepad" "$editor" "Untitled 1 - Mousepad"
+
+# The application in front stops answering: ms per ui_tree call (each
+# call after the first finds the application as silent as the first).
+kill -STOP "$editor"
+/usr/bin/python3 - "$port" "$token" <<'PY'
+import http.client, json, sys, time
+port, token = int(sys.argv[1]), sys.argv[2]
+times = []
+for _ in range(3):
+    conn = http.client.HTTPConnection("127.0.0.1", port, timeout=30)
+    start = time.monotonic()
+    conn.request("POST", "/rpc", '{"method":"ui_tree"}', {"authorization": "Bearer " + token})
+    result = json.loads(conn.getresponse().read())["result"]
+    times.append((time.monotonic() - start) * 1000)
+print("stopped application:   ui_tree %s ms (%s)" % (
+    " / ".join("%.0f" % t for t in times), "window list" if "windows" in result else "tree"))
+PY
+kill -CONT "$editor"
+echo "daemon memory peak: $(awk '/VmHWM/ {print $2, $3}' /proc/$daemon/status)"

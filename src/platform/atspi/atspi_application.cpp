@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <mutex>
 #include <semaphore>
 #include <unordered_map>
 
@@ -73,6 +74,27 @@ constexpr int32_t kMaxScannedChildren = 8192;
 // replies of a large application.
 constexpr std::ptrdiff_t kMaxReadsAtOnce = 2;
 std::counting_semaphore<kMaxReadsAtOnce> read_slots(kMaxReadsAtOnce);
+
+// An application that let a read go unanswered is not asked again for a
+// while, so calls queued behind the one that found it silent do not each
+// wait out a timeout of their own.
+constexpr auto kSilentFor = seconds(2);
+std::mutex silent_mutex;
+// By bus name; lives as long as the process.
+auto& silent_until = *new std::unordered_map<std::string, BusClock::time_point>;
+
+void MarkSilent(const std::string& bus_name) {
+  std::lock_guard lock(silent_mutex);
+  const BusClock::time_point now = BusClock::now();
+  std::erase_if(silent_until, [&](const auto& entry) { return entry.second <= now; });
+  silent_until[bus_name] = now + kSilentFor;
+}
+
+bool RecentlySilent(const std::string& bus_name) {
+  std::lock_guard lock(silent_mutex);
+  const auto it = silent_until.find(bus_name);
+  return it != silent_until.end() && BusClock::now() < it->second;
+}
 
 class ReadSlot {
  public:
@@ -210,6 +232,7 @@ class AtspiApplication final : public AccessibleApplication {
       responsive_ = false;
       // Late replies would pile up for the idle connection.
       bus_.DoNotReuse();
+      if (asking_application_) MarkSilent(elements_[root_].bus_name);
     }
     if (calls.broken()) {
       responsive_ = false;
@@ -233,6 +256,8 @@ class AtspiApplication final : public AccessibleApplication {
   void TakeChild(BusCalls& calls, ChildScan& scan, size_t i, ElementId child,
                  std::function<void()> done);
   void ChildDone(BusCalls& calls, ChildScan& scan);
+  // The first `scan.limit` children read that are on screen.
+  std::vector<ElementId> OnScreen(const ChildScan& scan) const;
 
   std::unique_ptr<ReadSlot> slot_;
   AtspiBusLease bus_;
@@ -240,6 +265,8 @@ class AtspiApplication final : public AccessibleApplication {
   XRect display_;
   std::string x_title_;
   bool responsive_ = true;
+  // Reads go to the application (no longer to the registry).
+  bool asking_application_ = false;
   ToolkitQuirks quirks_;
   size_t text_budget_ = kMaxHeldText;
   ElementId root_ = 0;
@@ -301,7 +328,9 @@ bool AtspiApplication::Find(int32_t pid) {
   Run(calls);
   if (!match || !bus_) return false;
   // Registry and bus answered; only the application is asked from here.
+  if (RecentlySilent(match->name)) return false;
   responsive_ = true;
+  asking_application_ = true;
   const std::optional<ElementId> root = Intern(match->name, match->path);
   if (!root) return false;
   root_ = *root;
@@ -447,9 +476,7 @@ void AtspiApplication::ReadChildChunk(BusCalls& calls, ChildScan& scan) {
 
 void AtspiApplication::ChildDone(BusCalls& calls, ChildScan& scan) {
   if (--scan.pending > 0) return;
-  const size_t shown =
-      OnScreenChildren<std::optional<ElementId>>(scan.ids, scan.states, scan.limit, quirks_).size();
-  if (shown < scan.limit) ReadChildChunk(calls, scan);
+  if (OnScreen(scan).size() < scan.limit) ReadChildChunk(calls, scan);
 }
 
 std::vector<ChildScan> AtspiApplication::ScanChildren(std::span<const ChildrenRequest> requests) {
@@ -476,16 +503,21 @@ std::vector<ChildScan> AtspiApplication::ScanChildren(std::span<const ChildrenRe
   return scans;
 }
 
+std::vector<ElementId> AtspiApplication::OnScreen(const ChildScan& scan) const {
+  std::vector<ElementId> read;
+  std::vector<std::optional<uint64_t>> states;
+  for (size_t i = 0; i < scan.ids.size(); ++i) {
+    if (!scan.ids[i]) continue;
+    read.push_back(*scan.ids[i]);
+    states.push_back(scan.states[i]);
+  }
+  return OnScreenChildren<ElementId>(read, states, scan.limit, quirks_);
+}
+
 std::vector<std::vector<ElementId>> AtspiApplication::Children(
     std::span<const ChildrenRequest> requests) {
   std::vector<std::vector<ElementId>> children;
-  for (const ChildScan& scan : ScanChildren(requests)) {
-    std::vector<ElementId>& shown = children.emplace_back();
-    for (const std::optional<ElementId>& id :
-         OnScreenChildren<std::optional<ElementId>>(scan.ids, scan.states, scan.limit, quirks_)) {
-      if (id) shown.push_back(*id);
-    }
-  }
+  for (const ChildScan& scan : ScanChildren(requests)) children.push_back(OnScreen(scan));
   return children;
 }
 
