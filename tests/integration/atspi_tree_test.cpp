@@ -202,26 +202,27 @@ TEST_F(AtspiTreeTest, ManyCallsLeaveNoDescriptorsOrThreads) {
   EXPECT_LE(CountEntries(proc + "/task"), threads);
 }
 
-// gtk3-widget-factory has far more than 220 elements. The list equals a
-// node-by-node walk, both before any client made the application's cache
-// available and after (pyatspi registers as one).
+// gtk3-widget-factory has many elements, on screen and off (closed menus,
+// hidden pages). The list equals a node-by-node walk of what is on screen,
+// both before any client made the application's cache available and after
+// (pyatspi registers as one).
 TEST_F(AtspiTreeTest, WidgetFactoryEqualsNodeByNodeWalk) {
   std::unique_ptr<SessionProcess> factory = x_->Launch({"gtk3-widget-factory"});
   ASSERT_NE(factory, nullptr);
   const Json before = TreeOf(*daemon_, "gtk3-widget-factory");
   ASSERT_EQ(before["window"], "gtk3-widget-factory") << before.dump().substr(0, 500);
-  EXPECT_EQ(before["count"], 220);
-  EXPECT_EQ(before["truncated"], true);
 
   const std::unique_ptr<SessionProcess> oracle =
       x_->LaunchPython("atspi_walk.py", {std::to_string(factory->pid())});
   std::vector<Json> walked;
   while (std::optional<std::string> line = oracle->ReadLine(20s)) walked.push_back(Json::parse(*line));
-  ASSERT_EQ(walked.size(), 220u);
+  ASSERT_GT(walked.size(), 100u);
   const Json after = daemon_->Call("ui_tree")["result"];
   for (const Json* tree : {&before, &after}) {
     const Json& elements = (*tree)["elements"];
-    ASSERT_EQ(elements.size(), 220u);
+    ASSERT_EQ(elements.size(), walked.size());
+    EXPECT_EQ((*tree)["count"], walked.size());
+    EXPECT_EQ((*tree)["truncated"], walked.size() >= 220);
     for (size_t i = 0; i < walked.size(); ++i) {
       const Json& w = walked[i];
       Json bounds = nullptr;
