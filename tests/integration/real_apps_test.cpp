@@ -172,7 +172,8 @@ TEST_F(RealAppsTest, QuestionDialogAloneGivesItsButtons) {
   EXPECT_EQ((*yes)["clickable"], true);
   // The click at the tree's bounds answers the question: the dialog goes.
   ClickAt(*yes);
-  const Json after = TreeWhen([](const Json& t) { return Find(t, Named("AXButton", "Yes")) == nullptr; });
+  const Json after =
+      TreeWhen([](const Json& t) { return Find(t, Named("AXButton", "Yes")) == nullptr; });
   EXPECT_EQ(Find(after, Named("AXButton", "Yes")), nullptr) << after.dump();
 }
 

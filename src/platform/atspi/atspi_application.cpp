@@ -99,7 +99,8 @@ bool RecentlySilent(const std::string& bus_name) {
 class ReadSlot {
  public:
   // Waits for a free slot until `deadline`; held() tells whether it came.
-  explicit ReadSlot(BusClock::time_point deadline) : held_(read_slots.try_acquire_until(deadline)) {}
+  explicit ReadSlot(BusClock::time_point deadline)
+      : held_(read_slots.try_acquire_until(deadline)) {}
   ~ReadSlot() {
     if (held_) read_slots.release();
   }
@@ -337,7 +338,8 @@ bool AtspiApplication::Find(int32_t pid) {
   BusCalls cache(bus_.get(), deadline_, kPerCall);
   ReadCache(cache);
   std::string toolkit, version;
-  for (auto [property, out] : {std::pair{"ToolkitName", &toolkit}, std::pair{"Version", &version}}) {
+  for (auto [property, out] :
+       {std::pair{"ToolkitName", &toolkit}, std::pair{"Version", &version}}) {
     Call(cache, root_, kProperties, "Get", Args("ss", "org.a11y.atspi.Application", property),
          [out](sd_bus_message* m) {
            const char* text = nullptr;
@@ -703,7 +705,8 @@ std::unique_ptr<AccessibleApplication> OpenAccessibleApplication(int32_t pid,
   });
   if (!bus) return nullptr;
   auto application = std::make_unique<AtspiApplication>(
-      std::move(slot), std::move(bus), deadline, display ? display->MainDisplay() : XRect{}, window_title);
+      std::move(slot), std::move(bus), deadline, display ? display->MainDisplay() : XRect{},
+      window_title);
   if (!application->Find(pid)) return nullptr;
   return application;
 }

@@ -70,7 +70,6 @@ std::vector<Id> OnScreenChildren(std::span<const Id> children,
 // nullopt when none is either.
 std::optional<size_t> ChooseWindow(std::span<const std::optional<uint64_t>> top_level_states);
 
-
 }  // namespace tarvix
 
 #endif  // TARVIX_PLATFORM_ATSPI_ATSPI_STATES_H_
