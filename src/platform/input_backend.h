@@ -69,6 +69,9 @@ Result<std::unique_ptr<InputBackend>> OpenInputBackend();
 // Appended to "input unavailable: <open error>": tells the user what the
 // platform needs before input can work, with a leading space.
 extern const char kInputUnavailableHint[];
+// Ends an open error when the display server was reached but did not
+// answer in time: the session is set up right, so no hint follows.
+inline constexpr char kInputServerSilent[] = " (the X server did not answer within 2 s)";
 
 }  // namespace tarvix
 

@@ -5,6 +5,7 @@
 #include <openssl/evp.h>
 
 #include <dirent.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -307,6 +308,49 @@ TEST(DesktopServerRestartTest, CallsRecoverWhenTheServerComesBack) {
   ASSERT_EQ(back["ok"], true) << back.dump().substr(0, 300);
   EXPECT_EQ(back["result"]["width"], 400);
   EXPECT_EQ(daemon->Call("ui_tree")["result"]["windows"], Json::array());
+}
+
+// A stopped server (SIGSTOP: a frozen compositor, a suspended display)
+// costs each desktop call one deadline and an answer that says so, while
+// host methods keep answering; once it runs again a fresh connection works.
+TEST(DesktopServerStoppedTest, CallsAnswerWithinTheDeadline) {
+  std::unique_ptr<XSession> x = XSession::Start(24, 320, 200);
+  ASSERT_NE(x, nullptr);
+  std::unique_ptr<TestDaemon> daemon = TestDaemon::Start({.allow_exec = true, .env = x->Env()});
+  ASSERT_EQ(daemon->Call("screenshot")["ok"], true) << "a warm connection to stall";
+  ASSERT_EQ(kill(x->server_pid(), SIGSTOP), 0);
+  // A failed assertion must not leave a stopped server behind.
+  const std::unique_ptr<XSession, void (*)(XSession*)> resume(
+      x.get(), [](XSession* s) { kill(s->server_pid(), SIGCONT); });
+  struct Case {
+    const char* method;
+    Json params;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"screenshot", Json::object(), "screencapture failed - the X server did not answer within 2 s"},
+      {"ui_tree", Json::object(),
+       "window list unavailable - the X server did not answer within 2 s"},
+      {"input", Json{{"action", "move"}, {"x", 5}, {"y", 5}},
+       "input unavailable: no connection could be established: (cannot open the X display) "
+       "(the X server did not answer within 2 s)"},
+  };
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<std::future<Json>> calls;
+  for (const Case& c : cases) {
+    calls.push_back(std::async(std::launch::async, [&] { return daemon->Call(c.method, c.params); }));
+  }
+  EXPECT_EQ(daemon->Call("ping")["ok"], true) << "host methods answer meanwhile";
+  for (size_t i = 0; i < calls.size(); ++i) {
+    EXPECT_EQ(calls[i].get(), (Json{{"error", cases[i].error}, {"ok", false}})) << cases[i].method;
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 10s) << "none of them hangs";
+  // While it stays stopped, a call connects afresh and gives up the same way.
+  EXPECT_EQ(daemon->Call("screenshot")["error"], cases[0].error);
+  ASSERT_EQ(kill(x->server_pid(), SIGCONT), 0);
+  const Json back = daemon->Call("screenshot");
+  ASSERT_EQ(back["ok"], true) << back.dump().substr(0, 300);
+  EXPECT_EQ(back["result"]["width"], 320);
 }
 
 }  // namespace

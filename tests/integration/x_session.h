@@ -59,6 +59,8 @@ class XSession {
 
   // ":N".
   const std::string& display() const { return display_; }
+  // The Xvfb process (to stop and continue it), or -1.
+  pid_t server_pid() const { return server_ ? server_->pid() : -1; }
   int display_number() const { return number_; }
 
   // Starts openbox and waits until it manages the screen (EWMH check

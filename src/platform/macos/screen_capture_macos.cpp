@@ -78,9 +78,10 @@ Result<std::string> ReadWholeFile(const std::string& path) {
 
 }  // namespace
 
-Result<std::string> CaptureMainDisplayPng() {
+Result<std::string> CaptureMainDisplayPng(MemoryBudget&, MemoryBudget::Grant&) {
   // Every capture goes through the one file, so captures take turns: one
-  // call must not read, or remove, the file another is producing.
+  // call must not read, or remove, the file another is producing. Taking
+  // turns also bounds their memory, so nothing is reserved.
   static std::mutex one_at_a_time;
   std::lock_guard<std::mutex> lock(one_at_a_time);
   const std::string path = CapturePath();

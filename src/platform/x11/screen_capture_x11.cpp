@@ -8,7 +8,12 @@
 // segments stay warm between calls and are given back once captures have
 // stopped for a few seconds. A segment is leased to one capture at a time;
 // up to one idle segment is kept, so six captures at once cost six
-// segments only while they run.
+// segments only while they run, and every capture first reserves its
+// memory from the screenshots' shared budget.
+//
+// A server that does not answer within the deadline costs that capture
+// its connection: the warm connection is severed and dropped, and the next
+// capture connects afresh.
 #include <malloc.h>
 #include <sys/ipc.h>
 #include <sys/mman.h>
@@ -35,6 +40,24 @@ namespace {
 
 constexpr auto kIdleRelease = std::chrono::seconds(3);
 constexpr char kNoImage[] = "screencapture failed - the X server returned no image of the screen";
+constexpr char kFailed[] = "screencapture failed - ";
+
+// The reply for an X failure that ended a capture.
+Unexpected<std::string> XFailure(const std::string& error) {
+  if (error == kXServerSilent) return Error(kFailed + error);
+  if (error == "cannot open the X display") return Error(std::string(kFailed) + kXDisplayHint);
+  return Error(kNoImage);
+}
+
+// What one capture may hold at its peak: the pixels as the server sends
+// them, the PNG at its worst (8-bit RGB rows with a filter byte each,
+// stored uncompressed, plus zlib's and the chunks' framing) and the PNG's
+// Base64 text.
+size_t CaptureBytes(size_t image_bytes, uint32_t width, uint32_t height) {
+  const size_t rows = size_t{height} * (size_t{width} * 3 + 1);
+  const size_t png = rows + rows / 1000 + (size_t{height} / 64 + 1) * 64 + 4096;
+  return image_bytes + png + (png + 2) / 3 * 4;
+}
 
 // A connection and what the server offers on it.
 struct Session {
@@ -47,9 +70,11 @@ struct Session {
 class Segment {
  public:
   // A segment of `size` bytes attached on `session`; null when the server
-  // will not attach it.
-  static std::unique_ptr<Segment> Create(const std::shared_ptr<Session>& session, size_t size) {
-    xcb_connection_t* c = session->x->get();
+  // will not attach it; an error when it does not answer.
+  static Result<std::unique_ptr<Segment>> Create(const std::shared_ptr<Session>& session,
+                                                 size_t size) {
+    const XConnection& x = *session->x;
+    xcb_connection_t* c = x.get();
     const xcb_shm_seg_t id = xcb_generate_id(c);
     if (session->shm_fd) {
       // A memory file passed to the server: nothing outlives the two
@@ -62,31 +87,32 @@ class Segment {
         }
         if (memory == MAP_FAILED) {
           close(fd);
-          return nullptr;
+          return std::unique_ptr<Segment>();
         }
         // XCB closes the descriptor once it is sent.
-        XcbReply<xcb_generic_error_t> error(
-            xcb_request_check(c, xcb_shm_attach_fd_checked(c, id, fd, 0)));
-        if (!error) return std::unique_ptr<Segment>(new Segment(session, id, memory, size, false));
+        const Result<void> attached = x.Check(xcb_shm_attach_fd_checked(c, id, fd, 0));
+        if (attached) return std::unique_ptr<Segment>(new Segment(session, id, memory, size, false));
         munmap(memory, size);
-        return nullptr;
+        if (x.broken()) return Error(attached.error());
+        return std::unique_ptr<Segment>();
       }
     }
     // System V memory, marked for removal as soon as the server has it, so
     // it disappears with the last process that maps it.
     const int shmid = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
-    if (shmid < 0) return nullptr;
+    if (shmid < 0) return std::unique_ptr<Segment>();
     void* memory = shmat(shmid, nullptr, SHM_RDONLY);
     if (memory == reinterpret_cast<void*>(-1)) {
       shmctl(shmid, IPC_RMID, nullptr);
-      return nullptr;
+      return std::unique_ptr<Segment>();
     }
-    XcbReply<xcb_generic_error_t> error(xcb_request_check(
-        c, xcb_shm_attach_checked(c, id, static_cast<uint32_t>(shmid), 0)));
+    const Result<void> attached =
+        x.Check(xcb_shm_attach_checked(c, id, static_cast<uint32_t>(shmid), 0));
     shmctl(shmid, IPC_RMID, nullptr);
-    if (error) {
+    if (!attached) {
       shmdt(memory);
-      return nullptr;
+      if (x.broken()) return Error(attached.error());
+      return std::unique_ptr<Segment>();
     }
     return std::unique_ptr<Segment>(new Segment(session, id, memory, size, true));
   }
@@ -120,20 +146,22 @@ class Segment {
   bool sysv_;
 };
 
-std::shared_ptr<Session> OpenSession() {
+Result<std::shared_ptr<Session>> OpenSession() {
   Result<std::unique_ptr<XConnection>> x = XConnection::Open();
-  if (!x) return nullptr;
+  if (!x) return XFailure(x.error());
   auto session = std::make_shared<Session>();
   session->x = std::move(x).value();
-  xcb_connection_t* c = session->x->get();
-  const xcb_query_extension_reply_t* shm = xcb_get_extension_data(c, &xcb_shm_id);
-  if (shm != nullptr && shm->present) {
-    XcbReply<xcb_shm_query_version_reply_t> version(
-        xcb_shm_query_version_reply(c, xcb_shm_query_version(c), nullptr));
-    if (version) {
+  const XConnection& connection = *session->x;
+  Result<const xcb_query_extension_reply_t*> shm = connection.Extension(&xcb_shm_id);
+  if (!shm) return XFailure(shm.error());
+  if (*shm != nullptr && (*shm)->present) {
+    Result<XcbReply<xcb_shm_query_version_reply_t>> version =
+        connection.Await<xcb_shm_query_version_reply_t>(xcb_shm_query_version(connection.get()));
+    if (!version) return XFailure(version.error());
+    if (*version) {
       session->shm = true;
-      session->shm_fd = version->major_version > 1 ||
-                        (version->major_version == 1 && version->minor_version >= 2);
+      session->shm_fd = (*version)->major_version > 1 ||
+                        ((*version)->major_version == 1 && (*version)->minor_version >= 2);
     }
   }
   return session;
@@ -194,32 +222,39 @@ size_t StrideOf(uint32_t width, uint32_t bits_per_pixel, uint32_t scanline_pad) 
 // release may still run while the process exits.
 class ScreenGrabber {
  public:
-  Result<std::string> Capture() {
+  Result<std::string> Capture(MemoryBudget& budget, MemoryBudget::Grant& grant) {
     bool reused = false;
-    Result<std::string> png = CaptureOnce(&reused);
+    Result<std::string> png = CaptureOnce(budget, grant, &reused);
     // A server that restarted since the last call shows up only now, as a
     // broken warm connection: one retry on a fresh connection hides that.
-    if (!png && reused && LastSessionBroken()) png = CaptureOnce(&reused);
+    // A server that stopped answering would only cost another deadline.
+    if (!png && reused && png.error() != kFailed + std::string(kXServerSilent) &&
+        LastSessionBroken()) {
+      png = CaptureOnce(budget, grant, &reused);
+    }
     return png;
   }
 
  private:
-  Result<std::string> CaptureOnce(bool* reused) {
-    std::shared_ptr<Session> session = TakeSession(reused);
-    if (!session) return Error(std::string("screencapture failed - ") + kXDisplayHint);
+  Result<std::string> CaptureOnce(MemoryBudget& budget, MemoryBudget::Grant& grant,
+                                  bool* reused) {
+    Result<std::shared_ptr<Session>> session = TakeSession(reused);
+    if (!session) return Error(std::move(session).error());
     ++busy_;
-    Result<std::string> png = CaptureOn(session);
-    Finish(session);
+    Result<std::string> png = CaptureOn(*session, budget, grant);
+    Finish(*session);
     return png;
   }
 
-  Result<std::string> CaptureOn(const std::shared_ptr<Session>& session) {
+  Result<std::string> CaptureOn(const std::shared_ptr<Session>& session, MemoryBudget& budget,
+                                MemoryBudget::Grant& grant) {
     const XConnection& x = *session->x;
     xcb_connection_t* c = x.get();
     // Nobody reads this connection's events, but every client gets some
     // (MappingNotify when the keymap changes): drop them so they never pile up.
     while (xcb_generic_event_t* event = xcb_poll_for_queued_event(c)) free(event);
     const XRect rect = CaptureRect(x);
+    if (x.broken()) return XFailure(kXServerSilent);
     if (rect.width == 0 || rect.height == 0) return Error(kNoImage);
     const xcb_setup_t* setup = xcb_get_setup(c);
     PixelLayout layout;
@@ -234,24 +269,30 @@ class ScreenGrabber {
     const auto y0 = static_cast<int16_t>(rect.y);
     const auto w = static_cast<uint16_t>(rect.width);
     const auto h = static_cast<uint16_t>(rect.height);
+    grant = MemoryBudget::Grant();  // a retry gives back what the first try held
+    grant = budget.Reserve(CaptureBytes(size, rect.width, rect.height));
 
     if (session->shm) {
-      if (std::unique_ptr<Segment> segment = LeaseSegment(session, size)) {
-        XcbReply<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(
-            c,
-            xcb_shm_get_image(c, x.root(), x0, y0, w, h, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
-                              segment->id(), 0),
-            nullptr));
+      Result<std::unique_ptr<Segment>> leased = LeaseSegment(session, size);
+      if (!leased) return XFailure(leased.error());
+      if (std::unique_ptr<Segment> segment = std::move(leased).value()) {
+        Result<XcbReply<xcb_shm_get_image_reply_t>> reply =
+            x.Await<xcb_shm_get_image_reply_t>(xcb_shm_get_image(
+                c, x.root(), x0, y0, w, h, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment->id(), 0));
         Result<std::string> png = Error(kNoImage);
-        if (reply && reply->depth == depth && reply->size >= size) {
+        if (!reply) {
+          png = XFailure(reply.error());
+        } else if (*reply && (*reply)->depth == depth && (*reply)->size >= size) {
           png = Encode({segment->data(), rect.width, rect.height, stride, layout});
         }
         ReturnSegment(std::move(segment));
         return png;
       }
     }
-    XcbReply<xcb_get_image_reply_t> reply(xcb_get_image_reply(
-        c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, x.root(), x0, y0, w, h, ~0u), nullptr));
+    Result<XcbReply<xcb_get_image_reply_t>> answer = x.Await<xcb_get_image_reply_t>(
+        xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, x.root(), x0, y0, w, h, ~0u));
+    if (!answer) return XFailure(answer.error());
+    const XcbReply<xcb_get_image_reply_t>& reply = *answer;
     if (!reply || reply->depth != depth ||
         static_cast<size_t>(xcb_get_image_data_length(reply.get())) < size) {
       return Error(kNoImage);
@@ -265,7 +306,7 @@ class ScreenGrabber {
     return png;
   }
 
-  std::shared_ptr<Session> TakeSession(bool* reused) {
+  Result<std::shared_ptr<Session>> TakeSession(bool* reused) {
     {
       std::lock_guard lock(mutex_);
       if (session_ && session_->x->broken()) DropLocked();
@@ -275,10 +316,10 @@ class ScreenGrabber {
       }
     }
     *reused = false;
-    std::shared_ptr<Session> fresh = OpenSession();
-    if (!fresh) return nullptr;
+    Result<std::shared_ptr<Session>> fresh = OpenSession();
+    if (!fresh) return fresh;
     std::lock_guard lock(mutex_);
-    if (!session_) session_ = fresh;  // else another capture connected first: share its
+    if (!session_) session_ = *fresh;  // else another capture connected first: share its
     return session_;
   }
 
@@ -287,15 +328,16 @@ class ScreenGrabber {
     return !session_ || session_->x->broken();
   }
 
-  std::unique_ptr<Segment> LeaseSegment(const std::shared_ptr<Session>& session, size_t size) {
+  Result<std::unique_ptr<Segment>> LeaseSegment(const std::shared_ptr<Session>& session,
+                                                 size_t size) {
     {
       std::lock_guard lock(mutex_);
       if (idle_ && idle_->session() == session && idle_->size() >= size) return std::move(idle_);
     }
-    std::unique_ptr<Segment> segment = Segment::Create(session, size);
+    Result<std::unique_ptr<Segment>> segment = Segment::Create(session, size);
     // A server that will not share memory with us (a remote one) gets
     // plain GetImage requests from now on.
-    if (!segment) session->shm = false;
+    if (segment && !*segment) session->shm = false;
     return segment;
   }
 
@@ -359,11 +401,11 @@ class ScreenGrabber {
 
 }  // namespace
 
-Result<std::string> CaptureMainDisplayPng() {
+Result<std::string> CaptureMainDisplayPng(MemoryBudget& budget, MemoryBudget::Grant& grant) {
   // Large buffers of a capture get their own mappings (the daemon fixes
   // malloc's mmap threshold at start-up), so they leave with the capture.
   static ScreenGrabber* grabber = new ScreenGrabber;
-  return grabber->Capture();
+  return grabber->Capture(budget, grant);
 }
 
 }  // namespace tarvix

@@ -2,6 +2,8 @@
 // manager, the root's top-level windows) with their names, owners, frames
 // and layers. Every request of a step is sent before any reply is awaited,
 // so a screen of windows costs a few round trips, not a few per window.
+// Every reply has the connection's deadline; once the server has missed
+// one, the rest fail at once and the query reports the silence.
 #include <xcb/res.h>
 #include <xcb/xcb.h>
 
@@ -41,7 +43,8 @@ constexpr std::array<std::string_view, kAtomCount> kAtomNames = {
 
 // Atoms that do not exist yet are XCB_ATOM_NONE: no window can carry them,
 // and looking them up creates nothing on the server.
-std::array<xcb_atom_t, kAtomCount> InternAtoms(xcb_connection_t* c) {
+std::array<xcb_atom_t, kAtomCount> InternAtoms(const XConnection& x) {
+  xcb_connection_t* c = x.get();
   std::array<xcb_intern_atom_cookie_t, kAtomCount> cookies;
   for (size_t i = 0; i < kAtomCount; ++i) {
     cookies[i] = xcb_intern_atom(c, 1, static_cast<uint16_t>(kAtomNames[i].size()),
@@ -49,7 +52,7 @@ std::array<xcb_atom_t, kAtomCount> InternAtoms(xcb_connection_t* c) {
   }
   std::array<xcb_atom_t, kAtomCount> atoms{};
   for (size_t i = 0; i < kAtomCount; ++i) {
-    XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(c, cookies[i], nullptr));
+    XcbReply<xcb_intern_atom_reply_t> reply = x.ReplyOrNull<xcb_intern_atom_reply_t>(cookies[i]);
     atoms[i] = reply ? reply->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
   }
   return atoms;
@@ -75,8 +78,8 @@ struct Property {
   }
 };
 
-Property TakeProperty(xcb_connection_t* c, xcb_get_property_cookie_t cookie) {
-  XcbReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(c, cookie, nullptr));
+Property TakeProperty(const XConnection& x, xcb_get_property_cookie_t cookie) {
+  XcbReply<xcb_get_property_reply_t> reply = x.ReplyOrNull<xcb_get_property_reply_t>(cookie);
   Property property;
   if (!reply || reply->type == XCB_ATOM_NONE) return property;
   property.type = reply->type;
@@ -134,7 +137,7 @@ std::vector<xcb_window_t> StackedWindows(const XConnection& x,
   xcb_connection_t* c = x.get();
   if (atoms[kClientListStacking] != XCB_ATOM_NONE) {
     const Property list = TakeProperty(
-        c, xcb_get_property(c, 0, x.root(), atoms[kClientListStacking], XCB_ATOM_WINDOW, 0,
+        x, xcb_get_property(c, 0, x.root(), atoms[kClientListStacking], XCB_ATOM_WINDOW, 0,
                             kMaxPropertyWords));
     if (list.format == 32 && !list.bytes.empty()) {
       *managed = true;
@@ -142,8 +145,8 @@ std::vector<xcb_window_t> StackedWindows(const XConnection& x,
     }
   }
   *managed = false;
-  XcbReply<xcb_query_tree_reply_t> tree(
-      xcb_query_tree_reply(c, xcb_query_tree(c, x.root()), nullptr));
+  XcbReply<xcb_query_tree_reply_t> tree =
+      x.ReplyOrNull<xcb_query_tree_reply_t>(xcb_query_tree(c, x.root()));
   if (!tree) return {};
   const xcb_window_t* children = xcb_query_tree_children(tree.get());
   return std::vector<xcb_window_t>(children, children + xcb_query_tree_children_length(tree.get()));
@@ -155,10 +158,11 @@ bool Contains(const std::vector<xcb_atom_t>& atoms, xcb_atom_t atom) {
 
 // Pids of windows whose client did not publish _NET_WM_PID, from the
 // X-Resource extension (the server knows the pid of local clients).
-void FillPidsFromServer(xcb_connection_t* c, const std::vector<xcb_window_t>& windows,
+void FillPidsFromServer(const XConnection& x, const std::vector<xcb_window_t>& windows,
                         std::vector<WindowRecord>* records) {
-  const xcb_query_extension_reply_t* res = xcb_get_extension_data(c, &xcb_res_id);
-  if (res == nullptr || !res->present) return;
+  xcb_connection_t* c = x.get();
+  const Result<const xcb_query_extension_reply_t*> res = x.Extension(&xcb_res_id);
+  if (!res || *res == nullptr || !(*res)->present) return;
   std::vector<std::pair<size_t, xcb_res_query_client_ids_cookie_t>> asked;
   for (size_t i = 0; i < records->size(); ++i) {
     if ((*records)[i].owner_pid) continue;
@@ -166,8 +170,8 @@ void FillPidsFromServer(xcb_connection_t* c, const std::vector<xcb_window_t>& wi
     asked.emplace_back(i, xcb_res_query_client_ids(c, 1, &wanted));
   }
   for (const auto& [i, cookie] : asked) {
-    XcbReply<xcb_res_query_client_ids_reply_t> reply(
-        xcb_res_query_client_ids_reply(c, cookie, nullptr));
+    XcbReply<xcb_res_query_client_ids_reply_t> reply =
+        x.ReplyOrNull<xcb_res_query_client_ids_reply_t>(cookie);
     if (!reply) continue;
     for (auto ids = xcb_res_query_client_ids_ids_iterator(reply.get()); ids.rem > 0;
          xcb_res_client_id_value_next(&ids)) {
@@ -187,10 +191,13 @@ void FillPidsFromServer(xcb_connection_t* c, const std::vector<xcb_window_t>& wi
 
 Result<std::vector<WindowRecord>> QueryWindows() {
   Result<std::unique_ptr<XConnection>> opened = XConnection::Open();
-  if (!opened) return Error(std::string("window list unavailable - ") + kXDisplayHint);
+  if (!opened) {
+    return Error(std::string("window list unavailable - ") +
+                 (opened.error() == kXServerSilent ? kXServerSilent : kXDisplayHint));
+  }
   const XConnection& x = **opened;
   xcb_connection_t* c = x.get();
-  const std::array<xcb_atom_t, kAtomCount> atoms = InternAtoms(c);
+  const std::array<xcb_atom_t, kAtomCount> atoms = InternAtoms(x);
   const XRect main = x.MainDisplay();
   bool managed = false;
   std::vector<xcb_window_t> stacked = StackedWindows(x, atoms, &managed);
@@ -216,18 +223,19 @@ Result<std::vector<WindowRecord>> QueryWindows() {
   std::vector<xcb_window_t> record_windows;
   for (Candidate& w : candidates) {
     // Every reply is taken, kept or not, so none is left queued.
-    XcbReply<xcb_get_window_attributes_reply_t> attributes(
-        xcb_get_window_attributes_reply(c, w.attributes, nullptr));
-    XcbReply<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(c, w.geometry, nullptr));
-    XcbReply<xcb_translate_coordinates_reply_t> origin(
-        xcb_translate_coordinates_reply(c, w.origin, nullptr));
-    const Property wm_class = TakeProperty(c, w.wm_class);
-    const Property net_name = TakeProperty(c, w.net_name);
-    const Property wm_name = TakeProperty(c, w.wm_name);
-    const Property pid = TakeProperty(c, w.pid);
-    const Property extents = TakeProperty(c, w.extents);
-    const Property type = TakeProperty(c, w.type);
-    const Property state = TakeProperty(c, w.state);
+    XcbReply<xcb_get_window_attributes_reply_t> attributes =
+        x.ReplyOrNull<xcb_get_window_attributes_reply_t>(w.attributes);
+    XcbReply<xcb_get_geometry_reply_t> geometry =
+        x.ReplyOrNull<xcb_get_geometry_reply_t>(w.geometry);
+    XcbReply<xcb_translate_coordinates_reply_t> origin =
+        x.ReplyOrNull<xcb_translate_coordinates_reply_t>(w.origin);
+    const Property wm_class = TakeProperty(x, w.wm_class);
+    const Property net_name = TakeProperty(x, w.net_name);
+    const Property wm_name = TakeProperty(x, w.wm_name);
+    const Property pid = TakeProperty(x, w.pid);
+    const Property extents = TakeProperty(x, w.extents);
+    const Property type = TakeProperty(x, w.type);
+    const Property state = TakeProperty(x, w.state);
 
     if (!attributes || !geometry || !origin) continue;  // the window is gone
     if (attributes->map_state != XCB_MAP_STATE_VIEWABLE) continue;
@@ -265,7 +273,8 @@ Result<std::vector<WindowRecord>> QueryWindows() {
     records.push_back(std::move(record));
     record_windows.push_back(w.window);
   }
-  FillPidsFromServer(c, record_windows, &records);
+  FillPidsFromServer(x, record_windows, &records);
+  if (x.severed()) return Error(std::string("window list unavailable - ") + kXServerSilent);
   // Without WM_CLASS the owner is named by its process's command name.
   for (WindowRecord& record : records) {
     if (record.owner_name.empty() && record.owner_pid) {

@@ -18,7 +18,8 @@ namespace tarvix {
 std::optional<int32_t> FindXSettingsInteger(std::string_view data, std::string_view name);
 
 // Reads the integer setting `name` from the session's settings manager;
-// nullopt when no manager runs or the setting is not published.
+// nullopt when no manager runs, the setting is not published or the server
+// does not answer in time (the connection is then severed).
 std::optional<int32_t> ReadXSettingsInteger(const XConnection& x, std::string_view name);
 
 }  // namespace tarvix

@@ -28,7 +28,7 @@ using std::chrono::milliseconds;
 
 constexpr milliseconds kKeyPause(20);
 constexpr milliseconds kTextPause(2);
-constexpr milliseconds kServerTimeout(5000);
+constexpr milliseconds kServerTimeout = kXReplyDeadline;
 // The double-click time toolkits use when the session publishes none.
 constexpr milliseconds kDefaultDoubleClickTime(400);
 // One wheel line is one button click on X; this bounds what a single
@@ -66,6 +66,7 @@ class XTestInputBackend : public InputBackend {
 
   Result<void> MovePointer(int32_t x, int32_t y) override {
     if (!origin_) origin_ = x_->MainDisplay();
+    if (x_->severed()) return Error(Failure("failed creating event to move the mouse"));
     // Root coordinates are 16-bit in the protocol; the server keeps the
     // pointer on the screen anyway.
     const auto root_x = static_cast<int16_t>(std::clamp<int64_t>(
@@ -168,7 +169,10 @@ class XTestInputBackend : public InputBackend {
   Result<KeyStroke> StrokeFor(xkb_keysym_t keysym) {
     if (keysym == XKB_KEY_NoSymbol) return Error("no keysym");
     if (!keymap_) {
-      Result<std::unique_ptr<XKeymap>> loaded = XKeymap::Load(c());
+      // xkbcommon reads the map in blocking round trips: bounded by
+      // severing the connection.
+      Result<std::unique_ptr<XKeymap>> loaded = x_->Bounded([&] { return XKeymap::Load(c()); });
+      if (x_->severed()) return Error(kXServerSilent);
       if (!loaded) return Error(std::move(loaded).error());
       keymap_ = std::move(loaded).value();
     }
@@ -196,11 +200,26 @@ class XTestInputBackend : public InputBackend {
 
 }  // namespace
 
+namespace {
+
+// The open error for a connection that failed; a silent server is named
+// after the display it did not open, with the wait that ran out.
+std::string OpenFailure(const std::string& error) {
+  if (error == kXServerSilent) {
+    return std::string("no connection could be established: (cannot open the X display)") +
+           kInputServerSilent;
+  }
+  return "no connection could be established: (" + error + ")";
+}
+
+}  // namespace
+
 Result<std::unique_ptr<InputBackend>> OpenInputBackend() {
   Result<std::unique_ptr<XConnection>> x = XConnection::Open();
-  if (!x) return Error("no connection could be established: (" + x.error() + ")");
-  const xcb_query_extension_reply_t* xtest = xcb_get_extension_data((*x)->get(), &xcb_test_id);
-  if (xtest == nullptr || xtest->present == 0) {
+  if (!x) return Error(OpenFailure(x.error()));
+  const Result<const xcb_query_extension_reply_t*> xtest = (*x)->Extension(&xcb_test_id);
+  if (!xtest) return Error(OpenFailure(xtest.error()));
+  if (*xtest == nullptr || (*xtest)->present == 0) {
     return Error("no connection could be established: (the X server lacks the XTEST extension)");
   }
   return std::unique_ptr<InputBackend>(new XTestInputBackend(std::move(x).value()));

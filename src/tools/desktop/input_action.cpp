@@ -110,7 +110,10 @@ ToolResult PerformInput(const Json& params, ClickPacer& clicks, const InputBacke
   const std::string* action = StringParam(params, "action");
   if (action == nullptr) return Error(MissingParam("action"));
   Result<std::unique_ptr<InputBackend>> backend = open();
-  if (!backend) return Error("input unavailable: " + backend.error() + kInputUnavailableHint);
+  if (!backend) {
+    const bool silent = backend.error().ends_with(kInputServerSilent);
+    return Error("input unavailable: " + backend.error() + (silent ? "" : kInputUnavailableHint));
+  }
   clicks.BeginRequest();
   Result<void> done = RunAction(*action, params, **backend, clicks);
   backend->reset();  // close before answering, on success and on failure

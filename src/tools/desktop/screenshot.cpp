@@ -53,6 +53,15 @@ ToolResult ScreenshotFrom(const PngCapture& capture) {
               {"width", size.width}};
 }
 
-ToolResult Screenshot(const Json&) { return ScreenshotFrom(CaptureMainDisplayPng); }
+MemoryBudget& ScreenshotBudget() {
+  static MemoryBudget* budget = new MemoryBudget(kScreenshotBudget);
+  return *budget;
+}
+
+ToolResult Screenshot(const Json&) {
+  // Held until the PNG's Base64 text is built: the estimate counts it in.
+  MemoryBudget::Grant grant;
+  return ScreenshotFrom([&] { return CaptureMainDisplayPng(ScreenshotBudget(), grant); });
+}
 
 }  // namespace tarvix

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/memory_budget.h"
 #include "json/json.h"
 
 namespace tarvix {
@@ -28,6 +29,14 @@ PngSize ReadPngSize(std::string_view png);
 
 // Standard Base64 with "=" padding, on one line.
 std::string Base64(std::string_view bytes);
+
+// Bytes that screenshots in progress may hold together. Half a gigabyte
+// lets captures of ordinary screens run side by side, while huge ones
+// (8192x8192 needs about 700 MiB) run one at a time; a capture larger than
+// the whole budget (the biggest screen X allows) runs alone.
+inline constexpr size_t kScreenshotBudget = size_t{512} << 20;
+// The budget every screenshot call shares.
+MemoryBudget& ScreenshotBudget();
 
 // The tool as the method table calls it (params ignored; any mode).
 ToolResult Screenshot(const Json& params);

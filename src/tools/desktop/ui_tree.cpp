@@ -47,7 +47,7 @@ ToolResult UiTreeFrom(const UiTreeSources& sources) {
 }
 
 ToolResult UiTree(const Json&) {
-  return UiTreeFrom({.windows = QueryWindows,
+  return UiTreeFrom({.windows = UntilFailure(QueryWindows),
                      .open_application = OpenAccessibleApplication,
                      .platform = &ThisAccessibilityPlatform()});
 }

@@ -2,6 +2,9 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <string>
+#include <utility>
 
 namespace tarvix {
 
@@ -28,6 +31,16 @@ std::optional<int32_t> FrontApplication(const WindowQuery& query) {
   const std::optional<WindowRecord> front = FrontWindow(query);
   if (!front) return std::nullopt;
   return static_cast<int32_t>(*front->owner_pid);
+}
+
+WindowQuery UntilFailure(WindowQuery query) {
+  return [query = std::move(query),
+          failure = std::optional<std::string>()]() mutable -> Result<std::vector<WindowRecord>> {
+    if (failure) return Error(*failure);
+    Result<std::vector<WindowRecord>> windows = query();
+    if (!windows) failure = windows.error();
+    return windows;
+  };
 }
 
 ToolResult WindowSummaryList(const WindowQuery& query) {

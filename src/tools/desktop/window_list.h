@@ -26,6 +26,11 @@ std::optional<WindowRecord> FrontWindow(const WindowQuery& query = QueryWindows)
 // That window's owner, handed on as a 32-bit process id.
 std::optional<int32_t> FrontApplication(const WindowQuery& query = QueryWindows);
 
+// `query` until it fails once; from then on that failure without asking
+// again, so a window server that did not answer costs one tool call one
+// wait, not one per use of the window list. Not thread-safe.
+WindowQuery UntilFailure(WindowQuery query);
+
 // One summary per window in query order, leaving out windows whose owner
 // name and title are both empty; the query's message when it fails.
 ToolResult WindowSummaryList(const WindowQuery& query = QueryWindows);

@@ -75,5 +75,26 @@ TEST(WindowSummaryListTest, KeepsOrderAndLayersDropsNamelessWindows) {
   EXPECT_EQ(WindowSummaryList(kUnreachable).error(), "window list unavailable - no server");
 }
 
+// A query that failed is not asked again within the same call: the window
+// server that did not answer costs one wait, and both uses see its error.
+TEST(UntilFailureTest, AsksAgainOnlyAfterSuccess) {
+  int asked = 0;
+  bool fail = false;
+  const WindowQuery counted = [&]() -> Result<std::vector<WindowRecord>> {
+    ++asked;
+    if (fail) return Error("window list unavailable - silent");
+    return std::vector<WindowRecord>{};
+  };
+  WindowQuery once = UntilFailure(counted);
+  EXPECT_TRUE(once().has_value());
+  EXPECT_TRUE(once().has_value());
+  fail = true;
+  EXPECT_EQ(FrontApplication(once), std::nullopt);
+  EXPECT_EQ(WindowSummaryList(once).error(), "window list unavailable - silent");
+  fail = false;
+  EXPECT_FALSE(once().has_value());
+  EXPECT_EQ(asked, 3);
+}
+
 }  // namespace
 }  // namespace tarvix
