@@ -659,11 +659,11 @@ std::vector<ElementAttributes> AtspiApplication::Attributes(std::span<const Elem
 std::optional<std::string> RootWindowBusAddress(const XConnection& x) {
   xcb_connection_t* c = x.get();
   constexpr std::string_view kName = "AT_SPI_BUS";
-  XcbReply<xcb_intern_atom_reply_t> atom(xcb_intern_atom_reply(
-      c, xcb_intern_atom(c, 1, static_cast<uint16_t>(kName.size()), kName.data()), nullptr));
+  XcbReply<xcb_intern_atom_reply_t> atom = x.ReplyOrNull<xcb_intern_atom_reply_t>(
+      xcb_intern_atom(c, 1, static_cast<uint16_t>(kName.size()), kName.data()));
   if (!atom || atom->atom == XCB_ATOM_NONE) return std::nullopt;
-  XcbReply<xcb_get_property_reply_t> value(xcb_get_property_reply(
-      c, xcb_get_property(c, 0, x.root(), atom->atom, XCB_ATOM_ANY, 0, 1024), nullptr));
+  XcbReply<xcb_get_property_reply_t> value = x.ReplyOrNull<xcb_get_property_reply_t>(
+      xcb_get_property(c, 0, x.root(), atom->atom, XCB_ATOM_ANY, 0, 1024));
   if (!value || value->format != 8 || xcb_get_property_value_length(value.get()) <= 0) {
     return std::nullopt;
   }
