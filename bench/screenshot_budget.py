@@ -101,7 +101,7 @@ def measure(binary, display):
 
         def shoot():
             head, total = call(port, "screenshot")
-            results.append((head.startswith(b'{"ok":true'), total))
+            results.append((head.startswith(b'{"ok":true'), total if head.startswith(b'{"ok":true') else head))
 
         def ping():
             while not done.is_set():
@@ -121,8 +121,11 @@ def measure(binary, display):
         wall = time.perf_counter() - start
         done.set()
         pinger.join()
+        for good, head in results:
+            if not good:
+                print("  failed: %s" % head[:200].decode(errors="replace"))
         ok = sum(1 for good, _ in results if good)
-        reply_mib = max(total for _, total in results) / (1 << 20)
+        reply_mib = max([t for good, t in results if good] or [0]) / (1 << 20)
         pings.sort()
         print("%s\n  six screenshots (%d ok, reply %.0f MiB each): %.1f s; peak RSS %.0f MiB; "
               "ping median %.1f ms, p95 %.1f ms, max %.1f ms (%d pings)" %
