@@ -62,7 +62,8 @@ TEST(MemoryBudgetTest, WaitersAreGrantedInArrivalOrder) {
   };
   std::thread large = waiter(80, 1);
   wait_for_waiters(1);
-  std::thread small = waiter(10, 2);
+  // 25 would fit beside the first 70, but not beside the large 80.
+  std::thread small = waiter(25, 2);
   wait_for_waiters(2);
   EXPECT_FALSE(budget.TryReserve(10).has_value()) << "nobody passes the queue";
   EXPECT_EQ(budget.held(), 70u);
