@@ -78,7 +78,7 @@ print("ratio RPC / xdotool:            %.2f" % (statistics.median(rpc) / statist
 
 def typed(text):
     call({"action": "key", "name": "Escape"})
-    drain()
+    next_with("cleared")
     started = time.perf_counter()
     call({"action": "type", "text": text})
     spent = time.perf_counter() - started

@@ -13,6 +13,7 @@
 #include "daemon/config.h"
 #include "daemon/parent_watchdog.h"
 #include "daemon/secret_scrub.h"
+#include "daemon/shutdown_signals.h"
 #include "platform/allocator.h"
 #include "platform/file_limit.h"
 #include "platform/signal_state.h"
@@ -83,6 +84,7 @@ void RunInputLoop(InputChannel& channel, bool exec_mode) {
 
 int Main(int argc, char** argv) {
   ResetInheritedSignalState();
+  HandleShutdownSignals();
   signal(SIGPIPE, SIG_IGN);
   TuneAllocator();
   RaiseOpenFileLimit();
@@ -116,6 +118,7 @@ int Main(int argc, char** argv) {
   // Without the first thread's own sender the channel reports the end once
   // every worker is gone.
   first_sender.reset();
+  if (config->allow_exec) RestoreInputLeftovers();
   RunInputLoop(*channel, config->allow_exec);
   // Detached threads may still hold the server; end without running static
   // destructors under them.

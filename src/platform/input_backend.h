@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -31,6 +32,13 @@ struct Key {
   char32_t character = 0;
 };
 
+// A pointer position in the backend's own coordinates.
+struct PointerPoint {
+  int32_t x = 0;
+  int32_t y = 0;
+  bool operator==(const PointerPoint&) const = default;
+};
+
 // How the platform tells a double click from two single clicks.
 struct ClickTiming {
   // Presses of one button closer together than this count as one multiple
@@ -40,6 +48,9 @@ struct ClickTiming {
   // press times (X11), so a click state cannot keep two clicks apart and
   // only time can; false where every event carries its click state (macOS).
   bool counted_by_receiver = false;
+  // Where the receiver counts clicks: a press further than this from the
+  // earlier one, along either axis, starts a new click however soon.
+  int32_t double_click_distance = 5;
 };
 
 // Operations return nothing or the operation error text
@@ -51,6 +62,9 @@ class InputBackend {
   // The session's double-click rules, read once per backend when first
   // asked.
   virtual ClickTiming click_timing() = 0;
+  // Where the pointer is now; nullopt where the platform cannot tell
+  // (click pacing then assumes the worst).
+  virtual std::optional<PointerPoint> PointerPosition() { return std::nullopt; }
   virtual Result<void> MovePointer(int32_t x, int32_t y) = 0;
   // Press and release at the pointer. `click_count` (1 for a single click,
   // 2 for the second click of a double click...) is posted as the events'

@@ -7,8 +7,10 @@ Writes one JSON object per line on stdout:
   {"scroll": "up" | "down" | "left" | "right"}
   {"key": "<GDK keyval name>"}              every key press, before the text view sees it
   {"text": "<text view contents>"}          once typing has paused for 150 ms
+  {"cleared": true}                         Escape has emptied the text view
 The upper half is a button and wheel target; the lower half a text view
-with the keyboard focus. Escape empties the text view (reported as a text).
+with the keyboard focus. Escape empties the text view; no text report of
+what came before it follows its "cleared".
 """
 import json
 import sys
@@ -73,6 +75,10 @@ def on_key(_widget, event):
     emit({"key": Gdk.keyval_name(event.keyval)})
     if event.keyval == Gdk.KEY_Escape:
         text_buffer.set_text("")
+        if quiet_timer[0]:
+            GLib.source_remove(quiet_timer[0])
+            quiet_timer[0] = 0
+        emit({"cleared": True})
         return True
     return False
 

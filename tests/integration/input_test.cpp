@@ -1,10 +1,16 @@
 // The input tool through the real daemon against a private X session, with
 // a GTK window (input_probe.py) reporting what it receives.
+#include <arpa/inet.h>
 #include <dirent.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <future>
 #include <map>
@@ -26,6 +32,45 @@ using std::chrono::milliseconds;
 using namespace std::chrono_literals;
 
 constexpr char kHint[] = " (Linux: set DISPLAY, and XAUTHORITY if needed, to the desktop session)";
+
+// Characters no key produces, `count` of them, distinct: CJK ideographs and
+// Greek capitals (whose keycodes are lent with Shift on the second level).
+std::string CharactersOutsideTheLayout(int count) {
+  std::string text;
+  for (int i = 0; i < count; ++i) {
+    const char32_t c = i % 2 == 0 ? U'\u4E00' + i : U'\u0391' + (i / 2) % 17;
+    if (c < 0x800) {
+      text += static_cast<char>(0xC0 | (c >> 6));
+    } else {
+      text += static_cast<char>(0xE0 | (c >> 12));
+      text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    }
+    text += static_cast<char>(0x80 | (c & 0x3F));
+  }
+  return text;
+}
+
+// Sends one input call and waits until the connection ends, whatever the
+// answer: for a daemon that is killed before it answers.
+void CallUntilTheDaemonGoes(uint16_t port, const Json& params) {
+  const std::string body = Json{{"method", "input"}, {"params", params}}.dump();
+  const std::string request = "POST /rpc HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " +
+                              std::string(kTestToken) + "\r\nContent-Length: " +
+                              std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
+                              body;
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
+    char buffer[4096];
+    while (read(fd, buffer, sizeof buffer) > 0) {
+    }
+  }
+  close(fd);
+}
 
 size_t EntriesIn(const std::string& dir) {
   size_t count = 0;
@@ -65,6 +110,15 @@ class XProbe {
     }
     free(reply);
     return syms;
+  }
+  // Every key that is down, as the server's key vector (the 256 bits of
+  // QueryKeymap); empty on failure.
+  std::vector<uint8_t> PressedKeys() {
+    xcb_query_keymap_reply_t* reply = xcb_query_keymap_reply(c_, xcb_query_keymap(c_), nullptr);
+    std::vector<uint8_t> keys;
+    if (reply != nullptr) keys.assign(reply->keys, reply->keys + 32);
+    free(reply);
+    return keys;
   }
 
  private:
@@ -124,7 +178,7 @@ class InputTest : public ::testing::Test {
   // Types `text` into the emptied text view and returns what arrived.
   static std::string TypeAndRead(const std::string& text) {
     ExpectDone(Input({{"action", "key"}, {"name", "Escape"}}));
-    Drain(200ms);
+    if (NextWith(probe_, "cleared", 5s).is_null()) return "<the text view was not cleared>";
     ExpectDone(Input({{"action", "type"}, {"text", text}}));
     const Json report = NextWith(probe_, "text", 5s);
     return report.is_null() ? "<nothing arrived>" : report["text"].get<std::string>();
@@ -300,6 +354,75 @@ TEST_F(InputTest, ManyCallsLeaveNoDescriptorThreadOrClientBehind) {
   EXPECT_LE(settled(fds, fds_before), fds_before);
   EXPECT_LE(settled(tasks, tasks_before), tasks_before);
   EXPECT_EQ(session_->ClientCount(), clients_before);
+}
+
+// A client that takes pings but does not answer stops the typing: the
+// request fails after the deadline saying how much was sent, nothing after
+// that is typed, and the keyboard is left as it was.
+TEST_F(InputTest, AClientThatTakesNoKeysFailsTheTextAndNothingMoreIsTyped) {
+  XProbe x(session_->display());
+  const std::vector<xcb_keysym_t> mapping = x.KeyboardMapping();
+  ExpectDone(Input({{"action", "key"}, {"name", "Escape"}}));
+  ASSERT_FALSE(NextWith(probe_, "cleared", 5s).is_null());
+  kill(probe_->pid(), SIGSTOP);
+  const auto started = std::chrono::steady_clock::now();
+  const Json reply = Input({{"action", "type"}, {"text", CharactersOutsideTheLayout(60)}});
+  const auto spent = std::chrono::steady_clock::now() - started;
+  kill(probe_->pid(), SIGCONT);
+  const std::string error = reply.value("error", "");
+  size_t sent = 0;
+  const int parsed = sscanf(error.c_str(),
+                            "type failed: the focused application did not take the keys within "
+                            "5 s (%zu of 60 characters sent)",
+                            &sent);
+  EXPECT_EQ(parsed, 1) << reply.dump();
+  EXPECT_GT(sent, 0u);
+  EXPECT_LT(sent, 60u);
+  EXPECT_GE(spent, 5s);
+  EXPECT_EQ(x.KeyboardMapping(), mapping);
+  const Json typed = NextWith(probe_, "text", 3s);
+  if (!typed.is_null()) {
+    const std::string text = typed["text"];
+    size_t characters = 0;
+    for (const char byte : text) characters += (byte & 0xC0) != 0x80;
+    EXPECT_LE(characters, sent) << text;
+  }
+}
+
+// A daemon killed while typing leaves keycodes lent and keys down; one
+// stopped by SIGTERM, SIGINT or SIGHUP puts them back itself and still dies
+// of the signal, and after SIGKILL the next daemon puts them back before
+// its first input.
+TEST(InputLeftoversTest, ADaemonKilledWhileTypingLeavesTheKeyboardAsItWas) {
+  auto session = XSession::Start(24, 640, 480);
+  if (!session) GTEST_SKIP() << "no Xvfb";
+  XProbe x(session->display());
+  const std::vector<xcb_keysym_t> mapping = x.KeyboardMapping();
+  const std::vector<uint8_t> keys = x.PressedKeys();
+  const int mask = std::get<2>(x.Pointer());
+  ASSERT_FALSE(mapping.empty());
+  const std::string text = CharactersOutsideTheLayout(200);
+  for (const int signal_number : {SIGTERM, SIGINT, SIGHUP, SIGKILL}) {
+    auto daemon = TestDaemon::Start({.allow_exec = true, .env = session->Env()});
+    auto typing = std::async(std::launch::async, CallUntilTheDaemonGoes, daemon->port(),
+                             Json{{"action", "type"}, {"text", text}});
+    // Mid-typing: the first keycode is lent.
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (x.KeyboardMapping() == mapping && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_NE(x.KeyboardMapping(), mapping) << signal_number;
+    kill(daemon->pid(), signal_number);
+    EXPECT_EQ(daemon->WaitExit(10s), -signal_number);
+    typing.wait();
+    if (signal_number == SIGKILL) {
+      auto next = TestDaemon::Start({.allow_exec = true, .env = session->Env()});
+      EXPECT_EQ(next->Call("input", {{"action", "move"}, {"x", 1}, {"y", 1}})["ok"], true);
+    }
+    EXPECT_EQ(x.KeyboardMapping(), mapping) << signal_number;
+    EXPECT_EQ(x.PressedKeys(), keys) << signal_number;
+    EXPECT_EQ(std::get<2>(x.Pointer()), mask) << signal_number;
+  }
 }
 
 TEST(InputServerGoneTest, AServerThatDiesMidRequestGivesAnErrorNotADeadDaemon) {

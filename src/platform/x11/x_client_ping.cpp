@@ -2,14 +2,18 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <string_view>
 
+#include "platform/input_stop.h"
 #include "platform/x11/x_connection.h"
 
 namespace tarvix {
 namespace {
+
+constexpr long kStopCheckMs = 50;
 
 xcb_atom_t InternAtom(xcb_connection_t* connection, std::string_view name) {
   XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
@@ -54,15 +58,18 @@ xcb_window_t PingableFocus(xcb_connection_t* connection, xcb_window_t root, xcb_
 
 }  // namespace
 
-bool PingFocusedClient(xcb_connection_t* connection, xcb_window_t root,
-                       std::chrono::milliseconds timeout) {
+PingAnswer PingFocusedClient(xcb_connection_t* connection, xcb_window_t root,
+                             std::chrono::milliseconds timeout) {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline = Clock::now() + timeout;
   const xcb_atom_t protocols = InternAtom(connection, "WM_PROTOCOLS");
   const xcb_atom_t ping = InternAtom(connection, "_NET_WM_PING");
-  if (protocols == XCB_ATOM_NONE || ping == XCB_ATOM_NONE) return false;
+  if (protocols == XCB_ATOM_NONE || ping == XCB_ATOM_NONE) return PingAnswer::kAbandoned;
   const xcb_window_t target = PingableFocus(connection, root, protocols, ping);
-  if (target == XCB_WINDOW_NONE) return false;
+  if (target == XCB_WINDOW_NONE) {
+    return xcb_connection_has_error(connection) != 0 ? PingAnswer::kAbandoned
+                                                     : PingAnswer::kTakesNoPings;
+  }
 
   const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
   xcb_change_window_attributes(connection, root, XCB_CW_EVENT_MASK, &mask);
@@ -77,7 +84,7 @@ bool PingFocusedClient(xcb_connection_t* connection, xcb_window_t root,
   // No event mask: the message goes to the client that made the window.
   xcb_send_event(connection, 0, target, XCB_EVENT_MASK_NO_EVENT,
                  reinterpret_cast<const char*>(&message));
-  if (xcb_flush(connection) <= 0) return false;
+  if (xcb_flush(connection) <= 0) return PingAnswer::kAbandoned;
 
   while (true) {
     while (xcb_generic_event_t* event = xcb_poll_for_event(connection)) {
@@ -88,14 +95,18 @@ bool PingFocusedClient(xcb_connection_t* connection, xcb_window_t root,
                    reply->data.data32[2] == target;
       }
       free(event);
-      if (answered) return true;
+      if (answered) return PingAnswer::kAnswered;
     }
-    if (xcb_connection_has_error(connection) != 0) return false;
+    if (xcb_connection_has_error(connection) != 0 || InputStopRequested()) {
+      return PingAnswer::kAbandoned;
+    }
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return false;
+    if (left <= 0) return PingAnswer::kLate;
+    // Short slices, so that a shutdown signal is seen soon.
     pollfd socket{xcb_get_file_descriptor(connection), POLLIN, 0};
-    if (poll(&socket, 1, static_cast<int>(left)) < 0 && errno != EINTR) return false;
+    const int slice = static_cast<int>(std::min<long>(left, kStopCheckMs));
+    if (poll(&socket, 1, slice) < 0 && errno != EINTR) return PingAnswer::kAbandoned;
   }
 }
 

@@ -11,13 +11,23 @@
 
 namespace tarvix {
 
+enum class PingAnswer {
+  kAnswered,
+  // No focused window lists _NET_WM_PING in WM_PROTOCOLS: nothing can
+  // prove what it has read.
+  kTakesNoPings,
+  // The focused client did not answer within the timeout.
+  kLate,
+  // The connection failed, or the input loop is stopping (a shutdown
+  // signal) and waits no longer.
+  kAbandoned,
+};
+
 // Pings the top-level window that holds the input focus and waits for its
-// answer. False when no focused window takes pings, or none answered within
-// `timeout`: the caller then falls back to waiting a fixed time. Selects
-// SubstructureNotify on `root` for this connection (pings are answered to
-// the root window).
-bool PingFocusedClient(xcb_connection_t* connection, xcb_window_t root,
-                       std::chrono::milliseconds timeout);
+// answer at most `timeout`. Selects SubstructureNotify on `root` for this
+// connection (pings are answered to the root window).
+PingAnswer PingFocusedClient(xcb_connection_t* connection, xcb_window_t root,
+                             std::chrono::milliseconds timeout);
 
 }  // namespace tarvix
 

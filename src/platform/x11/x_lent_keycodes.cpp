@@ -4,6 +4,7 @@
 
 #include <thread>
 
+#include "platform/input_stop.h"
 #include "platform/x11/x_client_ping.h"
 #include "platform/x11/x_sync.h"
 
@@ -12,12 +13,9 @@ namespace {
 
 // Time clients get, after the server has delivered the events, to read
 // them and refresh their copy of the keyboard map, when the focused client
-// does not answer pings (which prove it has read them). A desktop client's
-// event loop answers within a frame or two.
+// takes no pings (which prove it has read them). A desktop client's event
+// loop gets there within a frame or two.
 constexpr std::chrono::milliseconds kClientCatchUp(100);
-// A client that takes pings but is slow (a loaded machine) is waited for
-// this long before the fixed wait above.
-constexpr std::chrono::milliseconds kPingTimeout(2000);
 constexpr std::chrono::milliseconds kServerTimeout(5000);
 
 void Map(xcb_connection_t* connection, xkb_keycode_t keycode, xcb_keysym_t first,
@@ -29,8 +27,8 @@ void Map(xcb_connection_t* connection, xkb_keycode_t keycode, xcb_keysym_t first
 }  // namespace
 
 LentKeycodes::LentKeycodes(xcb_connection_t* connection, xcb_window_t root,
-                           std::vector<xkb_keycode_t> spare)
-    : connection_(connection), root_(root) {
+                           std::vector<xkb_keycode_t> spare, XInputLedger* ledger)
+    : connection_(connection), root_(root), ledger_(ledger) {
   loans_.reserve(spare.size());
   for (const xkb_keycode_t keycode : spare) {
     loans_.push_back(Loan{keycode, XKB_KEY_NoSymbol, XKB_KEY_NoSymbol, false});
@@ -40,16 +38,33 @@ LentKeycodes::LentKeycodes(xcb_connection_t* connection, xcb_window_t root,
 LentKeycodes::~LentKeycodes() { (void)GiveBack(); }
 
 bool LentKeycodes::LetClientsCatchUp() {
-  if (!XSyncWithin(connection_, kServerTimeout)) return false;  // no one left to wait for
-  if (!PingFocusedClient(connection_, root_, kPingTimeout)) {
-    std::this_thread::sleep_for(kClientCatchUp);
+  const auto fail = [&](Failure failure) {
+    failure_ = failure;
+    abandoned_ = true;
+    return false;
+  };
+  if (abandoned_) return false;
+  if (!XSyncWithin(connection_, kServerTimeout)) return fail(Failure::kServerFailed);
+  switch (PingFocusedClient(connection_, root_, kClientAnswerTimeout)) {
+    case PingAnswer::kAnswered:
+      break;
+    case PingAnswer::kTakesNoPings:
+      std::this_thread::sleep_for(kClientCatchUp);
+      break;
+    case PingAnswer::kLate:
+      return fail(Failure::kClientLate);
+    case PingAnswer::kAbandoned:
+      return fail(InputStopRequested() ? Failure::kStopped : Failure::kServerFailed);
   }
   for (Loan& loan : loans_) loan.unread = false;
   return true;
 }
 
 std::optional<LentKeycodes::Lent> LentKeycodes::Lend(xkb_keysym_t keysym) {
-  if (loans_.empty()) return std::nullopt;
+  if (loans_.empty()) {
+    failure_ = Failure::kNoSpareKeycode;
+    return std::nullopt;
+  }
   xkb_keysym_t first = xkb_keysym_to_lower(keysym);
   xkb_keysym_t second = xkb_keysym_to_upper(keysym);
   // (A keysym whose case pair does not map back to it, like ß, stands
@@ -77,6 +92,10 @@ std::optional<LentKeycodes::Lent> LentKeycodes::Lend(xkb_keysym_t keysym) {
     if (!LetClientsCatchUp()) return std::nullopt;
     loan = take();
   }
+  if (ledger_ != nullptr) {
+    ledger_->RecordLoan(static_cast<xcb_keycode_t>(loan->keycode),
+                        {XKB_KEY_NoSymbol, XKB_KEY_NoSymbol});
+  }
   Map(connection_, loan->keycode, first, second);
   *loan = Loan{loan->keycode, first, second, true};
   return Lent{loan->keycode, keysym != first};
@@ -86,13 +105,17 @@ bool LentKeycodes::GiveBack() {
   bool lent = false;
   for (const Loan& loan : loans_) lent = lent || loan.first != XKB_KEY_NoSymbol;
   if (!lent) return true;
-  bool ok = LetClientsCatchUp();
+  // The keyboard goes back to how it was found even when the wait failed:
+  // a client that never read its keys would misread them either way.
+  const bool ok = LetClientsCatchUp();
   for (Loan& loan : loans_) {
     if (loan.first == XKB_KEY_NoSymbol) continue;
     Map(connection_, loan.keycode, XKB_KEY_NoSymbol, XKB_KEY_NoSymbol);
     loan = Loan{loan.keycode, XKB_KEY_NoSymbol, XKB_KEY_NoSymbol, false};
   }
-  return XSyncWithin(connection_, kServerTimeout) && ok;
+  if (XSyncWithin(connection_, kServerTimeout)) return ok;
+  if (ok) failure_ = Failure::kServerFailed;
+  return false;
 }
 
 }  // namespace tarvix

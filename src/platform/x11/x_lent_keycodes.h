@@ -6,9 +6,13 @@
 // keycode back (or to another keysym) too early makes the client type the
 // wrong character. So within a request a keycode keeps its keysym, further
 // keysyms take the next spare keycode round-robin, and a keycode is only
-// remapped, or given back at the end, once the focused client has answered
-// a ping sent after the keys (or, when it takes no pings, after a fixed
-// wait).
+// remapped once the focused client has answered a ping sent after the keys.
+// A client that does not answer within the deadline stops the request: no
+// keycode it may still read is remapped to another character. A client that
+// takes no pings at all gets a fixed wait, which cannot prove anything.
+//
+// Every loan is recorded in the ledger before the mapping changes, so the
+// next daemon can give it back if this one dies.
 #ifndef TARVIX_PLATFORM_X11_X_LENT_KEYCODES_H_
 #define TARVIX_PLATFORM_X11_X_LENT_KEYCODES_H_
 
@@ -19,12 +23,19 @@
 #include <optional>
 #include <vector>
 
+#include "platform/x11/x_input_ledger.h"
+
 namespace tarvix {
+
+// How long the focused client gets to answer a ping before typing fails.
+inline constexpr std::chrono::seconds kClientAnswerTimeout(5);
 
 class LentKeycodes {
  public:
-  // `spare` are keycodes without keysyms. `connection` must outlive this.
-  LentKeycodes(xcb_connection_t* connection, xcb_window_t root, std::vector<xkb_keycode_t> spare);
+  // `spare` are keycodes without keysyms. `connection` and `ledger` must
+  // outlive this.
+  LentKeycodes(xcb_connection_t* connection, xcb_window_t root, std::vector<xkb_keycode_t> spare,
+               XInputLedger* ledger);
   // Gives every lent keycode its empty mapping back, also after a failure.
   ~LentKeycodes();
   LentKeycodes(const LentKeycodes&) = delete;
@@ -37,13 +48,23 @@ class LentKeycodes {
     // the second level. Other keysyms are on both levels.
     bool second_level;
   };
-  // A keycode that types `keysym`; nullopt when the keyboard map has no
-  // spare keycode or the server stopped answering while waiting (see
-  // above) to reuse one. Queues the mapping change.
+  enum class Failure {
+    kNoSpareKeycode,
+    kServerFailed,
+    // The focused client did not answer within kClientAnswerTimeout.
+    kClientLate,
+    // The input loop is stopping for a shutdown signal.
+    kStopped,
+  };
+  // A keycode that types `keysym`; nullopt with failure() set when there
+  // is no spare keycode, or when reusing one needs clients to catch up and
+  // they did not (see above). Queues the mapping change.
   std::optional<Lent> Lend(xkb_keysym_t keysym);
-  // Waits until clients have read the events typed so far, then gives the
-  // keycodes back. False when the server did not confirm.
+  // Waits until clients have read the events typed so far (unless a wait
+  // already failed), then gives the keycodes back, whatever the wait's
+  // outcome. False with failure() set when the wait or the server failed.
   bool GiveBack();
+  Failure failure() const { return failure_; }
 
  private:
   struct Loan {
@@ -57,8 +78,12 @@ class LentKeycodes {
 
   xcb_connection_t* connection_;
   xcb_window_t root_;
+  XInputLedger* ledger_;
   std::vector<Loan> loans_;
   size_t next_ = 0;
+  Failure failure_ = Failure::kNoSpareKeycode;
+  // A wait failed: clients are not waited for again in this request.
+  bool abandoned_ = false;
 };
 
 }  // namespace tarvix

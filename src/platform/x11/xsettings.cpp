@@ -77,21 +77,20 @@ std::optional<int32_t> FindXSettingsInteger(std::string_view data, std::string_v
   return std::nullopt;
 }
 
-std::optional<int32_t> ReadXSettingsInteger(const XConnection& x, std::string_view name) {
+std::string ReadXSettings(const XConnection& x) {
   xcb_connection_t* c = x.get();
   const xcb_atom_t selection = x.Atom("_XSETTINGS_S" + std::to_string(x.screen_number()));
   const xcb_atom_t property = x.Atom("_XSETTINGS_SETTINGS");
-  if (selection == XCB_ATOM_NONE || property == XCB_ATOM_NONE) return std::nullopt;
+  if (selection == XCB_ATOM_NONE || property == XCB_ATOM_NONE) return {};
   XcbReply<xcb_get_selection_owner_reply_t> owner =
       x.ReplyOrNull<xcb_get_selection_owner_reply_t>(xcb_get_selection_owner(c, selection));
-  if (!owner || owner->owner == XCB_NONE) return std::nullopt;
+  if (!owner || owner->owner == XCB_NONE) return {};
   // Settings blobs are a few kilobytes; 64 KiB (in 4-byte units) bounds it.
   XcbReply<xcb_get_property_reply_t> settings = x.ReplyOrNull<xcb_get_property_reply_t>(
       xcb_get_property(c, 0, owner->owner, property, property, 0, 16384));
-  if (!settings || settings->format != 8) return std::nullopt;
-  const std::string_view data(static_cast<const char*>(xcb_get_property_value(settings.get())),
-                              static_cast<size_t>(xcb_get_property_value_length(settings.get())));
-  return FindXSettingsInteger(data, name);
+  if (!settings || settings->format != 8) return {};
+  return std::string(static_cast<const char*>(xcb_get_property_value(settings.get())),
+                     static_cast<size_t>(xcb_get_property_value_length(settings.get())));
 }
 
 }  // namespace tarvix

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "platform/x11/x_connection.h"
@@ -17,10 +18,10 @@ namespace tarvix {
 // data is truncated or malformed before it.
 std::optional<int32_t> FindXSettingsInteger(std::string_view data, std::string_view name);
 
-// Reads the integer setting `name` from the session's settings manager;
-// nullopt when no manager runs, the setting is not published or the server
-// does not answer in time (the connection is then severed).
-std::optional<int32_t> ReadXSettingsInteger(const XConnection& x, std::string_view name);
+// The session's settings manager's _XSETTINGS_SETTINGS bytes (for
+// FindXSettingsInteger); empty when no manager runs or the server does not
+// answer in time (the connection is then severed).
+std::string ReadXSettings(const XConnection& x);
 
 }  // namespace tarvix
 

@@ -6,11 +6,15 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
+#include <string>
 #include <thread>
 #include <unordered_map>
 
 #include "platform/input_backend.h"
+#include "platform/input_stop.h"
 #include "platform/x11/x_connection.h"
+#include "platform/x11/x_input_ledger.h"
 #include "platform/x11/x_keymap.h"
 #include "platform/x11/x_keysyms.h"
 #include "platform/x11/x_lent_keycodes.h"
@@ -29,8 +33,10 @@ using std::chrono::milliseconds;
 constexpr milliseconds kKeyPause(20);
 constexpr milliseconds kTextPause(2);
 constexpr milliseconds kServerTimeout = kXReplyDeadline;
-// The double-click time toolkits use when the session publishes none.
+// The double-click time and distance toolkits use when the session
+// publishes none.
 constexpr milliseconds kDefaultDoubleClickTime(400);
+constexpr int32_t kDefaultDoubleClickDistance = 5;
 // One wheel line is one button click on X; this bounds what a single
 // request can post (a 32-bit amount would otherwise keep the input thread
 // busy for hours).
@@ -39,6 +45,9 @@ constexpr int64_t kMaxScrollLines = 1000;
 std::string Failure(std::string_view reason) {
   return "simulating input failed: (" + std::string(reason) + ")";
 }
+
+// StrokeFor's error when lending a keycode failed; LentKeycodes says why.
+constexpr char kLendFailed[] = "lend failed";
 
 // The core modifier masks of one stroke, lowest bit first.
 template <typename Visit>
@@ -50,18 +59,41 @@ void ForEachModifier(xkb_mod_mask_t mask, Visit visit) {
 
 class XTestInputBackend : public InputBackend {
  public:
-  explicit XTestInputBackend(std::unique_ptr<XConnection> x) : x_(std::move(x)) {}
+  XTestInputBackend(std::unique_lock<std::mutex> hold, std::unique_ptr<XConnection> x)
+      : hold_(std::move(hold)), x_(std::move(x)), ledger_(x_->get(), x_->root()) {}
 
   ~XTestInputBackend() override {
     lent_.reset();  // gives lent keycodes back before the connection goes
+    ledger_.Clear();
+    xcb_flush(c());
   }
+
+  // Undoes what a daemon that died mid-request left on the keyboard.
+  bool RestoreLeftovers() { return ledger_.RestoreLeftovers(); }
 
   ClickTiming click_timing() override {
     if (!timing_) {
-      const std::optional<int32_t> ms = ReadXSettingsInteger(*x_, "Net/DoubleClickTime");
-      timing_ = ClickTiming{ms && *ms > 0 ? milliseconds(*ms) : kDefaultDoubleClickTime, true};
+      const std::string settings = ReadXSettings(*x_);
+      const std::optional<int32_t> ms = FindXSettingsInteger(settings, "Net/DoubleClickTime");
+      const std::optional<int32_t> distance =
+          FindXSettingsInteger(settings, "Net/DoubleClickDistance");
+      timing_ = ClickTiming{ms && *ms > 0 ? milliseconds(*ms) : kDefaultDoubleClickTime, true,
+                            distance && *distance >= 0 ? *distance : kDefaultDoubleClickDistance};
     }
     return *timing_;
+  }
+
+  std::optional<PointerPoint> PointerPosition() override {
+    if (!origin_) origin_ = x_->MainDisplay();
+    const xcb_query_pointer_cookie_t cookie = xcb_query_pointer(c(), x_->root());
+    // The round trip bounds the wait; the pointer's reply comes before it.
+    if (!XSyncWithin(c(), kServerTimeout)) {
+      xcb_discard_reply(c(), cookie.sequence);
+      return std::nullopt;
+    }
+    XcbReply<xcb_query_pointer_reply_t> reply(xcb_query_pointer_reply(c(), cookie, nullptr));
+    if (!reply) return std::nullopt;
+    return PointerPoint{reply->root_x - origin_->x, reply->root_y - origin_->y};
   }
 
   Result<void> MovePointer(int32_t x, int32_t y) override {
@@ -97,7 +129,7 @@ class XTestInputBackend : public InputBackend {
     const xkb_keysym_t keysym = KeysymForKey(key);
     if (key.is_character && key.character == 0) return {};
     Result<KeyStroke> stroke = StrokeFor(keysym);
-    if (!stroke) return Error(Failure("failed creating event to press the key"));
+    if (!stroke) return Error(TypingFailure("failed creating event to press the key", 0, 1));
     std::this_thread::sleep_for(kKeyPause);
     PressModifiers(stroke->modifiers, XCB_KEY_PRESS);
     PostKey(XCB_KEY_PRESS, stroke->keycode);
@@ -110,24 +142,28 @@ class XTestInputBackend : public InputBackend {
     if (Result<void> synced = Synced("failed creating event to release the key"); !synced) {
       return synced;
     }
-    if (lent_ && !lent_->GiveBack()) return Error(Failure("failed creating event to release the key"));
+    if (lent_ && !lent_->GiveBack()) {
+      return Error(LendFailure("failed creating event to release the key", 1, 1));
+    }
     return {};
   }
 
   Result<void> EnterText(std::string_view utf8) override {
     const std::vector<Key> keys = KeysForText(utf8);
     if (keys.empty()) return {};
-    for (const Key& key : keys) {
-      Result<KeyStroke> stroke = StrokeFor(KeysymForKey(key));
-      if (!stroke) return Error(Failure("failed creating event to enter the text"));
+    constexpr char kReason[] = "failed creating event to enter the text";
+    for (size_t sent = 0; sent < keys.size(); ++sent) {
+      if (InputStopRequested()) return Error(Failure("the daemon is shutting down"));
+      Result<KeyStroke> stroke = StrokeFor(KeysymForKey(keys[sent]));
+      if (!stroke) return Error(TypingFailure(kReason, sent, keys.size()));
       PressModifiers(stroke->modifiers, XCB_KEY_PRESS);
       PostKey(XCB_KEY_PRESS, stroke->keycode);
       PostKey(XCB_KEY_RELEASE, stroke->keycode);
       PressModifiers(stroke->modifiers, XCB_KEY_RELEASE);
     }
-    Result<void> synced = Synced("failed creating event to enter the text");
+    Result<void> synced = Synced(kReason);
     if (synced && lent_ && !lent_->GiveBack()) {
-      synced = Error(Failure("failed creating event to enter the text"));
+      synced = Error(LendFailure(kReason, keys.size(), keys.size()));
     }
     std::this_thread::sleep_for(kTextPause);
     return synced;
@@ -135,6 +171,25 @@ class XTestInputBackend : public InputBackend {
 
  private:
   xcb_connection_t* c() const { return x_->get(); }
+
+  // Why typing failed after `sent` of `total` keys were sent.
+  std::string TypingFailure(std::string_view reason, size_t sent, size_t total) const {
+    return lend_failed_ ? LendFailure(reason, sent, total) : Failure(reason);
+  }
+  std::string LendFailure(std::string_view reason, size_t sent, size_t total) const {
+    switch (lent_->failure()) {
+      case LentKeycodes::Failure::kClientLate:
+        return "the focused application did not take the keys within " +
+               std::to_string(kClientAnswerTimeout.count()) + " s (" + std::to_string(sent) +
+               " of " + std::to_string(total) + " characters sent)";
+      case LentKeycodes::Failure::kStopped:
+        return Failure("the daemon is shutting down");
+      case LentKeycodes::Failure::kNoSpareKeycode:
+      case LentKeycodes::Failure::kServerFailed:
+        break;
+    }
+    return Failure(reason);
+  }
 
   Result<void> Synced(std::string_view reason) {
     if (XSyncWithin(c(), kServerTimeout)) return {};
@@ -149,6 +204,7 @@ class XTestInputBackend : public InputBackend {
   }
 
   void PostKey(uint8_t type, xkb_keycode_t keycode) {
+    if (type == XCB_KEY_PRESS) ledger_.RecordHeld(static_cast<xcb_keycode_t>(keycode));
     xcb_test_fake_input(c(), type, static_cast<uint8_t>(keycode), XCB_CURRENT_TIME, XCB_NONE, 0,
                         0, 0);
   }
@@ -179,9 +235,14 @@ class XTestInputBackend : public InputBackend {
     auto found = found_.find(keysym);
     if (found == found_.end()) found = found_.emplace(keysym, keymap_->Find(keysym)).first;
     if (found->second) return *found->second;
-    if (!lent_) lent_ = std::make_unique<LentKeycodes>(c(), x_->root(), keymap_->Spare());
+    if (!lent_) {
+      lent_ = std::make_unique<LentKeycodes>(c(), x_->root(), keymap_->Spare(), &ledger_);
+    }
     const std::optional<LentKeycodes::Lent> lent = lent_->Lend(keysym);
-    if (!lent) return Error("no spare keycode");
+    if (!lent) {
+      lend_failed_ = true;
+      return Error(kLendFailed);
+    }
     // The lent keycode behaves like a letter key: Shift or Caps Lock, not
     // both, selects its second level.
     constexpr xkb_mod_mask_t kShift = 1;
@@ -189,7 +250,11 @@ class XTestInputBackend : public InputBackend {
     return KeyStroke{lent->keycode, shift ? kShift : 0};
   }
 
+  // The input lock, from open to close (a shutdown signal waits for it).
+  std::unique_lock<std::mutex> hold_;
   std::unique_ptr<XConnection> x_;
+  XInputLedger ledger_;
+  bool lend_failed_ = false;
   std::optional<ClickTiming> timing_;
   std::optional<XRect> origin_;
   std::unique_ptr<XKeymap> keymap_;
@@ -215,6 +280,10 @@ std::string OpenFailure(const std::string& error) {
 }  // namespace
 
 Result<std::unique_ptr<InputBackend>> OpenInputBackend() {
+  std::unique_lock<std::mutex> hold = HoldInputForRequest();
+  if (InputStopRequested()) {
+    return Error("no connection could be established: (the daemon is shutting down)");
+  }
   Result<std::unique_ptr<XConnection>> x = XConnection::Open();
   if (!x) return Error(OpenFailure(x.error()));
   const Result<const xcb_query_extension_reply_t*> xtest = (*x)->Extension(&xcb_test_id);
@@ -222,7 +291,10 @@ Result<std::unique_ptr<InputBackend>> OpenInputBackend() {
   if (*xtest == nullptr || (*xtest)->present == 0) {
     return Error("no connection could be established: (the X server lacks the XTEST extension)");
   }
-  return std::unique_ptr<InputBackend>(new XTestInputBackend(std::move(x).value()));
+  auto backend = std::make_unique<XTestInputBackend>(std::move(hold), std::move(x).value());
+  // A server too slow to answer here fails the request's own steps soon.
+  (void)backend->RestoreLeftovers();
+  return std::unique_ptr<InputBackend>(std::move(backend));
 }
 
 }  // namespace tarvix

@@ -1,6 +1,7 @@
 #include "tools/desktop/click_pacer.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <thread>
 
 namespace tarvix {
@@ -17,6 +18,18 @@ class SteadyClock : public PacerClock {
 // exactly on the interval from counting as a double click after rounding.
 constexpr std::chrono::milliseconds kRoundingMargin(1);
 
+// Toolkits compare each axis on its own (GTK) or the sum of both (Qt's
+// Manhattan length, never more than either axis): near along both axes
+// covers both.
+bool Near(std::optional<PointerPoint> earlier, std::optional<PointerPoint> now,
+          int32_t distance) {
+  if (!earlier || !now) return true;
+  const auto apart = [](int32_t a, int32_t b) {
+    return std::abs(static_cast<int64_t>(a) - static_cast<int64_t>(b));
+  };
+  return apart(earlier->x, now->x) <= distance && apart(earlier->y, now->y) <= distance;
+}
+
 }  // namespace
 
 PacerClock& SteadyPacerClock() {
@@ -26,21 +39,30 @@ PacerClock& SteadyPacerClock() {
 
 void ClickPacer::BeginRequest() {
   const PacerClock::TimePoint now = clock_.Now();
-  for (Memory& memory : request_) memory = Memory{0, now, false};
+  for (Memory& memory : request_) memory = Memory{0, now, false, std::nullopt};
 }
 
-int64_t ClickPacer::BeforeClick(MouseButton button, const ClickTiming& timing) {
+int64_t ClickPacer::BeforeClick(MouseButton button, const ClickTiming& timing,
+                                std::optional<PointerPoint> at) {
   const auto index = static_cast<size_t>(button);
   Memory& memory = request_[index];
   const History& history = history_[index];
-  if (timing.counted_by_receiver && !memory.clicked && history.last != PacerClock::TimePoint{}) {
-    PacerClock::TimePoint apart = history.last + timing.double_click_interval;
-    if (history.before_last != PacerClock::TimePoint{}) {
+  constexpr PacerClock::TimePoint kNever{};
+  if (timing.counted_by_receiver && !memory.clicked) {
+    const int32_t distance = timing.double_click_distance;
+    PacerClock::TimePoint apart = kNever;
+    if (history.last != kNever && Near(history.last_at, at, distance)) {
+      apart = history.last + timing.double_click_interval;
+    }
+    if (history.before_last != kNever && Near(history.before_last_at, at, distance)) {
       apart = std::max(apart, history.before_last + 2 * timing.double_click_interval);
     }
-    apart += kRoundingMargin;
-    if (clock_.Now() < apart) clock_.SleepUntil(apart);
+    if (apart != kNever) {
+      apart += kRoundingMargin;
+      if (clock_.Now() < apart) clock_.SleepUntil(apart);
+    }
   }
+  memory.at = at;
   const PacerClock::TimePoint now = clock_.Now();
   memory.count = now - memory.instant < timing.double_click_interval ? memory.count + 1 : 1;
   memory.instant = now;
@@ -50,7 +72,8 @@ int64_t ClickPacer::BeforeClick(MouseButton button, const ClickTiming& timing) {
 void ClickPacer::AfterClick(MouseButton button) {
   const auto index = static_cast<size_t>(button);
   request_[index].clicked = true;
-  history_[index] = History{clock_.Now(), history_[index].last};
+  const History& earlier = history_[index];
+  history_[index] = History{clock_.Now(), earlier.last, request_[index].at, earlier.last_at};
 }
 
 }  // namespace tarvix

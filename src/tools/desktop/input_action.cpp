@@ -1,5 +1,7 @@
 #include "tools/desktop/input_action.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -10,11 +12,13 @@
 namespace tarvix {
 namespace {
 
-// Coordinates and amounts keep the low 32 bits of a signed 64-bit integer.
+// Coordinates and amounts beyond the 32-bit range saturate with their sign
+// kept: a far-off position or a huge amount must not wrap around into a
+// near one or one of the other sign.
 std::optional<int32_t> Int32Param(const Json& params, std::string_view key) {
   const std::optional<int64_t> value = SignedParam(params, key);
   if (!value) return std::nullopt;
-  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(*value)));
+  return static_cast<int32_t>(std::clamp<int64_t>(*value, INT32_MIN, INT32_MAX));
 }
 
 Result<void> Prefixed(Result<void> step, const char* prefix) {
@@ -38,7 +42,10 @@ Result<void> Move(const Json& params, InputBackend& backend) {
 }
 
 Result<void> ClickOnce(MouseButton button, InputBackend& backend, ClickPacer& clicks) {
-  const int64_t count = clicks.BeforeClick(button, backend.click_timing());
+  const ClickTiming timing = backend.click_timing();
+  const std::optional<PointerPoint> at =
+      timing.counted_by_receiver ? backend.PointerPosition() : std::nullopt;
+  const int64_t count = clicks.BeforeClick(button, timing, at);
   Result<void> clicked = backend.ClickButton(button, count);
   clicks.AfterClick(button);
   return Prefixed(std::move(clicked), "click failed: ");
@@ -65,9 +72,8 @@ Result<void> Scroll(const Json& params, InputBackend& backend) {
   const int32_t dx = Int32Param(params, "dx").value_or(0);
   if (dy != 0) {
     // A positive dy scrolls up, the backend's positive length scrolls down.
-    // Negating in 64 bits keeps INT32_MIN from overflowing; its low 32 bits
-    // are what the backend gets, like any other narrowed amount.
-    const auto up = static_cast<int32_t>(static_cast<uint32_t>(-static_cast<int64_t>(dy)));
+    // The most negative amount has no negation in 32 bits: it saturates.
+    const auto up = static_cast<int32_t>(std::min<int64_t>(-static_cast<int64_t>(dy), INT32_MAX));
     if (Result<void> v = Prefixed(backend.Scroll(up, ScrollAxis::kVertical), "scroll failed: ");
         !v) {
       return v;

@@ -1,5 +1,7 @@
 #include "tools/desktop/click_pacer.h"
 
+#include <cstdint>
+#include <optional>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -29,17 +31,21 @@ class FakeClock : public PacerClock {
   std::chrono::nanoseconds slept_{};
 };
 
-constexpr ClickTiming kX11{milliseconds(400), true};
-constexpr ClickTiming kClickState{milliseconds(400), false};
+constexpr ClickTiming kX11{milliseconds(400), true, 5};
+constexpr ClickTiming kClickState{milliseconds(400), false, 5};
+
+constexpr PointerPoint kHere{100, 100};
 
 // One click: the gap before it (from the previous step), its button, and
-// what the pacer must do: the wait it imposes and the count it gives.
+// what the pacer must do: the wait it imposes and the count it gives; then
+// where it lands.
 struct Step {
   bool new_request;
   milliseconds gap;
   MouseButton button;
   milliseconds waited;
   int64_t count;
+  std::optional<PointerPoint> at = kHere;
 };
 
 void RunSteps(const ClickTiming& timing, const std::vector<Step>& steps) {
@@ -49,7 +55,7 @@ void RunSteps(const ClickTiming& timing, const std::vector<Step>& steps) {
     const Step& step = steps[i];
     clock.Advance(step.gap);
     if (step.new_request) pacer.BeginRequest();
-    EXPECT_EQ(pacer.BeforeClick(step.button, timing), step.count) << "step " << i;
+    EXPECT_EQ(pacer.BeforeClick(step.button, timing, step.at), step.count) << "step " << i;
     pacer.AfterClick(step.button);
     EXPECT_EQ(clock.TakeSlept(), step.waited) << "step " << i;
   }
@@ -82,6 +88,31 @@ TEST(ClickPacerTest, KeepsSeparateRequestsApartWhereClientsCountByTime) {
       {false, milliseconds(2), kLeft, kNone, 2},
       {true, milliseconds(50), kLeft, milliseconds(749), 1},
       {false, kNone, kLeft, kNone, 2},                // within a request: back to back
+  });
+}
+
+// Receivers join presses only within the double-click distance (either
+// axis): a click elsewhere goes at once, one nearby still waits, also when
+// the spot is unknown.
+TEST(ClickPacerTest, WaitsOnlyForClicksNearTheRememberedOnes) {
+  RunSteps(kX11, {
+      {true, kNone, kLeft, kNone, 1, PointerPoint{100, 100}},
+      {true, milliseconds(10), kLeft, kNone, 1, PointerPoint{106, 100}},    // 6 px right
+      {true, milliseconds(10), kLeft, kNone, 1, PointerPoint{106, 94}},     // 6 px up
+      {true, milliseconds(10), kLeft, kNone, 1, PointerPoint{200, 300}},
+      {true, milliseconds(10), kLeft, kNone, 1, PointerPoint{300, 300}},
+      {true, milliseconds(10), kLeft, kNone, 1, PointerPoint{400, 300}},
+      {true, milliseconds(10), kLeft, milliseconds(391), 1, PointerPoint{405, 295}},  // 5 px
+      {true, milliseconds(10), kLeft, milliseconds(391), 1, std::nullopt},
+      {true, milliseconds(10), kLeft, milliseconds(391), 1, PointerPoint{-2000000000, 5}},
+      // A double click far off, then a click near its first press: a
+      // triple click until twice the interval after that press.
+      {true, milliseconds(1000), kLeft, kNone, 1, PointerPoint{0, 0}},
+      {false, milliseconds(2), kLeft, kNone, 2, PointerPoint{50, 50}},
+      {true, milliseconds(50), kLeft, milliseconds(749), 1, PointerPoint{3, 3}},
+      // Far from both remembered presses and from the extreme corner.
+      {true, milliseconds(10), kLeft, kNone, 1, PointerPoint{INT32_MAX, INT32_MIN}},
+      {true, milliseconds(10), kLeft, kNone, 1, PointerPoint{INT32_MIN, INT32_MAX}},
   });
 }
 
