@@ -75,6 +75,21 @@ print("move + click, RPC round trip:   median %s (min %s)" % (ms(statistics.medi
 print("move + click, xdotool process:  median %s (min %s)" % (ms(statistics.median(xdo)), ms(min(xdo))))
 print("ratio RPC / xdotool:            %.2f" % (statistics.median(rpc) / statistics.median(xdo)))
 
+# Six left clicks in a row, as on six keys of a calculator: on six spots
+# they need no pacing; on one spot each waits out the double-click time.
+def six_clicks(spots):
+    time.sleep(1)
+    started = time.perf_counter()
+    for x, y in spots:
+        call({"action": "click", "x": x, "y": y})
+    return time.perf_counter() - started
+
+
+apart = [six_clicks([(ax + 20 + 40 * i, ay + 60) for i in range(6)]) for _ in range(5)]
+same = six_clicks([(ax + 20, ay + 60)] * 6)
+print("six clicks on six spots:        median %s in all (max %s)" % (ms(statistics.median(apart)), ms(max(apart))))
+print("six clicks on one spot:         %s in all (paced apart)" % ms(same))
+
 
 def typed(text):
     call({"action": "key", "name": "Escape"})
@@ -93,4 +108,10 @@ alphabet = "àéîõüßçñ€日本語中文한국어ёжщ😀ÉÑ"
 non_ascii = "".join(alphabet[i % len(alphabet)] for i in range(100))
 spent, exact = typed(non_ascii)
 print("type 100 non-ASCII characters:  %s, arrived %s" % (ms(spent), "exactly" if exact else "WRONG"))
+distinct = "".join(chr(c) for c in [*range(0xE0, 0xFE), *range(0x3B1, 0x3C5),
+                                    *range(0x430, 0x444), *range(0x4E00, 0x4E1E)])
+runs = [typed(distinct) for _ in range(5)]
+print("type 100 distinct non-ASCII:    median %s (max %s), arrived %s" % (
+    ms(statistics.median(r[0] for r in runs)), ms(max(r[0] for r in runs)),
+    "exactly" if all(r[1] for r in runs) else "WRONG"))
 probe.terminate()

@@ -1,5 +1,6 @@
 #include "platform/x11/x_keymap.h"
 
+#include <xkbcommon/xkbcommon-keysyms.h>
 #include <xkbcommon/xkbcommon-x11.h>
 
 #include <algorithm>
@@ -123,6 +124,19 @@ Result<std::unique_ptr<XKeymap>> XKeymap::Load(xcb_connection_t* connection) {
     for (int i = per_modifier - 1; i >= 0; --i) {
       const xcb_keycode_t key = keys[index * per_modifier + i];
       if (key != 0) map->modifier_keys_[index] = key;
+    }
+  }
+  // The modifier that a key producing ISO_Level3_Shift sets selects the
+  // third level; that key (not, say, Mode_switch on the same modifier,
+  // which changes the group) is the one to press for it.
+  for (int index = 3; index < 8 && map->level_three_ == 0; ++index) {
+    for (int i = 0; i < per_modifier; ++i) {
+      const xcb_keycode_t key = keys[index * per_modifier + i];
+      if (key != 0 && ProducesAt(map->keymap_, key, map->layout_, 0, XKB_KEY_ISO_Level3_Shift)) {
+        map->modifier_keys_[index] = key;
+        map->level_three_ = 1u << index;
+        break;
+      }
     }
   }
   return map;

@@ -54,6 +54,10 @@ class XKeymap {
   // when none is.
   xcb_keycode_t ModifierKey(int index) const { return modifier_keys_[index]; }
   bool caps_locked() const { return (locked_ & 2u) != 0; }
+  // The core modifier (Mod3 to Mod5) that a key producing
+  // ISO_Level3_Shift sets, whose ModifierKey is that key; 0 when no key
+  // does.
+  xkb_mod_mask_t level_three() const { return level_three_; }
   std::vector<xkb_keycode_t> Spare() const { return SpareKeycodes(keymap_, modifier_keys_); }
 
  private:
@@ -62,6 +66,7 @@ class XKeymap {
   xkb_keymap* keymap_ = nullptr;
   xkb_layout_index_t layout_ = 0;
   xkb_mod_mask_t locked_ = 0;
+  xkb_mod_mask_t level_three_ = 0;
   std::array<xcb_keycode_t, 8> modifier_keys_{};
 };
 

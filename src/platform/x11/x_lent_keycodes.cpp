@@ -27,12 +27,11 @@ void Map(xcb_connection_t* connection, xkb_keycode_t keycode, xcb_keysym_t first
 }  // namespace
 
 LentKeycodes::LentKeycodes(xcb_connection_t* connection, xcb_window_t root,
-                           std::vector<xkb_keycode_t> spare, XInputLedger* ledger)
-    : connection_(connection), root_(root), ledger_(ledger) {
+                           std::vector<xkb_keycode_t> spare, XInputLedger* ledger,
+                           std::optional<FourLevels> four_levels)
+    : connection_(connection), root_(root), ledger_(ledger), four_levels_(four_levels) {
   loans_.reserve(spare.size());
-  for (const xkb_keycode_t keycode : spare) {
-    loans_.push_back(Loan{keycode, XKB_KEY_NoSymbol, XKB_KEY_NoSymbol, false});
-  }
+  for (const xkb_keycode_t keycode : spare) loans_.push_back(Loan{keycode});
 }
 
 LentKeycodes::~LentKeycodes() { (void)GiveBack(); }
@@ -60,7 +59,7 @@ bool LentKeycodes::LetClientsCatchUp() {
   return true;
 }
 
-std::optional<LentKeycodes::Lent> LentKeycodes::Lend(xkb_keysym_t keysym) {
+std::optional<LentKeycodes::Lent> LentKeycodes::Lend(xkb_keysym_t keysym, bool may_wait) {
   if (loans_.empty()) {
     failure_ = Failure::kNoSpareKeycode;
     return std::nullopt;
@@ -70,10 +69,11 @@ std::optional<LentKeycodes::Lent> LentKeycodes::Lend(xkb_keysym_t keysym) {
   // (A keysym whose case pair does not map back to it, like ß, stands
   // alone.)
   if (first == second || (keysym != first && keysym != second)) first = second = keysym;
+  if (four_levels_) return LendOnFourLevels(keysym, may_wait);
   for (Loan& loan : loans_) {
     if (loan.first == first && loan.second == second) {
       loan.unread = true;
-      return Lent{loan.keycode, keysym != first};
+      return Lent{loan.keycode, static_cast<uint8_t>(keysym != first)};
     }
   }
   // The next keycode in turn that nothing unread was typed with.
@@ -89,6 +89,10 @@ std::optional<LentKeycodes::Lent> LentKeycodes::Lend(xkb_keysym_t keysym) {
   };
   Loan* loan = take();
   if (loan == nullptr) {
+    if (!may_wait) {
+      failure_ = Failure::kAllInUse;
+      return std::nullopt;
+    }
     if (!LetClientsCatchUp()) return std::nullopt;
     loan = take();
   }
@@ -96,9 +100,72 @@ std::optional<LentKeycodes::Lent> LentKeycodes::Lend(xkb_keysym_t keysym) {
     ledger_->RecordLoan(static_cast<xcb_keycode_t>(loan->keycode),
                         {XKB_KEY_NoSymbol, XKB_KEY_NoSymbol});
   }
-  Map(connection_, loan->keycode, first, second);
   *loan = Loan{loan->keycode, first, second, true};
-  return Lent{loan->keycode, keysym != first};
+  loan->changed = true;
+  return Lent{loan->keycode, static_cast<uint8_t>(keysym != first)};
+}
+
+std::optional<LentKeycodes::Lent> LentKeycodes::LendOnFourLevels(xkb_keysym_t keysym,
+                                                                bool may_wait) {
+  for (Loan& loan : loans_) {
+    for (uint8_t level = 0; level < loan.used; ++level) {
+      if (loan.levels[level] == keysym) {
+        loan.unread = true;
+        return Lent{loan.keycode, level};
+      }
+    }
+  }
+  // A free level of a keycode being filled: adding a level leaves the
+  // others as they were, so keys typed with them still read right.
+  // Otherwise the next keycode in turn that nothing unread was typed with
+  // starts again from its first level.
+  const auto take = [&]() -> Loan* {
+    for (Loan& loan : loans_) {
+      if (loan.used > 0 && loan.used < 4) return &loan;
+    }
+    for (size_t i = 0; i < loans_.size(); ++i) {
+      Loan& loan = loans_[(next_ + i) % loans_.size()];
+      if (!loan.unread) {
+        next_ = (next_ + i + 1) % loans_.size();
+        loan.used = 0;
+        return &loan;
+      }
+    }
+    return nullptr;
+  };
+  Loan* loan = take();
+  if (loan == nullptr) {
+    if (!may_wait) {
+      failure_ = Failure::kAllInUse;
+      return std::nullopt;
+    }
+    if (!LetClientsCatchUp()) return std::nullopt;
+    loan = take();
+  }
+  if (ledger_ != nullptr) {
+    ledger_->RecordLoan(static_cast<xcb_keycode_t>(loan->keycode),
+                        {XKB_KEY_NoSymbol, XKB_KEY_NoSymbol});
+  }
+  if (loan->used == 0) loan->levels.fill(XKB_KEY_NoSymbol);
+  const uint8_t level = loan->used++;
+  loan->levels[level] = keysym;
+  loan->first = loan->levels[0];  // marks the keycode lent
+  loan->unread = true;
+  loan->changed = true;
+  return Lent{loan->keycode, level};
+}
+
+void LentKeycodes::SendMappings() {
+  for (Loan& loan : loans_) {
+    if (!loan.changed) continue;
+    loan.changed = false;
+    if (four_levels_) {
+      MapFourLevels(connection_, *four_levels_, static_cast<xcb_keycode_t>(loan.keycode),
+                    {loan.levels[0], loan.levels[1], loan.levels[2], loan.levels[3]});
+    } else {
+      Map(connection_, loan.keycode, loan.first, loan.second);
+    }
+  }
 }
 
 bool LentKeycodes::GiveBack() {
@@ -111,7 +178,7 @@ bool LentKeycodes::GiveBack() {
   for (Loan& loan : loans_) {
     if (loan.first == XKB_KEY_NoSymbol) continue;
     Map(connection_, loan.keycode, XKB_KEY_NoSymbol, XKB_KEY_NoSymbol);
-    loan = Loan{loan.keycode, XKB_KEY_NoSymbol, XKB_KEY_NoSymbol, false};
+    loan = Loan{loan.keycode};
   }
   if (XSyncWithin(connection_, kServerTimeout)) return ok;
   if (ok) failure_ = Failure::kServerFailed;

@@ -19,11 +19,14 @@
 #include <xcb/xcb.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include <array>
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
 #include "platform/x11/x_input_ledger.h"
+#include "platform/x11/x_key_levels.h"
 
 namespace tarvix {
 
@@ -32,10 +35,11 @@ inline constexpr std::chrono::seconds kClientAnswerTimeout(5);
 
 class LentKeycodes {
  public:
-  // `spare` are keycodes without keysyms. `connection` and `ledger` must
-  // outlive this.
+  // `spare` are keycodes without keysyms. With `four_levels` each keycode
+  // carries four keysyms, else a letter's two cases or one keysym.
+  // `connection` and `ledger` must outlive this.
   LentKeycodes(xcb_connection_t* connection, xcb_window_t root, std::vector<xkb_keycode_t> spare,
-               XInputLedger* ledger);
+               XInputLedger* ledger, std::optional<FourLevels> four_levels);
   // Gives every lent keycode its empty mapping back, also after a failure.
   ~LentKeycodes();
   LentKeycodes(const LentKeycodes&) = delete;
@@ -43,10 +47,12 @@ class LentKeycodes {
 
   struct Lent {
     xkb_keycode_t keycode;
-    // A letter's keycode carries both cases, small first, so that Caps
-    // Lock and Shift act on it as on any letter key; the other case is on
-    // the second level. Other keysyms are on both levels.
-    bool second_level;
+    // On four levels: the level (0 to 3) of the keysym, selected by Shift
+    // (1) and the level-3 modifier (2). On two: a letter's keycode carries
+    // both cases, small first, so that Caps Lock and Shift act on it as on
+    // any letter key, and 1 means the other case; other keysyms are on
+    // both levels.
+    uint8_t level;
   };
   enum class Failure {
     kNoSpareKeycode,
@@ -55,11 +61,19 @@ class LentKeycodes {
     kClientLate,
     // The input loop is stopping for a shutdown signal.
     kStopped,
+    // Every keycode carries keys clients may not have read, and the caller
+    // asked not to wait: post what was lent so far first.
+    kAllInUse,
   };
   // A keycode that types `keysym`; nullopt with failure() set when there
   // is no spare keycode, or when reusing one needs clients to catch up and
-  // they did not (see above). Queues the mapping change.
-  std::optional<Lent> Lend(xkb_keysym_t keysym);
+  // they did not (see above) or `may_wait` is false. The mapping changes
+  // wait for SendMappings, so that a batch of loans reaches clients as one
+  // burst of map changes (each makes them reload their keyboard map).
+  std::optional<Lent> Lend(xkb_keysym_t keysym, bool may_wait);
+  // Queues the mapping changes of the loans made since the last call;
+  // before the keys typed with them.
+  void SendMappings();
   // Waits until clients have read the events typed so far (unless a wait
   // already failed), then gives the keycodes back, whatever the wait's
   // outcome. False with failure() set when the wait or the server failed.
@@ -69,16 +83,23 @@ class LentKeycodes {
  private:
   struct Loan {
     xkb_keycode_t keycode;
-    xkb_keysym_t first;  // XKB_KEY_NoSymbol while not lent
-    xkb_keysym_t second;
+    xkb_keysym_t first = XKB_KEY_NoSymbol;  // XKB_KEY_NoSymbol while not lent
+    xkb_keysym_t second = XKB_KEY_NoSymbol;
     // Typed with since clients last caught up: must not be remapped yet.
-    bool unread;
+    bool unread = false;
+    // On four levels: the keysyms, the first `used` of them lent.
+    std::array<xkb_keysym_t, 4> levels{};
+    uint8_t used = 0;
+    // Lent anew since the last SendMappings.
+    bool changed = false;
   };
   bool LetClientsCatchUp();
+  std::optional<Lent> LendOnFourLevels(xkb_keysym_t keysym, bool may_wait);
 
   xcb_connection_t* connection_;
   xcb_window_t root_;
   XInputLedger* ledger_;
+  std::optional<FourLevels> four_levels_;
   std::vector<Loan> loans_;
   size_t next_ = 0;
   Failure failure_ = Failure::kNoSpareKeycode;

@@ -15,6 +15,7 @@
 #include "platform/input_stop.h"
 #include "platform/x11/x_connection.h"
 #include "platform/x11/x_input_ledger.h"
+#include "platform/x11/x_key_levels.h"
 #include "platform/x11/x_keymap.h"
 #include "platform/x11/x_keysyms.h"
 #include "platform/x11/x_lent_keycodes.h"
@@ -128,8 +129,9 @@ class XTestInputBackend : public InputBackend {
   Result<void> ClickKey(const Key& key) override {
     const xkb_keysym_t keysym = KeysymForKey(key);
     if (key.is_character && key.character == 0) return {};
-    Result<KeyStroke> stroke = StrokeFor(keysym);
+    Result<KeyStroke> stroke = StrokeFor(keysym, true);
     if (!stroke) return Error(TypingFailure("failed creating event to press the key", 0, 1));
+    if (lent_) lent_->SendMappings();
     std::this_thread::sleep_for(kKeyPause);
     PressModifiers(stroke->modifiers, XCB_KEY_PRESS);
     PostKey(XCB_KEY_PRESS, stroke->keycode);
@@ -152,14 +154,31 @@ class XTestInputBackend : public InputBackend {
     const std::vector<Key> keys = KeysForText(utf8);
     if (keys.empty()) return {};
     constexpr char kReason[] = "failed creating event to enter the text";
-    for (size_t sent = 0; sent < keys.size(); ++sent) {
+    // In batches: as many keys as the lent keycodes carry without waiting
+    // for clients, their map changes sent together, then their keys.
+    std::vector<KeyStroke> batch;
+    for (size_t sent = 0; sent < keys.size(); sent += batch.size()) {
       if (InputStopRequested()) return Error(Failure("the daemon is shutting down"));
-      Result<KeyStroke> stroke = StrokeFor(KeysymForKey(keys[sent]));
-      if (!stroke) return Error(TypingFailure(kReason, sent, keys.size()));
-      PressModifiers(stroke->modifiers, XCB_KEY_PRESS);
-      PostKey(XCB_KEY_PRESS, stroke->keycode);
-      PostKey(XCB_KEY_RELEASE, stroke->keycode);
-      PressModifiers(stroke->modifiers, XCB_KEY_RELEASE);
+      batch.clear();
+      while (sent + batch.size() < keys.size()) {
+        const Key& key = keys[sent + batch.size()];
+        Result<KeyStroke> stroke = StrokeFor(KeysymForKey(key), batch.empty());
+        if (stroke) {
+          batch.push_back(*stroke);
+        } else if (batch.empty() || !lent_ ||
+                   lent_->failure() != LentKeycodes::Failure::kAllInUse) {
+          return Error(TypingFailure(kReason, sent, keys.size()));
+        } else {
+          break;
+        }
+      }
+      if (lent_) lent_->SendMappings();
+      for (const KeyStroke& stroke : batch) {
+        PressModifiers(stroke.modifiers, XCB_KEY_PRESS);
+        PostKey(XCB_KEY_PRESS, stroke.keycode);
+        PostKey(XCB_KEY_RELEASE, stroke.keycode);
+        PressModifiers(stroke.modifiers, XCB_KEY_RELEASE);
+      }
     }
     Result<void> synced = Synced(kReason);
     if (synced && lent_ && !lent_->GiveBack()) {
@@ -186,6 +205,7 @@ class XTestInputBackend : public InputBackend {
         return Failure("the daemon is shutting down");
       case LentKeycodes::Failure::kNoSpareKeycode:
       case LentKeycodes::Failure::kServerFailed:
+      case LentKeycodes::Failure::kAllInUse:
         break;
     }
     return Failure(reason);
@@ -222,7 +242,7 @@ class XTestInputBackend : public InputBackend {
 
   // The key and modifiers that type `keysym` now: from the keyboard map
   // (read on first use), else a lent spare keycode.
-  Result<KeyStroke> StrokeFor(xkb_keysym_t keysym) {
+  Result<KeyStroke> StrokeFor(xkb_keysym_t keysym, bool may_wait) {
     if (keysym == XKB_KEY_NoSymbol) return Error("no keysym");
     if (!keymap_) {
       // xkbcommon reads the map in blocking round trips: bounded by
@@ -235,18 +255,32 @@ class XTestInputBackend : public InputBackend {
     auto found = found_.find(keysym);
     if (found == found_.end()) found = found_.emplace(keysym, keymap_->Find(keysym)).first;
     if (found->second) return *found->second;
+    constexpr xkb_mod_mask_t kShift = 1;
     if (!lent_) {
-      lent_ = std::make_unique<LentKeycodes>(c(), x_->root(), keymap_->Spare(), &ledger_);
+      // Four keysyms per keycode where the map has a level-3 key and the
+      // four-level type, Shift can be pressed, and Caps Lock is off (the
+      // type ignores it, so clients would capitalise).
+      std::optional<FourLevels> four_levels;
+      if (keymap_->level_three() != 0 && keymap_->ModifierKey(0) != 0 &&
+          !keymap_->caps_locked()) {
+        four_levels = FindFourLevels(c(), keymap_->level_three());
+      }
+      lent_ = std::make_unique<LentKeycodes>(c(), x_->root(), keymap_->Spare(), &ledger_,
+                                             four_levels);
+      level_three_ = four_levels ? four_levels->level_three : 0;
     }
-    const std::optional<LentKeycodes::Lent> lent = lent_->Lend(keysym);
+    const std::optional<LentKeycodes::Lent> lent = lent_->Lend(keysym, may_wait);
     if (!lent) {
-      lend_failed_ = true;
+      lend_failed_ = lent_->failure() != LentKeycodes::Failure::kAllInUse;
       return Error(kLendFailed);
+    }
+    if (level_three_ != 0) {
+      return KeyStroke{lent->keycode, ((lent->level & 1) != 0 ? kShift : 0) |
+                                          ((lent->level & 2) != 0 ? level_three_ : 0)};
     }
     // The lent keycode behaves like a letter key: Shift or Caps Lock, not
     // both, selects its second level.
-    constexpr xkb_mod_mask_t kShift = 1;
-    const bool shift = lent->second_level != keymap_->caps_locked() && keymap_->ModifierKey(0) != 0;
+    const bool shift = (lent->level == 1) != keymap_->caps_locked() && keymap_->ModifierKey(0) != 0;
     return KeyStroke{lent->keycode, shift ? kShift : 0};
   }
 
@@ -261,6 +295,8 @@ class XTestInputBackend : public InputBackend {
   // Keymap search results by keysym; nullopt where a keycode must be lent.
   std::unordered_map<xkb_keysym_t, std::optional<KeyStroke>> found_;
   std::unique_ptr<LentKeycodes> lent_;
+  // The modifier of the lent keycodes' third level; 0 on two levels.
+  xkb_mod_mask_t level_three_ = 0;
 };
 
 }  // namespace
