@@ -161,12 +161,13 @@ void XInputLedger::RecordHeld(xcb_keycode_t keycode) {
   Write();
 }
 
-void XInputLedger::Clear() {
-  if (!written_) return;
+bool XInputLedger::Clear() {
+  if (!written_) return false;
   xcb_delete_property(connection_, root_, ledger_atom_);
   xcb_destroy_window(connection_, record_.writer);
   record_ = XInputRecord{};
   written_ = false;
+  return true;
 }
 
 void XInputLedger::Write() {

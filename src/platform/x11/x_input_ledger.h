@@ -52,8 +52,9 @@ class XInputLedger {
   // Call before pressing a key; a key once recorded stays recorded for
   // the request (releasing a key that is up changes nothing).
   void RecordHeld(xcb_keycode_t keycode);
-  // Everything is given back and released: the record goes.
-  void Clear();
+  // Everything is given back and released: the record goes. True when
+  // that queued a request (to be waited for before disconnecting).
+  bool Clear();
 
  private:
   void Write();
