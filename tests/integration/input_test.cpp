@@ -111,6 +111,20 @@ class XProbe {
     free(reply);
     return syms;
   }
+  // Whether the root window has the property `name`.
+  bool RootHas(const std::string& name) {
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+        c_, xcb_intern_atom(c_, 1, static_cast<uint16_t>(name.size()), name.data()), nullptr);
+    const xcb_atom_t id = atom != nullptr ? atom->atom : xcb_atom_t{XCB_ATOM_NONE};
+    free(atom);
+    if (id == XCB_ATOM_NONE) return false;
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
+    xcb_get_property_reply_t* property = xcb_get_property_reply(
+        c_, xcb_get_property(c_, 0, root, id, XCB_ATOM_ANY, 0, 0), nullptr);
+    const bool has = property != nullptr && property->type != XCB_ATOM_NONE;
+    free(property);
+    return has;
+  }
   // Every key that is down, as the server's key vector (the 256 bits of
   // QueryKeymap); empty on failure.
   std::vector<uint8_t> PressedKeys() {
@@ -303,6 +317,8 @@ TEST_F(InputTest, TextArrivesExactlyAndTheKeyboardIsLeftAsFound) {
     std::replace(expected.begin(), expected.end(), '\r', '\n');
     EXPECT_EQ(TypeAndRead(text), expected);
     EXPECT_EQ(std::get<2>(x.Pointer()), 0) << "a modifier is still held after " << text;
+    // What a finished call recorded for a successor is gone with it.
+    EXPECT_FALSE(x.RootHas("_TARVIX_INPUT_LEDGER")) << text;
   }
   EXPECT_EQ(x.KeyboardMapping(), mapping);
 }
