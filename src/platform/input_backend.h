@@ -64,7 +64,7 @@ class InputBackend {
   virtual ClickTiming click_timing() = 0;
   // Where the pointer is now; nullopt where the platform cannot tell
   // (click pacing then assumes the worst).
-  virtual std::optional<PointerPoint> PointerPosition() { return std::nullopt; }
+  virtual std::optional<PointerPoint> QueryPointer() { return std::nullopt; }
   virtual Result<void> MovePointer(int32_t x, int32_t y) = 0;
   // Press and release at the pointer. `click_count` (1 for a single click,
   // 2 for the second click of a double click...) is posted as the events'

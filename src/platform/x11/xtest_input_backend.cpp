@@ -85,7 +85,7 @@ class XTestInputBackend : public InputBackend {
     return *timing_;
   }
 
-  std::optional<PointerPoint> PointerPosition() override {
+  std::optional<PointerPoint> QueryPointer() override {
     if (!origin_) origin_ = x_->MainDisplay();
     const xcb_query_pointer_cookie_t cookie = xcb_query_pointer(c(), x_->root());
     // The round trip bounds the wait; the pointer's reply comes before it.

@@ -44,7 +44,7 @@ Result<void> Move(const Json& params, InputBackend& backend) {
 Result<void> ClickOnce(MouseButton button, InputBackend& backend, ClickPacer& clicks) {
   const ClickTiming timing = backend.click_timing();
   const std::optional<PointerPoint> at =
-      timing.counted_by_receiver ? backend.PointerPosition() : std::nullopt;
+      timing.counted_by_receiver ? backend.QueryPointer() : std::nullopt;
   const int64_t count = clicks.BeforeClick(button, timing, at);
   Result<void> clicked = backend.ClickButton(button, count);
   clicks.AfterClick(button);
