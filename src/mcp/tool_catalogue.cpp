@@ -134,7 +134,22 @@ Json InputParams() {
       {"action"});
 }
 
-constexpr std::array<ToolEntry, 10> kTools = {{
+Json ClipboardReadParams() {
+  return ObjectSchema({{"max_bytes",
+                        {{"type", "integer"},
+                         {"minimum", 1},
+                         {"maximum", 16777216},
+                         {"default", 1048576},
+                         {"description", "The most bytes of text to return."}}}});
+}
+
+Json ClipboardWriteParams() {
+  return ObjectSchema(
+      {{"text", {{"type", "string"}, {"description", "The text to put on the clipboard."}}}},
+      {"text"});
+}
+
+constexpr std::array<ToolEntry, 12> kTools = {{
     {"get_system_info", "System information",
      "Facts about the machine the daemon runs on: operating system name and version, kernel "
      "release, host name, processor architecture and logical processor count, total and used "
@@ -207,6 +222,19 @@ constexpr std::array<ToolEntry, 10> kTools = {{
      "character. Key combinations are not available. Actions run one at a time in call order. "
      "Available only when the daemon runs with --allow-exec.",
      true, true, false, true, InputParams},
+    {"clipboard_read", "Read clipboard",
+     "The clipboard's text (UTF-8; bytes that are not valid UTF-8 come back as U+FFFD) with "
+     "bytes (its length in bytes), truncated (true when the clipboard held more than max_bytes, "
+     "default 1 MiB, at most 16 MiB) and types (the formats the clipboard's owner offers). An "
+     "empty clipboard gives an empty text and no types; content with no text form (an image) "
+     "gives an empty text with its types.",
+     false, false, false, false, ClipboardReadParams},
+    {"clipboard_write", "Write clipboard",
+     "Replaces the clipboard's content with the given text (at most 16 MiB), ready to paste "
+     "with the paste shortcut in any application. Returns bytes, the text's length in bytes. "
+     "The text stays on the clipboard until something else is copied or the daemon exits. "
+     "Available only when the daemon runs with --allow-exec.",
+     true, true, true, false, ClipboardWriteParams},
 }};
 
 }  // namespace

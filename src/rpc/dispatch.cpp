@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "rpc/audit_log.h"
+#include "tools/desktop/clipboard.h"
 #include "tools/desktop/input_action.h"
 #include "tools/desktop/screenshot.h"
 #include "tools/desktop/ui_tree.h"
@@ -33,10 +34,14 @@ constexpr MethodEntry kMethods[] = {
     {"read_file",         kAny,  kWorker,    kHost,    "path",      ParamsOnly<ReadFile>},
     {"screenshot",        kAny,  kWorker,    kDesktop, "",          ParamsOnly<Screenshot>},
     {"ui_tree",           kAny,  kWorker,    kDesktop, "",          ParamsOnly<UiTree>},
+    {"clipboard_read",    kAny,  kWorker,    kDesktop, "",          ParamsOnly<ClipboardRead>},
     {"run_command",       kExec, kWorker,    kHost,    "command",   ParamsOnly<RunCommand>},
     {"write_file",        kExec, kWorker,    kHost,    "path",      ParamsOnly<WriteFile>},
     {"kill_process",      kExec, kWorker,    kHost,    "pid",       ParamsOnly<KillProcess>},
     {"input",             kExec, kInputLoop, kDesktop, "",          InputTool},
+    // On a worker: the clipboard's own thread orders the writes, and a
+    // write waits on the X server, which must not hold up input.
+    {"clipboard_write",   kExec, kWorker,    kDesktop, "",          ParamsOnly<ClipboardWrite>},
 };
 
 ToolResult Guarded(MethodHandler handler, const Json& params, const CallContext& context) {
