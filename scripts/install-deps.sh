@@ -15,6 +15,8 @@ if [[ "${1:-}" == "--test" ]]; then
   # A private X session for the desktop tests: server, window manager, a
   # GTK window that reports what it receives, and independent oracles.
   packages+=(xvfb openbox python3-gi python3-gi-cairo gir1.2-gtk-3.0 x11-utils x11-apps xdotool)
+  # The other party of the clipboard tests.
+  packages+=(xclip)
   # Decodes the screenshots the tests take (called as /usr/bin/convert: a
   # stand-in of another name may come first on PATH).
   packages+=(imagemagick)
@@ -35,6 +37,7 @@ fi
 if [[ "${1:-}" == "--bench" ]]; then
   packages+=(libbenchmark-dev wrk nginx-light procps)
   packages+=(xvfb openbox python3-gi python3-gi-cairo gir1.2-gtk-3.0 scrot imagemagick wmctrl xdotool)
+  packages+=(xclip)
   # ui_tree against a pyatspi dump of the same applications.
   packages+=(dbus-daemon dbus-bin at-spi2-core gtk-3-examples python3-pyatspi gir1.2-atspi-2.0)
   # Real applications nobody here wrote: a GTK 3 editor, a GTK 4 calculator,

@@ -104,6 +104,8 @@ FUNCTION(LMGetKbdType) FUNCTION(UCKeyTranslate)
 TYPE(NSUInteger) TYPE(NSTimeInterval) TYPE(NSPoint)
 CLASS_PROPERTY(NSEvent, doubleClickInterval) CLASS_PROPERTY(NSEvent, mouseLocation)
 CLASS_PROPERTY(NSEvent, pressedMouseButtons)
+TYPE(NSInteger) TYPE(BOOL) TYPE(NSPasteboardType) VARIABLE(NSPasteboardTypeString)
+CLASS_PROPERTY(NSPasteboard, generalPasteboard)
 
 // Darwin system headers (only what the stand-in declares; the POSIX
 // calls it takes from the host carry the host's noexcept).

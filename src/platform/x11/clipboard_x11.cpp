@@ -259,7 +259,10 @@ XcbReply<Reply> SelectionThread::Await(unsigned int sequence, Clock::time_point 
       free(error);
       return XcbReply<Reply>(static_cast<Reply*>(reply));
     }
-    if (Clock::now() >= deadline) return nullptr;
+    if (Clock::now() >= deadline) {
+      xcb_discard_reply(c(), sequence);  // a late reply is then dropped, not kept
+      return nullptr;
+    }
     WaitReadable(deadline, false);
   }
 }
@@ -455,7 +458,11 @@ Result<void> SelectionThread::ReadIncremental(IncomingText& in, Clock::time_poin
         Clock::now() + kServerDeadline);
     if (!chunk) return Error(kServerSilent);
     const auto length = static_cast<size_t>(xcb_get_property_value_length(chunk.get()));
-    if (length == 0 && chunk->bytes_after == 0) return {};  // the closing empty chunk
+    if (length == 0 && chunk->bytes_after == 0) {  // the closing empty chunk
+      xcb_delete_property(c(), window_, transfer_property_);
+      xcb_flush(c());
+      return {};
+    }
     const std::string_view bytes(static_cast<const char*>(xcb_get_property_value(chunk.get())),
                                  length);
     if (!in.Append(bytes) || chunk->bytes_after > 0) {
