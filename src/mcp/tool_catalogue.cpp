@@ -189,6 +189,13 @@ constexpr std::array<ToolEntry, 12> kTools = {{
      "instead the list of on-screen windows {app, title, x, y, w, h} with a note saying so. "
      "Takes no arguments.",
      false, false, false, true, NoParams},
+    {"clipboard_read", "Read clipboard",
+     "The clipboard's text (UTF-8; bytes that are not valid UTF-8 come back as U+FFFD) with "
+     "bytes (its length in bytes), truncated (true when the clipboard held more than max_bytes, "
+     "default 1 MiB, at most 16 MiB) and types (the formats the clipboard's owner offers). An "
+     "empty clipboard gives an empty text and no types; content with no text form (an image) "
+     "gives an empty text with its types.",
+     false, false, false, false, ClipboardReadParams},
     {"write_file", "Write file",
      "Creates a file or replaces its whole content with the given text (UTF-8). There is no "
      "append: read the file first to change part of it. Parent directories are not created. "
@@ -222,13 +229,6 @@ constexpr std::array<ToolEntry, 12> kTools = {{
      "character. Key combinations are not available. Actions run one at a time in call order. "
      "Available only when the daemon runs with --allow-exec.",
      true, true, false, true, InputParams},
-    {"clipboard_read", "Read clipboard",
-     "The clipboard's text (UTF-8; bytes that are not valid UTF-8 come back as U+FFFD) with "
-     "bytes (its length in bytes), truncated (true when the clipboard held more than max_bytes, "
-     "default 1 MiB, at most 16 MiB) and types (the formats the clipboard's owner offers). An "
-     "empty clipboard gives an empty text and no types; content with no text form (an image) "
-     "gives an empty text with its types.",
-     false, false, false, false, ClipboardReadParams},
     {"clipboard_write", "Write clipboard",
      "Replaces the clipboard's content with the given text (at most 16 MiB), ready to paste "
      "with the paste shortcut in any application. Returns bytes, the text's length in bytes. "

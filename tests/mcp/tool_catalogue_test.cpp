@@ -65,9 +65,11 @@ std::string SchemaFault(const Json& schema, const std::string& tool) {
 
 TEST(ToolCatalogueTest, ListsMutatingToolsOnlyInExecMode) {
   const std::vector<std::string> read_only = {"get_system_info", "list_processes", "list_dir",
-                                              "read_file",       "screenshot",     "ui_tree"};
+                                              "read_file",       "screenshot",     "ui_tree",
+                                              "clipboard_read"};
   std::vector<std::string> all = read_only;
-  all.insert(all.end(), {"write_file", "run_command", "kill_process", "input"});
+  all.insert(all.end(),
+             {"write_file", "run_command", "kill_process", "input", "clipboard_write"});
   EXPECT_EQ(Names(ToolDefinitions(false, true)), read_only);
   EXPECT_EQ(Names(ToolDefinitions(true, true)), all);
 }

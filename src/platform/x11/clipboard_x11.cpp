@@ -33,6 +33,7 @@
 #include "platform/clipboard.h"
 #include "platform/x11/selection_transfer.h"
 #include "platform/x11/x_connection.h"
+#include "platform/x11/x_text.h"
 
 namespace tarvix {
 namespace {
@@ -139,6 +140,7 @@ class SelectionThread {
   SelectionAtoms atoms_;
   xcb_atom_t transfer_property_ = 0;
   xcb_atom_t stamp_property_ = 0;
+  xcb_atom_t compound_text_ = 0;
   size_t chunk_ = 0;
 
   std::mutex mutex_;
@@ -180,6 +182,7 @@ Result<void> SelectionThread::Setup() {
   atoms_.incr = Intern("INCR");
   transfer_property_ = Intern("TARVIX_SELECTION");
   stamp_property_ = Intern("TARVIX_TIMESTAMP");
+  compound_text_ = Intern("COMPOUND_TEXT");
   for (xcb_atom_t atom : {atoms_.clipboard, atoms_.targets, atoms_.timestamp, atoms_.utf8_string,
                           atoms_.text, atoms_.incr, transfer_property_, stamp_property_}) {
     if (atom == XCB_ATOM_NONE) return Error(kServerSilent);
@@ -526,8 +529,9 @@ Result<ClipboardText> SelectionThread::Read(size_t max_bytes) {
     xcb_flush(c());
   }
   out.truncated = in.truncated();
-  if (type == atoms_.string) {
-    out.text = Latin1ToUtf8(in.data());
+  if (type == atoms_.string || type == compound_text_) {
+    // TEXT may come as COMPOUND_TEXT.
+    out.text = type == atoms_.string ? Latin1ToUtf8(in.data()) : CompoundTextToUtf8(in.data());
     if (out.text.size() > max_bytes) {
       out.text.resize(max_bytes);
       out.truncated = true;

@@ -27,20 +27,6 @@ std::vector<uint32_t> OfferedTargets(const SelectionAtoms& atoms) {
   return {atoms.targets, atoms.timestamp, atoms.utf8_string, atoms.string, atoms.text};
 }
 
-std::string Latin1ToUtf8(std::string_view latin1) {
-  std::string out;
-  out.reserve(latin1.size());
-  for (unsigned char c : latin1) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
 std::string Utf8ToLatin1(std::string_view utf8) {
   const std::string valid = LossyUtf8(utf8);
   std::string out;

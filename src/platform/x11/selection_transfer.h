@@ -1,6 +1,6 @@
 // The decisions of the X selection protocol that need no server: which
 // target to ask an owner for, how the daemon answers a requestor's target,
-// text encodings of STRING, and a bounded buffer for incoming text.
+// STRING for a text the daemon owns, and a bounded buffer for incoming text.
 #ifndef TARVIX_PLATFORM_X11_SELECTION_TRANSFER_H_
 #define TARVIX_PLATFORM_X11_SELECTION_TRANSFER_H_
 
@@ -42,8 +42,7 @@ ServedAs ClassifyTarget(const SelectionAtoms& atoms, uint32_t target);
 // What TARGETS lists, in the order of the preference above.
 std::vector<uint32_t> OfferedTargets(const SelectionAtoms& atoms);
 
-// STRING is ISO 8859-1 by the ICCCM.
-std::string Latin1ToUtf8(std::string_view latin1);
+// STRING is ISO 8859-1 by the ICCCM (x_text.h converts it back).
 // Characters outside Latin-1 (and ill-formed bytes) become '?'.
 std::string Utf8ToLatin1(std::string_view utf8);
 
