@@ -23,7 +23,7 @@ std::string Big(size_t size) {
   std::string text;
   text.reserve(size);
   for (size_t i = 0; text.size() < size; ++i) text += "line " + std::to_string(i) + " é日\n";
-  text.resize(size);
+  text.resize(text.rfind('\n', size) + 1);  // whole characters
   return text;
 }
 
@@ -87,12 +87,12 @@ TEST_F(ClipboardTest, RoundTripsWithXclipBothWays) {
     EXPECT_EQ(daemon_->Call("clipboard_write", {{"text", text}}),
               (Json{{"ok", true}, {"result", {{"bytes", text.size()}, {"done", true}}}}))
         << what;
-    EXPECT_EQ(XclipOut(), text) << what;
+    EXPECT_TRUE(XclipOut() == text) << what;  // (no 5 MB failure messages)
     // xclip owns it, the daemon reads it.
     auto xclip = XclipOwns(text);
     const Json reply = Read();
     ASSERT_EQ(reply["ok"], true) << reply.dump().substr(0, 200);
-    EXPECT_EQ(reply["result"]["text"], text) << what;
+    EXPECT_TRUE(reply["result"]["text"] == text) << what;
     EXPECT_EQ(reply["result"]["bytes"], text.size()) << what;
     EXPECT_EQ(reply["result"]["truncated"], false) << what;
     EXPECT_NE(std::find(reply["result"]["types"].begin(), reply["result"]["types"].end(),
@@ -108,7 +108,7 @@ TEST_F(ClipboardTest, RoundTripsWithXclipBothWays) {
     const std::string head = cut["result"]["text"];
     EXPECT_LE(head.size(), 1001u);
     EXPECT_GE(head.size(), 998u);
-    EXPECT_EQ(head, text.substr(0, head.size()));
+    EXPECT_TRUE(head == text.substr(0, head.size()));
   }
 }
 
