@@ -86,10 +86,10 @@ TEST(McpSessionTest, ListsToolsByTheDaemonsMode) {
     size_t tools;
   };
   const Case cases[] = {
-      {FakeDaemon::Ping(false), 6},
-      {FakeDaemon::Ping(true), 10},
-      {std::nullopt, 6},  // unreachable: only what a read-only daemon serves
-      {DaemonReply{true, Error("boom")}, 6},
+      {FakeDaemon::Ping(false), 7},
+      {FakeDaemon::Ping(true), 12},
+      {std::nullopt, 7},  // unreachable: only what a read-only daemon serves
+      {DaemonReply{true, Error("boom")}, 7},
   };
   for (const Case& c : cases) {
     FakeDaemon daemon;
