@@ -338,9 +338,10 @@ bool AtspiApplication::Find(int32_t pid) {
   BusCalls cache(bus_.get(), deadline_, kPerCall);
   ReadCache(cache);
   std::string toolkit, version;
-  for (auto [property, out] :
-       {std::pair{"ToolkitName", &toolkit}, std::pair{"Version", &version}}) {
-    Call(cache, root_, kProperties, "Get", Args("ss", "org.a11y.atspi.Application", property),
+  for (const auto& read : {std::pair{"ToolkitName", &toolkit}, std::pair{"Version", &version}}) {
+    // A plain variable: clang 14 cannot capture a structured binding.
+    std::string* out = read.second;
+    Call(cache, root_, kProperties, "Get", Args("ss", "org.a11y.atspi.Application", read.first),
          [out](sd_bus_message* m) {
            const char* text = nullptr;
            if (m && ReadVariant(m, 's', &text)) *out = Bounded(text, kMaxActionBytes);
