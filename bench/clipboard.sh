@@ -7,24 +7,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/ci}
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-Xvfb -displayfd 3 -screen 0 640x480x24 -noreset -nolisten tcp 3>"$work/display" 2>/dev/null &
-pids+=($!)
-for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.05; done
-export DISPLAY=:$(head -1 "$work/display")
-
-port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-token=bench-token-0123456789
-HOME=$work "$build/tarvix-agentd" --port "$port" --token "$token" 2>/dev/null &
-pids+=($!)
+source bench/session.sh
+bench_x 640x480
+bench_daemon "$build/tarvix-agentd"
 
 /usr/bin/python3 - "$port" "$token" "$work" <<'PY'
 import http.client, json, os, statistics, subprocess, sys, time

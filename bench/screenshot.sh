@@ -17,32 +17,12 @@ scripts/install-deps.sh --bench >&2
 scripts/build.sh release -DCMAKE_BUILD_TYPE=Release -DTARVIX_TESTS=OFF -DTARVIX_BENCH=ON \
   -- tarvix-agentd png_encode_bench >&2
 runs=${TARVIX_BENCH_RUNS:-30}
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1920x1080x24 -noreset -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-exec 3>&-
-for _ in $(seq 100); do [[ -s "$work/display" ]] && break; sleep 0.05; done
-export DISPLAY=":$(cat "$work/display")" DBUS_SESSION_BUS_ADDRESS=disabled: NO_AT_BRIDGE=1
-openbox --sm-disable >/dev/null 2>&1 &
-pids+=($!)
-sleep 1
+source bench/session.sh
+bench_x 1920x1080
+export DBUS_SESSION_BUS_ADDRESS=disabled: NO_AT_BRIDGE=1
+bench_wm
 xsetroot -solid '#5a6e82' 2>/dev/null || true
-
-token=bench-token-0123456789
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-build/release/tarvix-agentd --port "$port" --token "$token" 2>/dev/null &
-daemon=$!
-pids+=($daemon)
-sleep 0.5
+bench_daemon build/release/tarvix-agentd
 
 # Times `runs` RPC calls on one keep-alive connection after one warm-up
 # call; prints the mean in ms.

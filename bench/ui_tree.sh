@@ -12,29 +12,18 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/ci}
 calls=${2:-100}
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  # The accessibility bus and its registry were started by the launcher.
-  [[ -n ${adopted:-} ]] && kill $adopted 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source bench/session.sh
+# The accessibility bus and its registry were started by the launcher.
+bench_extra_cleanup() { [[ -n ${adopted:-} ]] && kill $adopted 2>/dev/null || true; }
 
 export XDG_RUNTIME_DIR=$work XDG_CONFIG_HOME=$work XDG_CACHE_HOME=$work XDG_DATA_HOME=$work
-Xvfb -displayfd 3 -screen 0 1920x1080x24 -noreset -nolisten tcp 3>"$work/display" 2>/dev/null &
-pids+=($!)
-for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.05; done
-export DISPLAY=:$(head -1 "$work/display")
+bench_x 1920x1080
 dbus-daemon --session --nofork --nopidfile --address="unix:path=$work/bus" --print-address=1 \
   >"$work/bus.address" &
 pids+=($!)
 for _ in $(seq 100); do [[ -s $work/bus.address ]] && break; sleep 0.05; done
 export DBUS_SESSION_BUS_ADDRESS=$(head -1 "$work/bus.address")
-openbox --sm-disable >/dev/null 2>&1 &
-pids+=($!)
+bench_wm
 /usr/libexec/at-spi-bus-launcher --launch-immediately >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 200); do
@@ -53,11 +42,7 @@ adopted=$(for name in org.a11y.atspi.Registry org.freedesktop.DBus; do
     org.freedesktop.DBus.GetConnectionUnixProcessID string:$name | awk '{print $2}'
 done)
 
-port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-token=bench-token-0123456789
-HOME=$work "$build/tarvix-agentd" --port "$port" --token "$token" 2>/dev/null &
-daemon=$!
-pids+=($daemon)
+bench_daemon "$build/tarvix-agentd"
 
 # ms per ui_tree call (after one warm call) and the count it reports.
 ui_tree() {
