@@ -149,7 +149,25 @@ Json ClipboardWriteParams() {
       {"text"});
 }
 
-constexpr std::array<ToolEntry, 12> kTools = {{
+Json BatchParams() {
+  Json step = ObjectSchema(
+      {{"method", {{"type", "string"}, {"minLength", 1}, {"description", "A tool's name."}}},
+       {"params", {{"type", "object"}, {"description", "That tool's arguments."}}}},
+      {"method"});
+  return ObjectSchema({{"steps", {{"type", "array"},
+                                  {"minItems", 1},
+                                  {"maxItems", 32},
+                                  {"items", std::move(step)},
+                                  {"description", "The calls to make, in order."}}}},
+                      {"steps"});
+}
+
+// A batch made by a daemon in exec mode may hold any step.
+bool MayMutate(const ToolEntry& tool, bool exec_mode) {
+  return tool.needs_exec_mode || (exec_mode && tool.name == "batch");
+}
+
+constexpr std::array<ToolEntry, 13> kTools = {{
     {"get_system_info", "System information",
      "Facts about the machine the daemon runs on: operating system name and version, kernel "
      "release, host name, processor architecture and logical processor count, total and used "
@@ -196,6 +214,15 @@ constexpr std::array<ToolEntry, 12> kTools = {{
      "empty clipboard gives an empty text and no types; content with no text form (an image) "
      "gives an empty text with its types.",
      false, false, false, false, ClipboardReadParams},
+    {"batch", "Run several tools in one call",
+     "Makes up to 32 tool calls in one request, in order, and stops at the first that fails. "
+     "Use it for a mechanical sequence whose steps need no decision in between (focus a field, "
+     "type, press a key, take a screenshot). Each step is {method, params} with a tool's name "
+     "and arguments; a nested batch is not allowed. Every step is checked before any runs: an "
+     "unknown tool, a tool this daemon does not allow or params that are not an object refuse "
+     "the whole batch. Returns results [{ok, result or error, ms}] for the steps that ran, "
+     "completed (how many succeeded) and failed_at (the index of the failed step, or null).",
+     false, false, false, false, BatchParams},
     {"write_file", "Write file",
      "Creates a file or replaces its whole content with the given text (UTF-8). There is no "
      "append: read the file first to change part of it. Parent directories are not created. "
@@ -254,11 +281,12 @@ Json ToolDefinitions(bool exec_mode, bool with_titles) {
     if (tool.needs_exec_mode && !exec_mode) continue;
     std::string description(tool.description);
     if (tool.coordinates) description += kCoordinateNote;
+    const bool may_mutate = MayMutate(tool, exec_mode);
     Json annotations = {{"title", tool.title},
-                        {"readOnlyHint", !tool.needs_exec_mode},
+                        {"readOnlyHint", !may_mutate},
                         {"openWorldHint", false}};
-    if (tool.needs_exec_mode) {
-      annotations["destructiveHint"] = tool.destructive;
+    if (may_mutate) {
+      annotations["destructiveHint"] = tool.destructive || !tool.needs_exec_mode;
       annotations["idempotentHint"] = tool.idempotent;
     }
     Json definition = {{"name", tool.name},

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "rpc/audit_log.h"
+#include "rpc/batch.h"
 #include "tools/desktop/clipboard.h"
 #include "tools/desktop/input_action.h"
 #include "tools/desktop/screenshot.h"
@@ -42,6 +43,9 @@ constexpr MethodEntry kMethods[] = {
     // On a worker: the clipboard's own thread orders the writes, and a
     // write waits on the X server, which must not hold up input.
     {"clipboard_write",   kExec, kWorker,    kDesktop, "",          ParamsOnly<ClipboardWrite>},
+    // Its steps are gated one by one; it may hold its worker for long, so
+    // it counts among the desktop calls whatever its steps are.
+    {"batch",             kAny,  kWorker,    kDesktop, "",          Batch},
 };
 
 ToolResult Guarded(MethodHandler handler, const Json& params, const CallContext& context) {
@@ -81,12 +85,13 @@ std::string ReadOnlyRefusal(std::string_view method) {
 }
 
 ToolResult Dispatch(std::span<const MethodEntry> table, std::string_view method,
-                    const Json& params, bool exec_mode, const InputChannel::Sender& input) {
+                    const Json& params, bool exec_mode, const InputChannel::Sender& input,
+                    const RpcService* service) {
   const MethodEntry* entry = FindMethod(table, method);
   if (entry == nullptr) return Error("unknown method: " + std::string(method));
   if (entry->needs_exec_mode() && !exec_mode) return Error(ReadOnlyRefusal(method));
   if (entry->runs_on == RunsOn::kInputLoop) return DispatchToInputLoop(input, *entry, params);
-  return Guarded(entry->handler, params, CallContext{.exec_mode = exec_mode});
+  return Guarded(entry->handler, params, CallContext{.exec_mode = exec_mode, .service = service});
 }
 
 ToolResult RunInputRequest(const InputRequest& request, bool exec_mode, InputSession& session) {
@@ -121,11 +126,11 @@ Lane RpcService::LaneOf(const RpcCall& call) const {
   return entry == nullptr ? Lane::kHost : entry->lane;
 }
 
-std::string RpcService::Call(std::string_view method, const Json& params) const {
+ToolResult RpcService::RunAudited(std::string_view method, const Json& params) const {
   const MethodEntry* entry = FindMethod(table_, method);
   ToolResult result = Error(kInternalError);
   try {
-    result = Dispatch(table_, method, params, exec_mode_, input_);
+    result = Dispatch(table_, method, params, exec_mode_, input_, this);
   } catch (...) {
     result = Error(kInternalError);  // out of memory outside a tool
   }
@@ -141,8 +146,12 @@ std::string RpcService::Call(std::string_view method, const Json& params) const 
       // Not even the short record fits in memory: nothing more can be done.
     }
   }
+  return result;
+}
+
+std::string RpcService::Call(std::string_view method, const Json& params) const {
   try {
-    return ToJsonText(Envelope(std::move(result)));
+    return ToJsonText(Envelope(RunAudited(method, params)));
   } catch (...) {
     return kInternalErrorBody;
   }

@@ -34,8 +34,10 @@ std::string ReadOnlyRefusal(std::string_view method);
 // handler: on this thread, or for input-loop methods on the first thread
 // through `input` (waiting for its answer without a time-out). An exception
 // escaping a handler becomes an error result instead of a dead worker.
+// `service` is passed on to worker handlers (see CallContext).
 ToolResult Dispatch(std::span<const MethodEntry> table, std::string_view method,
-                    const Json& params, bool exec_mode, const InputChannel::Sender& input);
+                    const Json& params, bool exec_mode, const InputChannel::Sender& input,
+                    const RpcService* service = nullptr);
 
 // Performs one request of the input channel on the input loop's thread.
 // The read-only gate is checked again from the row, so a request that
@@ -66,9 +68,14 @@ class RpcService {
   // The lane of the method `call` names (host for names not in the table).
   Lane LaneOf(const RpcCall& call) const;
 
-  // Dispatches one decoded call, appends its audit record and returns the
-  // envelope's JSON text. Never throws: a failure outside the tool is
-  // answered (and audited) as "internal error".
+  std::span<const MethodEntry> table() const { return table_; }
+  bool exec_mode() const { return exec_mode_; }
+
+  // Dispatches one call and appends its audit record. Never throws: a
+  // failure outside the tool is answered (and audited) as "internal error".
+  ToolResult RunAudited(std::string_view method, const Json& params) const;
+
+  // RunAudited, then the envelope's JSON text. Never throws.
   std::string Call(std::string_view method, const Json& params) const;
 
   // Decode and Call in one: HTTP status and reply body.

@@ -9,6 +9,7 @@
 namespace tarvix {
 
 struct InputSession;  // tools/desktop/input_session.h
+class RpcService;     // rpc/dispatch.h
 
 struct CallContext {
   // True when the daemon was started with --allow-exec. Dispatch has
@@ -18,6 +19,9 @@ struct CallContext {
   // The input loop's state. Set for methods that run on the input loop
   // (the first thread), null on request workers.
   InputSession* input_session = nullptr;
+  // The service that took the call, set on request workers: `batch` makes
+  // its steps through it, each dispatched and audited as a call of its own.
+  const RpcService* service = nullptr;
 };
 
 // Takes the request's params value unchanged (whatever its JSON type) and

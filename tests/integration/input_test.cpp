@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <future>
 #include <map>
 #include <memory>
@@ -203,6 +204,39 @@ class InputTest : public ::testing::Test {
   static inline TestDaemon* daemon_ = nullptr;
   static inline std::vector<int> area_, text_view_;
 };
+
+// A batch crosses to the input loop and back step by step, in order, and
+// stops at the first failure: the step after it never moves the pointer.
+TEST_F(InputTest, BatchRunsInputStepsInOrderAndStopsAtTheFirstFailure) {
+  XProbe x(session_->display());
+  const Json done = daemon_->Call(
+      "batch", {{"steps",
+                 {{{"method", "input"}, {"params", {{"action", "key"}, {"name", "Escape"}}}},
+                  {{"method", "input"}, {"params", {{"action", "type"}, {"text", "batch ü"}}}},
+                  {{"method", "get_system_info"}},
+                  {{"method", "input"}, {"params", {{"action", "move"}, {"x", 7}, {"y", 9}}}}}}});
+  ASSERT_EQ(done["result"]["completed"], 4) << done.dump();
+  EXPECT_EQ(done["result"]["failed_at"], nullptr);
+  EXPECT_EQ(NextWith(probe_, "text", 5s).value("text", ""), "batch ü");
+  EXPECT_EQ(std::get<0>(x.Pointer()), 7);
+  const Json stopped = daemon_->Call(
+      "batch", {{"steps",
+                 {{{"method", "input"}, {"params", {{"action", "move"}, {"x", 20}, {"y", 30}}}},
+                  {{"method", "input"}, {"params", {{"action", "jump"}}}},
+                  {{"method", "input"}, {"params", {{"action", "move"}, {"x", 99}, {"y", 99}}}}}}});
+  EXPECT_EQ(stopped["result"]["completed"], 1) << stopped.dump();
+  EXPECT_EQ(stopped["result"]["failed_at"], 1);
+  EXPECT_EQ(stopped["result"]["results"].size(), 2u);
+  const auto [px, py, mask] = x.Pointer();
+  EXPECT_EQ(std::pair(px, py), std::pair(20, 30));
+  // Each step is audited as a call of its own, then the batch.
+  std::ifstream log(daemon_->default_audit_path());
+  std::vector<std::string> methods;
+  for (std::string line; std::getline(log, line);) methods.push_back(Json::parse(line)["method"]);
+  ASSERT_GE(methods.size(), 4u);
+  EXPECT_EQ(std::vector<std::string>(methods.end() - 4, methods.end()),
+            (std::vector<std::string>{"batch", "input", "input", "batch"}));
+}
 
 TEST(InputOpenTest, WithoutAUsableDisplayTheOpenTextsComeBack) {
   for (const char* display : {"", ":98765"}) {

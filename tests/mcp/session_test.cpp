@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "mcp/fake_daemon.h"
+#include "mcp/tool_catalogue.h"
 
 namespace tarvix::mcp {
 namespace {
@@ -83,20 +84,21 @@ TEST(McpSessionTest, PingAnswersEmpty) {
 TEST(McpSessionTest, ListsToolsByTheDaemonsMode) {
   struct Case {
     std::optional<DaemonReply> ping;
-    size_t tools;
+    bool exec_tools;
   };
   const Case cases[] = {
-      {FakeDaemon::Ping(false), 7},
-      {FakeDaemon::Ping(true), 12},
-      {std::nullopt, 7},  // unreachable: only what a read-only daemon serves
-      {DaemonReply{true, Error("boom")}, 7},
+      {FakeDaemon::Ping(false), false},
+      {FakeDaemon::Ping(true), true},
+      {std::nullopt, false},  // unreachable: only what a read-only daemon serves
+      {DaemonReply{true, Error("boom")}, false},
   };
+  ASSERT_LT(ToolDefinitions(false, true).size(), ToolDefinitions(true, true).size());
   for (const Case& c : cases) {
     FakeDaemon daemon;
     if (c.ping) daemon.replies["ping"] = *c.ping;
     McpSession session(&daemon, "0.1.0");
     const Json reply = session.Answer(1, "tools/list", Json::object());
-    EXPECT_EQ(reply["result"]["tools"].size(), c.tools);
+    EXPECT_EQ(reply["result"]["tools"].size(), ToolDefinitions(c.exec_tools, true).size());
     EXPECT_TRUE(reply["result"]["tools"][0].contains("title"));
   }
   FakeDaemon daemon;

@@ -66,7 +66,7 @@ std::string SchemaFault(const Json& schema, const std::string& tool) {
 TEST(ToolCatalogueTest, ListsMutatingToolsOnlyInExecMode) {
   const std::vector<std::string> read_only = {"get_system_info", "list_processes", "list_dir",
                                               "read_file",       "screenshot",     "ui_tree",
-                                              "clipboard_read"};
+                                              "clipboard_read",  "batch"};
   std::vector<std::string> all = read_only;
   all.insert(all.end(),
              {"write_file", "run_command", "kill_process", "input", "clipboard_write"});
@@ -82,9 +82,11 @@ TEST(ToolCatalogueTest, EveryDefinitionIsCompleteAndItsSchemaValid) {
       ASSERT_NE(entry, nullptr) << name;
       EXPECT_EQ(tool.contains("title"), with_titles) << name;
       EXPECT_EQ(tool["annotations"]["title"], entry->title) << name;
-      EXPECT_EQ(tool["annotations"]["readOnlyHint"], !entry->needs_exec_mode) << name;
+      // A batch in exec mode may hold any step, so it is no read-only tool.
+      const bool may_mutate = entry->needs_exec_mode || name == "batch";
+      EXPECT_EQ(tool["annotations"]["readOnlyHint"], !may_mutate) << name;
       EXPECT_EQ(tool["annotations"]["openWorldHint"], false) << name;
-      EXPECT_EQ(tool["annotations"].contains("destructiveHint"), entry->needs_exec_mode) << name;
+      EXPECT_EQ(tool["annotations"].contains("destructiveHint"), may_mutate) << name;
       EXPECT_GT(tool["description"].get<std::string>().size(), 100u) << name;
       EXPECT_EQ(tool["description"].get<std::string>().find("Coordinates:") != std::string::npos,
                 name == "screenshot" || name == "ui_tree" || name == "input")

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "rpc/batch.h"
 #include "rpc/worker_lane.h"
 #include "tools/desktop/input_session.h"
 
@@ -97,14 +98,14 @@ TEST(MethodTableTest, AuditKeysAndPlacement) {
       {"list_dir", "path"}, {"read_file", "path"},   {"screenshot", ""},
       {"ui_tree", ""},    {"run_command", "command"}, {"write_file", "path"},
       {"kill_process", "pid"}, {"input", ""}, {"clipboard_read", ""},
-      {"clipboard_write", ""},
+      {"clipboard_write", ""}, {"batch", ""},
   };
   for (const auto& [name, key] : keys) {
     const MethodEntry* entry = FindMethod(DaemonMethodTable(), name);
     ASSERT_NE(entry, nullptr) << name;
     EXPECT_EQ(entry->audit_key, key) << name;
     const bool desktop = name == "screenshot" || name == "ui_tree" || name == "input" ||
-                         name.starts_with("clipboard_");
+                         name.starts_with("clipboard_") || name == "batch";
     EXPECT_EQ(entry->lane == Lane::kDesktop, desktop) << name;
     EXPECT_EQ(entry->runs_on == RunsOn::kInputLoop, name == "input") << name;
   }
@@ -161,6 +162,82 @@ TEST(RpcServiceTest, HandleBodyStatusesAndAudit) {
                        R"({"arg":"/p","error":null,"method":"echo","ok":true)",
                        R"j({"arg":null,"error":"mutate is disabled (read-only mode; start with --allow-exec)","method":"mutate","ok":false)j",
                        R"({"arg":null,"error":"unknown method: ","method":"","ok":false)"}));
+  std::remove(audit.c_str());
+}
+
+std::vector<std::string> AuditLines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line.substr(0, line.find(",\"ts\"")));
+  return lines;
+}
+
+ToolResult Big(const Json&, const CallContext&) { return Json(std::string(kMaxBatchResultBytes, 'x')); }
+
+TEST(BatchTest, ChecksEveryStepFirstThenRunsInOrderAuditingEach) {
+  constexpr MethodEntry kTable[] = {
+      {"echo", kAny, kWorker, kHost, "path", EchoParams},
+      {"fails", kAny, kWorker, kHost, "", Fails},
+      {"mutate", kExec, kWorker, kHost, "", NeverCalled},
+      {"big", kAny, kWorker, kHost, "", Big},
+      {"batch", kAny, kWorker, Lane::kDesktop, "", Batch},
+  };
+  auto channel = std::make_shared<InputChannel>();
+  const std::string audit = ::testing::TempDir() + "/batch-audit.jsonl";
+  std::remove(audit.c_str());
+  RpcService service(kTable, false, audit, InputChannel::Sender(channel));
+  struct Refused {
+    Json params;
+    std::string error;
+  } refused[] = {
+      {Json::object(), "missing param: steps"},
+      {{{"steps", Json::array()}}, "invalid param: steps (an array of 1-32 steps)"},
+      {{{"steps", Json(33, {{"method", "echo"}})}}, "invalid param: steps (an array of 1-32 steps)"},
+      {{{"steps", {5}}}, "invalid param: steps[0]: a step is an object {method, params}"},
+      {{{"steps", {{{"params", Json::object()}}}}}, "invalid param: steps[0]: missing method"},
+      {{{"steps", {{{"method", "echo"}}, {{"method", "foo"}}}}},
+       "invalid param: steps[1]: unknown method: foo"},
+      {{{"steps", {{{"method", "batch"}, {"params", Json::object()}}}}},
+       "invalid param: steps[0]: batch cannot be nested"},
+      {{{"steps", {{{"method", "echo"}, {"params", 5}}}}},
+       "invalid param: steps[0]: params must be an object"},
+      {{{"steps", {{{"method", "echo"}}, {{"method", "mutate"}}}}},
+       "steps[1]: mutate is disabled (read-only mode; start with --allow-exec)"},
+  };
+  for (const Refused& c : refused) {
+    EXPECT_EQ(service.RunAudited("batch", c.params).error(), c.error) << c.params;
+  }
+  // None of their steps ran: only the refused batches are in the log.
+  EXPECT_EQ(AuditLines(audit).size(), std::size(refused));
+  std::remove(audit.c_str());
+
+  const Json steps = {{{"method", "echo"}, {"params", {{"path", "/a"}}}},
+                      {{"method", "echo"}},
+                      {{"method", "fails"}},
+                      {{"method", "echo"}, {"params", {{"path", "/never"}}}}};
+  Json result = service.RunAudited("batch", {{"steps", steps}}).value();
+  for (Json& step : result["results"]) {
+    EXPECT_TRUE(step["ms"].is_number()) << step;
+    step.erase("ms");
+  }
+  EXPECT_EQ(result, Json::parse(R"({"completed":2,"failed_at":2,"results":[
+      {"ok":true,"result":{"saw":{"path":"/a"}}},{"ok":true,"result":{"saw":{}}},
+      {"error":"boom","ok":false}]})"));
+  EXPECT_EQ(AuditLines(audit), (std::vector<std::string>{
+                                   R"({"arg":"/a","error":null,"method":"echo","ok":true)",
+                                   R"({"arg":null,"error":null,"method":"echo","ok":true)",
+                                   R"({"arg":null,"error":"boom","method":"fails","ok":false)",
+                                   R"({"arg":null,"error":null,"method":"batch","ok":true)"}));
+  // Results that reach the bound stop the batch before the next step runs.
+  result = service.RunAudited("batch", {{"steps", {{{"method", "big"}}, {{"method", "echo"}}}}})
+               .value();
+  EXPECT_EQ(result["completed"], 1);
+  EXPECT_EQ(result["failed_at"], 1);
+  EXPECT_TRUE(result["results"][1]["error"].get<std::string>().starts_with("refused: "));
+  EXPECT_EQ(AuditLines(audit).size(), 6u);
+  // Without a service (on the input loop) there is nothing to run steps through.
+  EXPECT_EQ(Batch({{"steps", steps}}, CallContext{}).error(),
+            "unavailable: batch runs only on a request worker");
   std::remove(audit.c_str());
 }
 

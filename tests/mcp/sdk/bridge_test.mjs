@@ -29,7 +29,7 @@ if (spawnSync('sh', ['-c', 'command -v Xvfb']).status !== 0) {
 const TOKEN = 'mcp-test-token-4f1c';
 const SCREEN = { width: 1024, height: 768 };
 const READ_ONLY_TOOLS = ['get_system_info', 'list_processes', 'list_dir', 'read_file', 'screenshot', 'ui_tree',
-  'clipboard_read'];
+  'clipboard_read', 'batch'];
 const MUTATING_TOOLS = ['write_file', 'run_command', 'kill_process', 'input', 'clipboard_write'];
 
 const work = mkdtempSync(path.join(os.tmpdir(), 'tarvix-mcp-test-'));
@@ -248,6 +248,8 @@ describe('exec-mode daemon', () => {
       assert.equal(tool.annotations.readOnlyHint, false, tool.name);
       assert.equal(tool.annotations.destructiveHint, true, tool.name);
     }
+    // A batch of an exec-mode daemon may hold any step.
+    assert.equal(tools.find((t) => t.name === 'batch').annotations.readOnlyHint, false);
     const input = tools.find((t) => t.name === 'input');
     assert.deepEqual(input.inputSchema.properties.action.enum,
       ['move', 'click', 'double_click', 'scroll', 'type', 'key']);
