@@ -9,6 +9,7 @@ packages=(
   libxau-dev libxcb1-dev libxcb-shm0-dev libxcb-xtest0-dev libxcb-randr0-dev libxcb-res0-dev
   libxcb-xkb-dev libxkbcommon-dev libxkbcommon-x11-dev libdeflate-dev zlib1g-dev
   libsystemd-dev
+  libxcb-damage0-dev
 )
 if [[ "${1:-}" == "--test" ]]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev procps)

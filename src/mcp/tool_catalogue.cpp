@@ -162,12 +162,43 @@ Json BatchParams() {
                       {"steps"});
 }
 
+Json WaitForParams() {
+  Json region = ObjectSchema({{"x", {{"type", "integer"}}},
+                              {"y", {{"type", "integer"}}},
+                              {"w", {{"type", "integer"}, {"minimum", 1}}},
+                              {"h", {{"type", "integer"}, {"minimum", 1}}}},
+                             {"x", "y", "w", "h"});
+  region["description"] = "Only changes inside this rectangle count (screen points).";
+  return ObjectSchema(
+      {{"until",
+        {{"type", "string"},
+         {"enum", {"settle", "change", "element", "element_gone", "window", "window_gone"}},
+         {"description", "The condition to wait for."}}},
+       {"timeout_ms",
+        {{"type", "integer"}, {"minimum", 0}, {"maximum", 60000}, {"default", 5000},
+         {"description", "How long to wait at most."}}},
+       {"stable_ms",
+        {{"type", "integer"}, {"minimum", 0}, {"maximum", 60000}, {"default", 300},
+         {"description", "settle: how long the screen must stay still."}}},
+       {"region", std::move(region)},
+       {"query",
+        {{"type", "string"},
+         {"description", "element, element_gone: text in the element's name, value or "
+                         "description (letter case ignored)."}}},
+       {"role", {{"type", "string"}, {"description", "element, element_gone: the role, e.g. AXButton."}}},
+       {"title",
+        {{"type", "string"},
+         {"minLength", 1},
+         {"description", "window, window_gone: text in the window's title (letter case ignored)."}}}},
+      {"until"});
+}
+
 // A batch made by a daemon in exec mode may hold any step.
 bool MayMutate(const ToolEntry& tool, bool exec_mode) {
   return tool.needs_exec_mode || (exec_mode && tool.name == "batch");
 }
 
-constexpr std::array<ToolEntry, 13> kTools = {{
+constexpr std::array<ToolEntry, 14> kTools = {{
     {"get_system_info", "System information",
      "Facts about the machine the daemon runs on: operating system name and version, kernel "
      "release, host name, processor architecture and logical processor count, total and used "
@@ -214,6 +245,15 @@ constexpr std::array<ToolEntry, 13> kTools = {{
      "empty clipboard gives an empty text and no types; content with no text form (an image) "
      "gives an empty text with its types.",
      false, false, false, false, ClipboardReadParams},
+    {"wait_for", "Wait for the screen",
+     "Waits until something happens on the screen instead of sleeping and taking screenshots "
+     "again. until settle: the screen (or region) has not changed for stable_ms, e.g. after a "
+     "click, before the next screenshot. change: anything in it changes. window / window_gone: "
+     "a window whose title holds title appears / no longer exists. element / element_gone: an "
+     "element matching query and/or role appears / is gone. Returns met (false when "
+     "timeout_ms ran out first: not an error), elapsed_ms and matched (the window or element "
+     "found, else null).",
+     false, false, false, true, WaitForParams},
     {"batch", "Run several tools in one call",
      "Makes up to 32 tool calls in one request, in order, and stops at the first that fails. "
      "Use it for a mechanical sequence whose steps need no decision in between (focus a field, "

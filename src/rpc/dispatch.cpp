@@ -9,6 +9,7 @@
 #include "tools/desktop/input_action.h"
 #include "tools/desktop/screenshot.h"
 #include "tools/desktop/ui_tree.h"
+#include "tools/desktop/wait_for.h"
 #include "tools/host/host_tools.h"
 
 namespace tarvix {
@@ -36,6 +37,7 @@ constexpr MethodEntry kMethods[] = {
     {"screenshot",        kAny,  kWorker,    kDesktop, "",          ParamsOnly<Screenshot>},
     {"ui_tree",           kAny,  kWorker,    kDesktop, "",          ParamsOnly<UiTree>},
     {"clipboard_read",    kAny,  kWorker,    kDesktop, "",          ParamsOnly<ClipboardRead>},
+    {"wait_for",          kAny,  kWorker,    kDesktop, "",          ParamsOnly<WaitFor>},
     {"run_command",       kExec, kWorker,    kHost,    "command",   ParamsOnly<RunCommand>},
     {"write_file",        kExec, kWorker,    kHost,    "path",      ParamsOnly<WriteFile>},
     {"kill_process",      kExec, kWorker,    kHost,    "pid",       ParamsOnly<KillProcess>},

@@ -1,13 +1,16 @@
 """A plain GTK 3 window for the desktop tests.
 
 Usage: gtk_window.py --title T [--app-class C] [--size WxH] [--pos X,Y]
-                     [--colour RRGGBB | --image PATH]
+                     [--colour RRGGBB | --image PATH | --spin MS]
 Prints "ready <window id in hex> <pid>" once the window is mapped and drawn,
 then "clicked" each time its button is pressed, and runs until it is killed.
+--spin shows only a spinning spinner; from "ready" on it spins MS ms, then
+stops and prints "stopped <CLOCK_MONOTONIC seconds>" (0: it never stops).
 """
 import argparse
 import os
 import sys
+import time
 import warnings
 
 import gi
@@ -23,6 +26,7 @@ parser.add_argument("--size", default="300x200")
 parser.add_argument("--pos", default=None)
 parser.add_argument("--colour", default=None)
 parser.add_argument("--image", default=None, help="show this picture full screen")
+parser.add_argument("--spin", type=int, default=None)
 args = parser.parse_args()
 
 # A blinking text cursor would make two captures of the same screen differ.
@@ -41,6 +45,11 @@ if args.pos:
 if args.image:
     window.add(Gtk.Image.new_from_file(args.image))
     window.fullscreen()
+elif args.spin is not None:
+    spinner = Gtk.Spinner()
+    spinner.set_size_request(64, 64)
+    window.add(spinner)
+    spinner.start()
 elif args.colour:
     css = Gtk.CssProvider()
     css.load_from_data(("window { background: #%s; }" % args.colour).encode())
@@ -59,8 +68,16 @@ window.connect("destroy", Gtk.main_quit)
 announced = False
 
 
+def stop_spinning():
+    spinner.stop()
+    print("stopped %.6f" % time.monotonic(), flush=True)
+    return False
+
+
 def announce():
     print("ready 0x%x %d" % (window.get_window().get_xid(), os.getpid()), flush=True)
+    if args.spin:
+        GLib.timeout_add(args.spin, stop_spinning)
     return False
 
 

@@ -170,11 +170,16 @@ TEST_F(RealAppsTest, QuestionDialogAloneGivesItsButtons) {
   ASSERT_NE(yes, nullptr);
   ASSERT_NE(no, nullptr) << tree.dump();
   EXPECT_EQ((*yes)["clickable"], true);
-  // The click at the tree's bounds answers the question: the dialog goes.
+  // The click at the tree's bounds answers the question: the dialog goes,
+  // as wait_for sees without polling here.
+  const Json found = daemon_->Call("wait_for", {{"until", "element"}, {"query", "PROCEED"}});
+  EXPECT_EQ(found["result"]["matched"]["role"], "AXStaticText") << found.dump();
   ClickAt(*yes);
-  const Json after =
-      TreeWhen([](const Json& t) { return Find(t, Named("AXButton", "Yes")) == nullptr; });
-  EXPECT_EQ(Find(after, Named("AXButton", "Yes")), nullptr) << after.dump();
+  const Json gone = daemon_->Call(
+      "wait_for", {{"until", "element_gone"}, {"role", "AXButton"}, {"query", "yes"},
+                   {"timeout_ms", 60000}});
+  EXPECT_EQ(gone["result"]["met"], true) << gone.dump();
+  EXPECT_EQ(Find(daemon_->Call("ui_tree")["result"], Named("AXButton", "Yes")), nullptr);
 }
 
 // GTK 4 reports its extents relative to the window and its controls as

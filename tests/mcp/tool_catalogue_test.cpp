@@ -66,7 +66,7 @@ std::string SchemaFault(const Json& schema, const std::string& tool) {
 TEST(ToolCatalogueTest, ListsMutatingToolsOnlyInExecMode) {
   const std::vector<std::string> read_only = {"get_system_info", "list_processes", "list_dir",
                                               "read_file",       "screenshot",     "ui_tree",
-                                              "clipboard_read",  "batch"};
+                                              "clipboard_read",  "wait_for", "batch"};
   std::vector<std::string> all = read_only;
   all.insert(all.end(),
              {"write_file", "run_command", "kill_process", "input", "clipboard_write"});
@@ -89,7 +89,8 @@ TEST(ToolCatalogueTest, EveryDefinitionIsCompleteAndItsSchemaValid) {
       EXPECT_EQ(tool["annotations"].contains("destructiveHint"), may_mutate) << name;
       EXPECT_GT(tool["description"].get<std::string>().size(), 100u) << name;
       EXPECT_EQ(tool["description"].get<std::string>().find("Coordinates:") != std::string::npos,
-                name == "screenshot" || name == "ui_tree" || name == "input")
+                name == "screenshot" || name == "ui_tree" || name == "input" ||
+                    name == "wait_for")
           << name;
       const Json& schema = tool["inputSchema"];
       EXPECT_EQ(schema["type"], "object") << name;

@@ -98,14 +98,14 @@ TEST(MethodTableTest, AuditKeysAndPlacement) {
       {"list_dir", "path"}, {"read_file", "path"},   {"screenshot", ""},
       {"ui_tree", ""},    {"run_command", "command"}, {"write_file", "path"},
       {"kill_process", "pid"}, {"input", ""}, {"clipboard_read", ""},
-      {"clipboard_write", ""}, {"batch", ""},
+      {"clipboard_write", ""}, {"batch", ""}, {"wait_for", ""},
   };
   for (const auto& [name, key] : keys) {
     const MethodEntry* entry = FindMethod(DaemonMethodTable(), name);
     ASSERT_NE(entry, nullptr) << name;
     EXPECT_EQ(entry->audit_key, key) << name;
     const bool desktop = name == "screenshot" || name == "ui_tree" || name == "input" ||
-                         name.starts_with("clipboard_") || name == "batch";
+                         name.starts_with("clipboard_") || name == "batch" || name == "wait_for";
     EXPECT_EQ(entry->lane == Lane::kDesktop, desktop) << name;
     EXPECT_EQ(entry->runs_on == RunsOn::kInputLoop, name == "input") << name;
   }

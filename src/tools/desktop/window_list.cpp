@@ -43,18 +43,22 @@ WindowQuery UntilFailure(WindowQuery query) {
   };
 }
 
+Json WindowSummary(const WindowRecord& window) {
+  return Json{{"app", window.owner_name},
+              {"h", TruncateCoordinate(window.height)},
+              {"title", window.title},
+              {"w", TruncateCoordinate(window.width)},
+              {"x", TruncateCoordinate(window.x)},
+              {"y", TruncateCoordinate(window.y)}};
+}
+
 ToolResult WindowSummaryList(const WindowQuery& query) {
   Result<std::vector<WindowRecord>> windows = query();
   if (!windows) return Error(std::move(windows).error());
   Json list = Json::array();
   for (const WindowRecord& window : *windows) {
     if (window.owner_name.empty() && window.title.empty()) continue;
-    list.push_back(Json{{"app", window.owner_name},
-                        {"h", TruncateCoordinate(window.height)},
-                        {"title", window.title},
-                        {"w", TruncateCoordinate(window.width)},
-                        {"x", TruncateCoordinate(window.x)},
-                        {"y", TruncateCoordinate(window.y)}});
+    list.push_back(WindowSummary(window));
   }
   return list;
 }

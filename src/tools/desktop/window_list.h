@@ -31,6 +31,9 @@ std::optional<int32_t> FrontApplication(const WindowQuery& query = QueryWindows)
 // wait, not one per use of the window list. Not thread-safe.
 WindowQuery UntilFailure(WindowQuery query);
 
+// {app,h,title,w,x,y} of one window.
+Json WindowSummary(const WindowRecord& window);
+
 // One summary per window in query order, leaving out windows whose owner
 // name and title are both empty; the query's message when it fails.
 ToolResult WindowSummaryList(const WindowQuery& query = QueryWindows);
