@@ -56,6 +56,7 @@ FUNCTION(CFEqual) FUNCTION(CFHash)
 FUNCTION(CFArrayGetTypeID) FUNCTION(CFArrayGetCount) FUNCTION(CFArrayGetValueAtIndex)
 FUNCTION(CFDictionaryGetTypeID) FUNCTION(CFDictionaryGetValueIfPresent)
 FUNCTION(CFNumberGetTypeID) FUNCTION(CFNumberGetValue) FUNCTION(CFDataGetBytePtr)
+FUNCTION(CFDataGetLength)
 FUNCTION(CFStringGetTypeID) FUNCTION(CFStringCreateWithBytes) FUNCTION(CFStringGetLength)
 FUNCTION(CFStringGetCStringPtr) FUNCTION(CFStringGetBytes)
 
@@ -82,6 +83,9 @@ FUNCTION(CGWindowListCopyWindowInfo) FUNCTION(CGMainDisplayID) FUNCTION(CGDispla
 FUNCTION(CGEventSourceCreate) FUNCTION(CGEventCreateMouseEvent) FUNCTION(CGEventCreateKeyboardEvent)
 FUNCTION(CGEventCreateScrollWheelEvent2) FUNCTION(CGEventSetFlags)
 FUNCTION(CGEventKeyboardSetUnicodeString) FUNCTION(CGEventSetIntegerValueField) FUNCTION(CGEventPost)
+TYPE(CGImageRef) TYPE(CGDataProviderRef) FUNCTION(CGDisplayCreateImage) FUNCTION(CGImageGetWidth)
+FUNCTION(CGImageGetHeight) FUNCTION(CGImageGetBitsPerPixel) FUNCTION(CGImageGetBytesPerRow)
+FUNCTION(CGImageGetDataProvider) FUNCTION(CGDataProviderCopyData) FUNCTION(CGImageRelease)
 
 // ApplicationServices: HIServices.
 TYPE(AXError) TYPE(AXUIElementRef) TYPE(AXValueRef) TYPE(AXValueType)

@@ -142,6 +142,18 @@ void CGEventKeyboardSetUnicodeString(CGEventRef event, UniCharCount stringLength
 void CGEventSetIntegerValueField(CGEventRef event, CGEventField field, int64_t value);
 void CGEventPost(CGEventTapLocation tap, CGEventRef event);
 
+// CGImage, CGDataProvider (screen frames).
+typedef struct CGImage* CGImageRef;
+typedef struct CGDataProvider* CGDataProviderRef;
+CGImageRef CGDisplayCreateImage(CGDirectDisplayID displayID);
+size_t CGImageGetWidth(CGImageRef image);
+size_t CGImageGetHeight(CGImageRef image);
+size_t CGImageGetBitsPerPixel(CGImageRef image);
+size_t CGImageGetBytesPerRow(CGImageRef image);
+CGDataProviderRef CGImageGetDataProvider(CGImageRef image);
+CFDataRef CGDataProviderCopyData(CGDataProviderRef provider);
+void CGImageRelease(CGImageRef image);
+
 }  // extern "C"
 
 #endif  // TARVIX_MACOS_SDK_APPLICATIONSERVICES_H_

@@ -80,6 +80,7 @@ CFTypeID CFNumberGetTypeID(void);
 Boolean CFNumberGetValue(CFNumberRef number, CFNumberType theType, void* valuePtr);
 
 const UInt8* CFDataGetBytePtr(CFDataRef theData);
+CFIndex CFDataGetLength(CFDataRef theData);
 
 CFTypeID CFStringGetTypeID(void);
 CFStringRef CFStringCreateWithBytes(CFAllocatorRef alloc, const UInt8* bytes, CFIndex numBytes,
