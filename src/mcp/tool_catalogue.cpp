@@ -143,6 +143,66 @@ Json ClipboardReadParams() {
                          {"description", "The most bytes of text to return."}}}});
 }
 
+Json UiSnapshotParams() {
+  auto integer = [](int low, int high, int fallback, std::string_view what) {
+    return Json{{"type", "integer"}, {"minimum", low}, {"maximum", high}, {"default", fallback},
+                {"description", what}};
+  };
+  auto flag = [](bool fallback, std::string_view what) {
+    return Json{{"type", "boolean"}, {"default", fallback}, {"description", what}};
+  };
+  return ObjectSchema(
+      {{"scope",
+        {{"type", "string"},
+         {"enum", {"focused", "window", "app", "desktop"}},
+         {"default", "focused"},
+         {"description",
+          "focused: the front application's focused window; window: the window with the id "
+          "given as window; app: every window of process pid; desktop: every application's "
+          "windows."}}},
+       {"window", {{"type", "integer"}, {"minimum", 0}, {"description", "The window id (scope window)."}}},
+       {"pid", {{"type", "integer"}, {"minimum", 1}, {"description", "The process id (scope app)."}}},
+       {"max_elements", integer(1, 5000, 220, "The most elements to return.")},
+       {"max_depth", integer(0, 64, 22, "The deepest level to read (the window is level 0).")},
+       {"deadline_ms",
+        integer(1, 10000, 1500,
+                "How long the read may take; what was read by then is returned.")},
+       {"query",
+        {{"type", "string"},
+         {"description",
+          "Keeps elements whose name, value or description contains this text (any letter "
+          "case), with their ancestors."}}},
+       {"roles",
+        {{"type", "array"},
+         {"items", {{"type", "string"}}},
+         {"description", "Keeps elements of these roles (AXButton, AXTextField, ...), with "
+                         "their ancestors."}}},
+       {"interactive_only",
+        flag(false, "Keeps elements that have an action or editable text, with their ancestors.")},
+       {"visible_only", flag(true, "Leaves out elements that are not shown.")}});
+}
+
+Json UiActionParams() {
+  Json action = {{"type", "string"},
+                 {"description",
+                  "press, focus, toggle, expand, collapse, select, show_menu, scroll_into_view, "
+                  "or one of the element's own action names."},
+                 {"examples", {"press", "toggle", "focus"}}};
+  return ObjectSchema(
+      {{"ref", {{"type", "string"}, {"description", "An element ref from ui_snapshot (s3e12)."}}},
+       {"action", std::move(action)}},
+      {"ref", "action"});
+}
+
+Json UiSetValueParams() {
+  return ObjectSchema(
+      {{"ref", {{"type", "string"}, {"description", "An element ref from ui_snapshot (s3e12)."}}},
+       {"value",
+        {{"type", "string"},
+         {"description", "The whole new text, or a number for a slider or spin button."}}}},
+      {"ref", "value"});
+}
+
 Json ClipboardWriteParams() {
   return ObjectSchema(
       {{"text", {{"type", "string"}, {"description", "The text to put on the clipboard."}}}},
@@ -198,7 +258,7 @@ bool MayMutate(const ToolEntry& tool, bool exec_mode) {
   return tool.needs_exec_mode || (exec_mode && tool.name == "batch");
 }
 
-constexpr std::array<ToolEntry, 14> kTools = {{
+constexpr std::array<ToolEntry, 17> kTools = {{
     {"get_system_info", "System information",
      "Facts about the machine the daemon runs on: operating system name and version, kernel "
      "release, host name, processor architecture and logical processor count, total and used "
@@ -238,6 +298,21 @@ constexpr std::array<ToolEntry, 14> kTools = {{
      "instead the list of on-screen windows {app, title, x, y, w, h} with a note saying so. "
      "Takes no arguments.",
      false, false, false, true, NoParams},
+    {"ui_snapshot", "UI snapshot with element refs",
+     "The user-interface elements of the focused window (or of one window, one application, or "
+     "the whole desktop), each with a ref such as s3e12 that ui_action and ui_set_value act on: "
+     "take a snapshot, act on an element by its ref, then wait_for the effect (an element, a "
+     "window, the screen settling) or take a new snapshot. Use query (text in name, value or description), "
+     "roles or interactive_only to find an element in a large window: matches come with their "
+     "ancestors, so the caps are spent on what you look for. Each element has ref, parent (a "
+     "ref or null), depth, role (macOS names: AXButton, AXTextField, AXCheckBox, ...), name, "
+     "value (always null for password fields, role AXSecureTextField), description, bounds "
+     "{x, y, w, h}, states (checked, focused, expanded, selected, editable, ...), actions, "
+     "clickable, enabled and focused. truncated_by says which cap cut the list (max_elements, "
+     "max_depth, deadline); unresponsive lists pids of applications that did not answer. Refs "
+     "stay valid for the last 8 snapshots. Bounds are in the coordinate space of screenshot, "
+     "ui_tree and input.",
+     false, false, false, false, UiSnapshotParams},
     {"clipboard_read", "Read clipboard",
      "The clipboard's text (UTF-8; bytes that are not valid UTF-8 come back as U+FFFD) with "
      "bytes (its length in bytes), truncated (true when the clipboard held more than max_bytes, "
@@ -302,6 +377,23 @@ constexpr std::array<ToolEntry, 14> kTools = {{
      "The text stays on the clipboard until something else is copied or the daemon exits. "
      "Available only when the daemon runs with --allow-exec.",
      true, true, true, false, ClipboardWriteParams},
+    {"ui_action", "Act on a UI element",
+     "Acts on an element by its ref from ui_snapshot through the accessibility interface, "
+     "without moving the pointer: press (a button, menu item, link), toggle (a check box or "
+     "switch), focus, expand, collapse, select (in a list or tab bar), show_menu, "
+     "scroll_into_view, or one of the element's own action names. Returns the element's states "
+     "and value afterwards, and effect: confirmed when they changed as the action implies, else "
+     "unverified (a press whose effect shows elsewhere stays unverified: take a new snapshot). "
+     "Fails with not supported (listing the element's actions), stale ref (take a new "
+     "snapshot) or gone (the element no longer exists). Available only when the daemon runs "
+     "with --allow-exec.",
+     true, true, false, false, UiActionParams},
+    {"ui_set_value", "Set a UI element's value",
+     "Replaces the whole text of an editable element (or sets a slider's or spin button's "
+     "number) by its ref from ui_snapshot, and returns the value read back with effect "
+     "confirmed when it reads as asked. Password fields are refused. Available only when the "
+     "daemon runs with --allow-exec.",
+     true, true, true, false, UiSetValueParams},
 }};
 
 }  // namespace

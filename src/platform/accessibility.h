@@ -7,11 +7,17 @@
 // can keep them all in flight; a platform with cheap local reads (AX)
 // simply loops.
 //
-// The platform file defines ThisAccessibilityPlatform and
-// OpenAccessibleApplication.
+// Besides the walk, the seam gives a way back to an element after its
+// application object is closed (ElementHandle), and an ElementControl that
+// acts on one element and reads it back ("ui_action", "ui_set_value").
+//
+// The platform file defines ThisAccessibilityPlatform,
+// OpenAccessibleApplication, OpenAccessibleApplications and
+// OpenElementControl.
 #ifndef TARVIX_PLATFORM_ACCESSIBILITY_H_
 #define TARVIX_PLATFORM_ACCESSIBILITY_H_
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -20,6 +26,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "base/result.h"
 
 namespace tarvix {
 
@@ -54,12 +62,52 @@ struct ElementAttributes {
   // cannot be read (a platform may leave them unread for a disabled
   // element: such an element is never clickable).
   std::optional<std::vector<std::string>> actions;
+
+  // Filled by DetailedAttributes only.
+  // "" when it has none or it is unreadable.
+  std::string description;
+  // The platform's state names ("checked", "focused", "expanded", ...),
+  // except the enabled state, which `enabled` carries.
+  std::vector<std::string> states;
+  bool focused = false;
+  // A password field, whose value is never reported.
+  bool secure = false;
+  // The element holds text the user can edit.
+  bool editable = false;
+  // False when nothing at all could be read for the element (its
+  // application stopped answering, or the deadline came first).
+  bool answered = false;
 };
 
 struct ChildrenRequest {
   ElementId parent = 0;
   // Only the first `limit` children are of use to the walk.
   size_t limit = 0;
+  // Children known to be off screen are listed too.
+  bool hidden_too = false;
+};
+
+// A top-level window of an opened application.
+struct TopLevelWindow {
+  ElementId element = 0;
+  int32_t pid = 0;
+  std::string title;
+  // The window has the keyboard focus (ACTIVE), or is shown.
+  bool active = false;
+  bool showing = false;
+  // As FocusedWindow's.
+  bool window_relative_bounds = false;
+};
+
+// The way back to an element once the application object that found it
+// is gone: what OpenElementControl needs to reach it again. `locator` is
+// the platform's address of the element (on AT-SPI its bus name and object
+// path); `native` a platform reference kept alive with the handle (on AX
+// the element itself).
+struct ElementHandle {
+  int32_t pid = 0;
+  std::string locator;
+  std::shared_ptr<const void> native;
 };
 
 struct FocusedWindow {
@@ -92,7 +140,65 @@ class AccessibleApplication {
 
   // The attributes of each element, in order.
   virtual std::vector<ElementAttributes> Attributes(std::span<const ElementId> elements) = 0;
+
+  // The attributes with the detailed fields too (description, states,
+  // focus, secure, editable). Costs more reads than Attributes.
+  virtual std::vector<ElementAttributes> DetailedAttributes(
+      std::span<const ElementId> elements) = 0;
+
+  // Every top-level window of the opened application(s), in the
+  // applications' order.
+  virtual std::vector<TopLevelWindow> Windows() = 0;
+
+  // The way back to an element returned by this object.
+  virtual ElementHandle Handle(ElementId element) = 0;
+
+  // Pids of applications that let a read go unanswered; they are asked
+  // nothing more by this object.
+  virtual std::vector<int32_t> Unresponsive() = 0;
+  // Whether the object's deadline has passed.
+  virtual bool OutOfTime() = 0;
 };
+
+// What an element reports when it is about to be acted on.
+struct ElementReading {
+  // In the macOS vocabulary, as ElementAttributes's.
+  std::string role;
+  std::vector<std::string> states;
+  // Its text, or its number when it has a value range (a slider, a spin
+  // button); nullopt when it has neither.
+  std::optional<std::string> value;
+  std::vector<std::string> actions;
+  bool secure = false;
+  // Which of the element's means the control can use.
+  bool can_focus = false;
+  bool can_scroll_to = false;
+  bool can_select = false;
+  bool can_set_text = false;
+  bool can_set_number = false;
+};
+
+// The error of an ElementControl call on an element that no longer exists
+// (its application ended, or it was destroyed).
+inline constexpr char kElementGone[] = "gone";
+
+// One element, reached again through its handle, for acting on it. Every
+// call obeys the platform's deadlines: an application that does not answer
+// fails the call with "unavailable: ...". Not thread-safe.
+class ElementControl {
+ public:
+  virtual ~ElementControl() = default;
+  virtual Result<ElementReading> Read() = 0;
+  // Runs the element's action number `index` (its place in `actions`).
+  virtual Result<void> DoAction(size_t index) = 0;
+  virtual Result<void> Focus() = 0;
+  virtual Result<void> ScrollTo() = 0;
+  // Selects the element in its container.
+  virtual Result<void> Select() = 0;
+  virtual Result<void> SetText(std::string_view text) = 0;
+  virtual Result<void> SetNumber(double number) = 0;
+};
+
 
 // The texts and rules that differ between platforms; the walk holds none.
 struct AccessibilityPlatform {
@@ -106,6 +212,13 @@ struct AccessibilityPlatform {
   // Whether action names are compared after ASCII lower-casing (else byte
   // for byte).
   bool press_actions_ignore_ascii_case = false;
+  // For each verb of "ui_action" that runs an element action, the action
+  // names that do it, in order of preference.
+  struct Verb {
+    std::string_view verb;
+    std::span<const std::string_view> names;
+  };
+  std::span<const Verb> verbs;
 };
 
 const AccessibilityPlatform& ThisAccessibilityPlatform();
@@ -116,6 +229,16 @@ const AccessibilityPlatform& ThisAccessibilityPlatform();
 // gets its own object.
 std::unique_ptr<AccessibleApplication> OpenAccessibleApplication(int32_t pid,
                                                                  std::string_view window_title);
+
+// The accessible application of process `pid`, or every application of the
+// desktop when `pid` is nullopt, read within `budget`; null when there is
+// none. An application that stops answering costs at most one read's wait
+// and is listed by Unresponsive(); the others are read meanwhile.
+std::unique_ptr<AccessibleApplication> OpenAccessibleApplications(std::optional<int32_t> pid,
+                                                                  std::chrono::milliseconds budget);
+
+// A control for the element of `handle`. Never null.
+std::unique_ptr<ElementControl> OpenElementControl(const ElementHandle& handle);
 
 }  // namespace tarvix
 

@@ -19,6 +19,8 @@
 namespace tarvix {
 
 struct WindowRecord {
+  // The window server's id of the window (an X window, a CGWindowID).
+  std::optional<uint64_t> id;
   // The owning application's name (UTF-8), "" when unknown.
   std::string owner_name;
   // The window's title (UTF-8), "" when it has none.

@@ -8,6 +8,8 @@
 #include "tools/desktop/clipboard.h"
 #include "tools/desktop/input_action.h"
 #include "tools/desktop/screenshot.h"
+#include "tools/desktop/ui_action.h"
+#include "tools/desktop/ui_snapshot.h"
 #include "tools/desktop/ui_tree.h"
 #include "tools/desktop/wait_for.h"
 #include "tools/host/host_tools.h"
@@ -36,12 +38,15 @@ constexpr MethodEntry kMethods[] = {
     {"read_file",         kAny,  kWorker,    kHost,    "path",      ParamsOnly<ReadFile>},
     {"screenshot",        kAny,  kWorker,    kDesktop, "",          ParamsOnly<Screenshot>},
     {"ui_tree",           kAny,  kWorker,    kDesktop, "",          ParamsOnly<UiTree>},
+    {"ui_snapshot",       kAny,  kWorker,    kDesktop, "",          ParamsOnly<UiSnapshot>},
     {"clipboard_read",    kAny,  kWorker,    kDesktop, "",          ParamsOnly<ClipboardRead>},
     {"wait_for",          kAny,  kWorker,    kDesktop, "",          ParamsOnly<WaitFor>},
     {"run_command",       kExec, kWorker,    kHost,    "command",   ParamsOnly<RunCommand>},
     {"write_file",        kExec, kWorker,    kHost,    "path",      ParamsOnly<WriteFile>},
     {"kill_process",      kExec, kWorker,    kHost,    "pid",       ParamsOnly<KillProcess>},
     {"input",             kExec, kInputLoop, kDesktop, "",          InputTool},
+    {"ui_action",         kExec, kWorker,    kDesktop, "",          ParamsOnly<UiAction>},
+    {"ui_set_value",      kExec, kWorker,    kDesktop, "",          ParamsOnly<UiSetValue>},
     // On a worker: the clipboard's own thread orders the writes, and a
     // write waits on the X server, which must not hold up input.
     {"clipboard_write",   kExec, kWorker,    kDesktop, "",          ParamsOnly<ClipboardWrite>},

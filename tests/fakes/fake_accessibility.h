@@ -4,6 +4,8 @@
 #define TARVIX_TESTS_FAKES_FAKE_ACCESSIBILITY_H_
 
 #include <map>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "platform/accessibility.h"
@@ -56,6 +58,28 @@ class FakeApplication : public AccessibleApplication {
     }
     return out;
   }
+
+  // Elements without attributes set answer as "AXGroup".
+  std::vector<ElementAttributes> DetailedAttributes(std::span<const ElementId> elements) override {
+    std::vector<ElementAttributes> out = Attributes(elements);
+    for (size_t i = 0; i < out.size(); ++i) {
+      if (out[i].role.empty()) out[i].role = "AXGroup";
+      out[i].answered = !unanswered.contains(elements[i]);
+    }
+    return out;
+  }
+
+  std::vector<TopLevelWindow> windows;
+  std::set<ElementId> unanswered;
+  std::vector<int32_t> unresponsive;
+  bool out_of_time = false;
+
+  std::vector<TopLevelWindow> Windows() override { return windows; }
+  ElementHandle Handle(ElementId element) override {
+    return {.pid = 7, .locator = "element " + std::to_string(element)};
+  }
+  std::vector<int32_t> Unresponsive() override { return unresponsive; }
+  bool OutOfTime() override { return out_of_time; }
 };
 
 }  // namespace tarvix::testing

@@ -66,10 +66,11 @@ std::string SchemaFault(const Json& schema, const std::string& tool) {
 TEST(ToolCatalogueTest, ListsMutatingToolsOnlyInExecMode) {
   const std::vector<std::string> read_only = {"get_system_info", "list_processes", "list_dir",
                                               "read_file",       "screenshot",     "ui_tree",
-                                              "clipboard_read",  "wait_for", "batch"};
+                                              "ui_snapshot", "clipboard_read",  "wait_for", "batch"};
   std::vector<std::string> all = read_only;
   all.insert(all.end(),
-             {"write_file", "run_command", "kill_process", "input", "clipboard_write"});
+             {"write_file", "run_command", "kill_process", "input", "clipboard_write",
+              "ui_action", "ui_set_value"});
   EXPECT_EQ(Names(ToolDefinitions(false, true)), read_only);
   EXPECT_EQ(Names(ToolDefinitions(true, true)), all);
 }

@@ -99,13 +99,16 @@ TEST(MethodTableTest, AuditKeysAndPlacement) {
       {"ui_tree", ""},    {"run_command", "command"}, {"write_file", "path"},
       {"kill_process", "pid"}, {"input", ""}, {"clipboard_read", ""},
       {"clipboard_write", ""}, {"batch", ""}, {"wait_for", ""},
+      {"ui_snapshot", ""}, {"ui_action", ""}, {"ui_set_value", ""},
   };
   for (const auto& [name, key] : keys) {
     const MethodEntry* entry = FindMethod(DaemonMethodTable(), name);
     ASSERT_NE(entry, nullptr) << name;
     EXPECT_EQ(entry->audit_key, key) << name;
     const bool desktop = name == "screenshot" || name == "ui_tree" || name == "input" ||
-                         name.starts_with("clipboard_") || name == "batch" || name == "wait_for";
+                         name.starts_with("clipboard_") || name == "batch" || name == "wait_for" ||
+                         name == "ui_snapshot" || name == "ui_action" ||
+                         name == "ui_set_value";
     EXPECT_EQ(entry->lane == Lane::kDesktop, desktop) << name;
     EXPECT_EQ(entry->runs_on == RunsOn::kInputLoop, name == "input") << name;
   }

@@ -26,12 +26,14 @@
 #include <mutex>
 #include <semaphore>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "base/utf8.h"
 #include "platform/accessibility.h"
 #include "platform/atspi/atspi_bus.h"
 #include "platform/atspi/atspi_roles.h"
 #include "platform/atspi/atspi_states.h"
+#include "platform/atspi/atspi_values.h"
 #include "platform/x11/x_connection.h"
 
 namespace tarvix {
@@ -52,6 +54,7 @@ constexpr char kDBus[] = "org.freedesktop.DBus";
 constexpr uint8_t kComponent = 1;
 constexpr uint8_t kAction = 2;
 constexpr uint8_t kText = 4;
+constexpr uint8_t kValue = 8;
 
 // Bounds on what an application can make the daemon hold.
 constexpr size_t kMaxTextBytes = 65536;
@@ -116,49 +119,15 @@ class ReadSlot {
 constexpr int32_t kNoPosition = INT32_MIN;
 
 std::string Bounded(const char* text, size_t limit = kMaxTextBytes) {
-  if (text == nullptr) return "";
-  std::string_view bytes(text, strnlen(text, limit));
-  // Cutting may split a character; the lossy decoding mends the end.
-  return LossyUtf8(bytes);
-}
-
-struct ObjectRef {
-  const char* name = nullptr;
-  const char* path = nullptr;
-};
-
-bool ReadRef(sd_bus_message* m, ObjectRef* ref) {
-  return sd_bus_message_read(m, "(so)", &ref->name, &ref->path) > 0;
-}
-
-// An "au" state set as one 64-bit mask; longer sets keep their first two
-// words.
-bool ReadStates(sd_bus_message* m, uint64_t* states) {
-  if (sd_bus_message_enter_container(m, 'a', "u") <= 0) return false;
-  *states = 0;
-  uint32_t word = 0;
-  for (int i = 0; sd_bus_message_read_basic(m, 'u', &word) > 0; ++i) {
-    if (i < 2) *states |= uint64_t{word} << (32 * i);
-  }
-  return sd_bus_message_exit_container(m) >= 0;
-}
-
-bool ReadVariant(sd_bus_message* m, char type, void* value) {
-  const char contents[2] = {type, '\0'};
-  return sd_bus_message_enter_container(m, 'v', contents) > 0 &&
-         sd_bus_message_read_basic(m, type, value) > 0;
+  return BoundedText(text, limit);
 }
 
 uint8_t InterfaceBit(std::string_view name) {
   if (name == "org.a11y.atspi.Component") return kComponent;
   if (name == "org.a11y.atspi.Action") return kAction;
   if (name == "org.a11y.atspi.Text") return kText;
+  if (name == "org.a11y.atspi.Value") return kValue;
   return 0;
-}
-
-// Arguments of numbers and static strings (captured by value as given).
-BusCalls::Append Args(const char* types, auto... values) {
-  return [=](sd_bus_message* m) { return sd_bus_message_append(m, types, values...); };
 }
 
 // What the application's cache says about one element.
@@ -170,6 +139,7 @@ struct CachedItem {
   uint32_t role = 0;
   uint64_t states = 0;
   std::string name;
+  std::string description;
 };
 
 struct Element {
@@ -184,6 +154,7 @@ struct Element {
 struct ChildScan {
   ElementId parent = 0;
   size_t limit = 0;
+  bool hidden_too = false;
   int32_t count = 0;
   std::vector<std::optional<ElementId>> ids;
   std::vector<std::optional<uint64_t>> states;
@@ -191,6 +162,13 @@ struct ChildScan {
   // current chunk not fully read yet.
   int32_t next_index = 0;
   size_t pending = 0;
+};
+
+// One opened application: its root and what differs by toolkit.
+struct OpenedApp {
+  ElementId root = 0;
+  int32_t pid = 0;
+  ToolkitQuirks quirks;
 };
 
 class AtspiApplication final : public AccessibleApplication {
@@ -203,51 +181,78 @@ class AtspiApplication final : public AccessibleApplication {
         display_(display),
         x_title_(window_title) {}
 
-  // Finds the application whose bus connection belongs to `pid` and reads
-  // its cache; false when there is none.
-  bool Find(int32_t pid);
+  // Finds the application whose bus connection belongs to `pid` (every
+  // application when nullopt) and reads its cache; false when there is
+  // none.
+  bool Find(std::optional<int32_t> pid);
 
   std::optional<FocusedWindow> Focused() override;
   std::vector<std::vector<ElementId>> Children(std::span<const ChildrenRequest> requests) override;
-  std::vector<ElementAttributes> Attributes(std::span<const ElementId> elements) override;
+  std::vector<ElementAttributes> Attributes(std::span<const ElementId> elements) override {
+    return ReadAttributes(elements, false);
+  }
+  std::vector<ElementAttributes> DetailedAttributes(std::span<const ElementId> elements) override {
+    return ReadAttributes(elements, true);
+  }
+  std::vector<TopLevelWindow> Windows() override;
+  ElementHandle Handle(ElementId element) override;
+  std::vector<int32_t> Unresponsive() override;
+  bool OutOfTime() override { return BusClock::now() >= deadline_; }
 
  private:
   // Nullopt for a path too long to hold.
   std::optional<ElementId> Intern(std::string_view bus_name, std::string_view path);
   // `text` cut to what the call's text budget still allows.
   std::string Held(const char* text);
+  // A call to an application that went silent is not sent: its handler
+  // gets null at once.
   void Call(BusCalls& calls, ElementId id, const char* interface, const char* member,
             BusCalls::Append append, BusCalls::OnReply on_reply) {
     const Element& e = elements_[id];
+    if (silent_names_.contains(e.bus_name)) {
+      if (on_reply) on_reply(nullptr);
+      return;
+    }
     calls.Add(e.bus_name, e.path, interface, member, std::move(append), std::move(on_reply));
   }
   void GetProperty(BusCalls& calls, ElementId id, const char* property, BusCalls::OnReply on_reply) {
     Call(calls, id, kProperties, "Get", Args("ss", kAccessible, property), std::move(on_reply));
   }
   // Runs `calls`; an application that let a call go unanswered is not
-  // asked again in this "ui_tree" call, so it costs one timeout, not one
-  // per read.
+  // asked again by this object, so it costs one timeout, not one per read,
+  // while the other applications' reads go on.
   void Run(BusCalls& calls) {
     calls.Run();
-    if (calls.stalled()) {
-      responsive_ = false;
-      // Late replies would pile up for the idle connection.
-      bus_.DoNotReuse();
-      if (asking_application_) MarkSilent(elements_[root_].bus_name);
+    for (const std::string& name : calls.stalled_destinations()) {
+      if (app_of_name_.contains(name)) {
+        silent_names_.insert(name);
+        MarkSilent(name);
+      } else {
+        responsive_ = false;  // the registry or the bus itself
+      }
     }
+    // Late replies would pile up for the idle connection.
+    if (calls.stalled()) bus_.DoNotReuse();
     if (calls.broken()) {
       responsive_ = false;
       bus_.Discard();
     }
   }
   bool Usable() const { return responsive_ && bus_ && BusClock::now() < deadline_; }
-  void ReadCache(BusCalls& calls);
+  const OpenedApp* AppOf(ElementId id) const {
+    const auto it = app_of_name_.find(elements_[id].bus_name);
+    return it == app_of_name_.end() ? nullptr : &apps_[it->second];
+  }
+  void ReadCache(BusCalls& calls, ElementId root);
   void SettleCache(std::unordered_map<ElementId, std::vector<std::pair<int32_t, ElementId>>> listed);
   // The cached children of `parent` when they agree with its live count.
   const std::vector<ElementId>* CachedChildren(ElementId parent, int32_t live_count) const;
-  // Bounds, actions and text of `id`, as far as it has the interfaces.
-  void ReadInterfaceAttributes(BusCalls& calls, ElementId id, uint8_t interfaces,
+  // Bounds, actions, text and (detailed) value of `id`, as far as it has
+  // the interfaces.
+  void ReadInterfaceAttributes(BusCalls& calls, ElementId id, uint8_t interfaces, bool detailed,
                                ElementAttributes* out);
+  std::vector<ElementAttributes> ReadAttributes(std::span<const ElementId> elements,
+                                                bool detailed);
   // Each request's children with their states.
   std::vector<ChildScan> ScanChildren(std::span<const ChildrenRequest> requests);
   void ReadChildren(BusCalls& calls, ChildScan& scan);
@@ -257,20 +262,26 @@ class AtspiApplication final : public AccessibleApplication {
   void TakeChild(BusCalls& calls, ChildScan& scan, size_t i, ElementId child,
                  std::function<void()> done);
   void ChildDone(BusCalls& calls, ChildScan& scan);
-  // The first `scan.limit` children read that are on screen.
+  // The first `scan.limit` children read that are on screen (or all read,
+  // for a scan of hidden ones too).
   std::vector<ElementId> OnScreen(const ChildScan& scan) const;
+  // The names of `windows`, from the cache or read.
+  std::vector<std::string> WindowNames(std::span<const ElementId> windows);
 
   std::unique_ptr<ReadSlot> slot_;
   AtspiBusLease bus_;
   BusClock::time_point deadline_;
   XRect display_;
   std::string x_title_;
+  // False once the registry or the bus failed: nothing more is asked.
   bool responsive_ = true;
-  // Reads go to the application (no longer to the registry).
-  bool asking_application_ = false;
-  ToolkitQuirks quirks_;
+  std::vector<OpenedApp> apps_;
+  // Application bus name -> index in apps_.
+  std::unordered_map<std::string, size_t> app_of_name_;
+  // Bus name -> pid, for every application found (silent ones included).
+  std::unordered_map<std::string, int32_t> pid_of_name_;
+  std::unordered_set<std::string> silent_names_;
   size_t text_budget_ = kMaxHeldText;
-  ElementId root_ = 0;
   std::vector<Element> elements_;
   std::unordered_map<std::string, ElementId> ids_;
   // Parent -> its cached children in index order, for parents whose cached
@@ -297,13 +308,14 @@ std::string AtspiApplication::Held(const char* text) {
   return held;
 }
 
-bool AtspiApplication::Find(int32_t pid) {
+bool AtspiApplication::Find(std::optional<int32_t> pid) {
   struct Match {
     size_t order;
+    int32_t pid;
     std::string name;
     std::string path;
   };
-  std::optional<Match> match;
+  std::vector<Match> matches;
   BusCalls calls(bus_.get(), deadline_, kPerCall);
   calls.Add("org.a11y.atspi.Registry", kRootPath, kAccessible, "GetChildren", nullptr,
             [&](sd_bus_message* m) {
@@ -320,40 +332,54 @@ bool AtspiApplication::Find(int32_t pid) {
                               sd_bus_message* r) {
                             uint32_t owner = 0;
                             if (!r || sd_bus_message_read(r, "u", &owner) <= 0) return;
-                            if (owner != static_cast<uint32_t>(pid)) return;
-                            if (match && match->order < order) return;
-                            match = Match{order, name, path};
+                            if (pid && owner != static_cast<uint32_t>(*pid)) return;
+                            matches.push_back({order, static_cast<int32_t>(owner), name, path});
                           });
               }
             });
   Run(calls);
-  if (!match || !bus_) return false;
-  // Registry and bus answered; only the application is asked from here.
-  if (RecentlySilent(match->name)) return false;
-  responsive_ = true;
-  asking_application_ = true;
-  const std::optional<ElementId> root = Intern(match->name, match->path);
-  if (!root) return false;
-  root_ = *root;
+  if (matches.empty() || !bus_) return false;
+  std::sort(matches.begin(), matches.end(),
+            [](const Match& a, const Match& b) { return a.order < b.order; });
+  // One process may hold several connections; its first one counts.
+  if (pid) matches.resize(1);
+  // Registry and bus answered; only the applications are asked from here.
+  for (const Match& match : matches) {
+    pid_of_name_[match.name] = match.pid;
+    if (RecentlySilent(match.name)) {
+      silent_names_.insert(match.name);
+      continue;
+    }
+    const std::optional<ElementId> root = Intern(match.name, match.path);
+    if (!root) continue;
+    app_of_name_[match.name] = apps_.size();
+    apps_.push_back({*root, match.pid, {}});
+  }
+  if (apps_.empty()) return !pid && !silent_names_.empty();
   BusCalls cache(bus_.get(), deadline_, kPerCall);
-  ReadCache(cache);
-  std::string toolkit, version;
-  for (const auto& read : {std::pair{"ToolkitName", &toolkit}, std::pair{"Version", &version}}) {
-    // A plain variable: clang 14 cannot capture a structured binding.
-    std::string* out = read.second;
-    Call(cache, root_, kProperties, "Get", Args("ss", "org.a11y.atspi.Application", read.first),
-         [out](sd_bus_message* m) {
-           const char* text = nullptr;
-           if (m && ReadVariant(m, 's', &text)) *out = Bounded(text, kMaxActionBytes);
-         });
+  std::vector<std::pair<std::string, std::string>> toolkits(apps_.size());
+  for (size_t k = 0; k < apps_.size(); ++k) {
+    ReadCache(cache, apps_[k].root);
+    for (const auto& read : {std::pair{"ToolkitName", &toolkits[k].first},
+                             std::pair{"Version", &toolkits[k].second}}) {
+      // A plain variable: clang 14 cannot capture a structured binding.
+      std::string* out = read.second;
+      Call(cache, apps_[k].root, kProperties, "Get",
+           Args("ss", "org.a11y.atspi.Application", read.first), [out](sd_bus_message* m) {
+             const char* text = nullptr;
+             if (m && ReadVariant(m, 's', &text)) *out = Bounded(text, kMaxActionBytes);
+           });
+    }
   }
   Run(cache);
-  quirks_ = QuirksOf(toolkit, version);
+  for (size_t k = 0; k < apps_.size(); ++k) {
+    apps_[k].quirks = QuirksOf(toolkits[k].first, toolkits[k].second);
+  }
   return true;
 }
 
-void AtspiApplication::ReadCache(BusCalls& calls) {
-  calls.Add(elements_[root_].bus_name, "/org/a11y/atspi/cache", "org.a11y.atspi.Cache",
+void AtspiApplication::ReadCache(BusCalls& calls, ElementId root) {
+  calls.Add(elements_[root].bus_name, "/org/a11y/atspi/cache", "org.a11y.atspi.Cache",
             "GetItems", nullptr, [this](sd_bus_message* m) {
               if (!m || sd_bus_message_enter_container(m, 'a', "((so)(so)(so)iiassusau)") <= 0) {
                 return;
@@ -385,6 +411,7 @@ void AtspiApplication::ReadCache(BusCalls& calls) {
                 if (!id || !parent_id) continue;
                 if (elements_[*id].cached) continue;  // listed twice: the first counts
                 item.name = Held(name);
+                item.description = Held(description);
                 item.parent = *parent_id;
                 listed[item.parent].emplace_back(item.index, *id);
                 elements_[*id].states = item.states;
@@ -491,6 +518,7 @@ std::vector<ChildScan> AtspiApplication::ScanChildren(std::span<const ChildrenRe
     ChildScan& scan = scans[k];
     scan.parent = requests[k].parent;
     scan.limit = requests[k].limit;
+    scan.hidden_too = requests[k].hidden_too;
     if (scan.limit == 0) continue;
     GetProperty(calls, scan.parent, "ChildCount", [this, &calls, &scan](sd_bus_message* m) {
       if (!m || !ReadVariant(m, 'i', &scan.count) || scan.count <= 0) return;
@@ -514,7 +542,12 @@ std::vector<ElementId> AtspiApplication::OnScreen(const ChildScan& scan) const {
     read.push_back(*scan.ids[i]);
     states.push_back(scan.states[i]);
   }
-  return OnScreenChildren<ElementId>(read, states, scan.limit, quirks_);
+  if (scan.hidden_too) {
+    if (read.size() > scan.limit) read.resize(scan.limit);
+    return read;
+  }
+  const OpenedApp* app = AppOf(scan.parent);
+  return OnScreenChildren<ElementId>(read, states, scan.limit, app ? app->quirks : ToolkitQuirks{});
 }
 
 std::vector<std::vector<ElementId>> AtspiApplication::Children(
@@ -527,10 +560,31 @@ std::vector<std::vector<ElementId>> AtspiApplication::Children(
 struct ElementReads {
   std::optional<std::string> role_name;
   std::optional<uint64_t> states;
+  std::optional<std::string> description;
 };
 
+std::vector<std::string> AtspiApplication::WindowNames(std::span<const ElementId> windows) {
+  std::vector<std::string> names(windows.size());
+  BusCalls calls(bus_.get(), deadline_, kPerCall);
+  const bool usable = Usable();
+  for (size_t i = 0; i < windows.size(); ++i) {
+    if (const std::optional<CachedItem>& item = elements_[windows[i]].cached) {
+      names[i] = item->name;
+    } else if (usable) {
+      GetProperty(calls, windows[i], "Name", [&, i](sd_bus_message* m) {
+        const char* text = nullptr;
+        if (m && ReadVariant(m, 's', &text)) names[i] = Held(text);
+      });
+    }
+  }
+  if (usable) Run(calls);
+  return names;
+}
+
 std::optional<FocusedWindow> AtspiApplication::Focused() {
-  const ChildrenRequest request{root_, kMaxTopLevels};
+  if (apps_.empty()) return std::nullopt;
+  const OpenedApp& app = apps_.front();
+  const ChildrenRequest request{app.root, kMaxTopLevels};
   const std::vector<ChildScan> scans = ScanChildren({&request, 1});
   std::vector<ElementId> windows;
   std::vector<std::optional<uint64_t>> states;
@@ -542,24 +596,59 @@ std::optional<FocusedWindow> AtspiApplication::Focused() {
   const std::optional<size_t> chosen = ChooseWindow(states);
   if (!chosen) return std::nullopt;
   const ElementId window = windows[*chosen];
-  std::string name;
-  if (const std::optional<CachedItem>& item = elements_[window].cached) {
-    name = item->name;
-  } else if (Usable()) {
-    BusCalls calls(bus_.get(), deadline_, kPerCall);
-    GetProperty(calls, window, "Name", [&](sd_bus_message* m) {
-      const char* text = nullptr;
-      if (m && ReadVariant(m, 's', &text)) name = Held(text);
-    });
-    Run(calls);
-  }
+  const std::string name = WindowNames({&window, 1})[0];
   // A window with a client-side title bar has no accessible name; its X
   // window still has a title.
-  return FocusedWindow{window, name.empty() ? x_title_ : name, quirks_.window_relative_extents};
+  return FocusedWindow{window, name.empty() ? x_title_ : name,
+                       app.quirks.window_relative_extents};
+}
+
+std::vector<TopLevelWindow> AtspiApplication::Windows() {
+  std::vector<ChildrenRequest> requests;
+  for (const OpenedApp& app : apps_) requests.push_back({app.root, kMaxTopLevels, true});
+  const std::vector<ChildScan> scans = ScanChildren(requests);
+  std::vector<TopLevelWindow> windows;
+  std::vector<ElementId> ids;
+  for (size_t k = 0; k < scans.size(); ++k) {
+    for (size_t i = 0; i < scans[k].ids.size(); ++i) {
+      if (!scans[k].ids[i]) continue;
+      const uint64_t states = scans[k].states[i].value_or(0);
+      windows.push_back({.element = *scans[k].ids[i],
+                         .pid = apps_[k].pid,
+                         .title = "",
+                         .active = HasState(states, kStateActive),
+                         .showing = HasState(states, kStateShowing),
+                         .window_relative_bounds = apps_[k].quirks.window_relative_extents});
+      ids.push_back(*scans[k].ids[i]);
+    }
+  }
+  std::vector<std::string> names = WindowNames(ids);
+  for (size_t i = 0; i < windows.size(); ++i) windows[i].title = std::move(names[i]);
+  return windows;
+}
+
+ElementHandle AtspiApplication::Handle(ElementId element) {
+  const Element& e = elements_[element];
+  const auto pid = pid_of_name_.find(e.bus_name);
+  return {.pid = pid == pid_of_name_.end() ? 0 : pid->second,
+          .locator = e.bus_name + '\n' + e.path,
+          .native = nullptr};
+}
+
+std::vector<int32_t> AtspiApplication::Unresponsive() {
+  std::vector<int32_t> pids;
+  for (const std::string& name : silent_names_) {
+    if (const auto it = pid_of_name_.find(name); it != pid_of_name_.end()) {
+      pids.push_back(it->second);
+    }
+  }
+  std::sort(pids.begin(), pids.end());
+  pids.erase(std::unique(pids.begin(), pids.end()), pids.end());
+  return pids;
 }
 
 void AtspiApplication::ReadInterfaceAttributes(BusCalls& calls, ElementId id, uint8_t interfaces,
-                                               ElementAttributes* out) {
+                                               bool detailed, ElementAttributes* out) {
   if (interfaces & kComponent) {
     Call(calls, id, "org.a11y.atspi.Component", "GetExtents", Args("u", uint32_t{0}),
          [this, out](sd_bus_message* m) {
@@ -590,10 +679,17 @@ void AtspiApplication::ReadInterfaceAttributes(BusCalls& calls, ElementId id, ui
            const char* text = nullptr;
            if (m && sd_bus_message_read(m, "s", &text) > 0) out->value = Held(text);
          });
+  } else if (detailed && (interfaces & kValue)) {
+    Call(calls, id, kProperties, "Get", Args("ss", "org.a11y.atspi.Value", "CurrentValue"),
+         [out](sd_bus_message* m) {
+           double number = 0;
+           if (m && ReadVariant(m, 'd', &number)) out->value = NumberText(number);
+         });
   }
 }
 
-std::vector<ElementAttributes> AtspiApplication::Attributes(std::span<const ElementId> elements) {
+std::vector<ElementAttributes> AtspiApplication::ReadAttributes(
+    std::span<const ElementId> elements, bool detailed) {
   std::vector<ElementAttributes> attributes(elements.size());
   std::vector<ElementReads> reads(elements.size());
   BusCalls calls(bus_.get(), deadline_, kPerCall);
@@ -608,6 +704,7 @@ std::vector<ElementAttributes> AtspiApplication::Attributes(std::span<const Elem
         reads[i].role_name = std::string(*role);
       }
       out.name = item->name;
+      reads[i].description = item->description;
       interfaces = item->interfaces;
     }
     if (!usable) continue;
@@ -622,6 +719,12 @@ std::vector<ElementAttributes> AtspiApplication::Attributes(std::span<const Elem
         const char* name = nullptr;
         if (m && ReadVariant(m, 's', &name)) attributes[i].name = Held(name);
       });
+      if (detailed) {
+        GetProperty(calls, id, "Description", [&, i](sd_bus_message* m) {
+          const char* text = nullptr;
+          if (m && ReadVariant(m, 's', &text)) reads[i].description = Held(text);
+        });
+      }
     }
     if (!reads[i].role_name) {
       Call(calls, id, kAccessible, "GetRoleName", nullptr, [&, i](sd_bus_message* m) {
@@ -632,50 +735,64 @@ std::vector<ElementAttributes> AtspiApplication::Attributes(std::span<const Elem
       });
     }
     if (elements_[id].cached) {
-      ReadInterfaceAttributes(calls, id, interfaces, &attributes[i]);
+      ReadInterfaceAttributes(calls, id, interfaces, detailed, &attributes[i]);
       continue;
     }
     // Asking an element for an interface it lacks makes GTK log a critical
     // warning; learning its interfaces first costs no extra round trip for
     // the other elements.
-    Call(calls, id, kAccessible, "GetInterfaces", nullptr, [&, i, id](sd_bus_message* m) {
+    Call(calls, id, kAccessible, "GetInterfaces", nullptr, [&, i, id, detailed](sd_bus_message* m) {
       uint8_t found = 0;
       const char* name = nullptr;
       if (!m || sd_bus_message_enter_container(m, 'a', "s") <= 0) return;
       while (sd_bus_message_read_basic(m, 's', &name) > 0) found |= InterfaceBit(name);
-      ReadInterfaceAttributes(calls, id, found, &attributes[i]);
+      ReadInterfaceAttributes(calls, id, found, detailed, &attributes[i]);
     });
   }
   if (usable) Run(calls);
   for (size_t i = 0; i < elements.size(); ++i) {
     const std::optional<uint64_t> states = reads[i].states;
     const bool multi_line = states && HasState(*states, kStateMultiLine);
-    attributes[i].role = MapAtspiRole(reads[i].role_name.value_or(""), multi_line);
-    if (states) attributes[i].enabled = IsEnabled(*states);
+    ElementAttributes& out = attributes[i];
+    out.role = MapAtspiRole(reads[i].role_name.value_or(""), multi_line);
+    if (states) out.enabled = IsEnabled(*states);
+    if (!detailed) continue;
+    out.answered = states || reads[i].role_name;
+    out.description = reads[i].description.value_or("");
+    if (states) {
+      out.states = AtspiStateNames(*states);
+      out.focused = HasState(*states, kStateFocused);
+      out.editable = HasState(*states, kStateEditable);
+    }
+    if (reads[i].role_name == "password text") {
+      out.secure = true;
+      out.role = "AXSecureTextField";
+      out.value = std::nullopt;
+    }
   }
   return attributes;
 }
 
-// The AT_SPI_BUS property the bus launcher puts on the root window.
-std::optional<std::string> RootWindowBusAddress(const XConnection& x) {
-  xcb_connection_t* c = x.get();
-  constexpr std::string_view kName = "AT_SPI_BUS";
-  XcbReply<xcb_intern_atom_reply_t> atom = x.ReplyOrNull<xcb_intern_atom_reply_t>(
-      xcb_intern_atom(c, 1, static_cast<uint16_t>(kName.size()), kName.data()));
-  if (!atom || atom->atom == XCB_ATOM_NONE) return std::nullopt;
-  XcbReply<xcb_get_property_reply_t> value = x.ReplyOrNull<xcb_get_property_reply_t>(
-      xcb_get_property(c, 0, x.root(), atom->atom, XCB_ATOM_ANY, 0, 1024));
-  if (!value || value->format != 8 || xcb_get_property_value_length(value.get()) <= 0) {
-    return std::nullopt;
-  }
-  std::string address(static_cast<const char*>(xcb_get_property_value(value.get())),
-                      static_cast<size_t>(xcb_get_property_value_length(value.get())));
-  address.resize(strnlen(address.c_str(), address.size()));
-  if (address.empty()) return std::nullopt;
-  return address;
-}
-
 constexpr std::string_view kPressActions[] = {"click", "press", "jump", "toggle"};
+
+// How toolkits name the actions of "ui_action"'s verbs (GTK 3: "click",
+// "activate", "press"; GTK 4: "click", "activate"; Qt: "Press", "Toggle",
+// "ShowMenu"; Firefox: "press", "jump", "check", "uncheck", "expand",
+// "collapse"). A check box or an expandable element whose toolkit names
+// no such action is toggled or expanded by pressing it.
+constexpr std::string_view kPressNames[] = {"press", "click", "activate", "jump", "open"};
+constexpr std::string_view kToggleNames[] = {"toggle", "check", "uncheck"};
+constexpr std::string_view kExpandNames[] = {"expand", "expand or contract",
+                                             "expand or collapse", "open"};
+constexpr std::string_view kCollapseNames[] = {"collapse", "expand or contract",
+                                               "expand or collapse", "close"};
+constexpr std::string_view kShowMenuNames[] = {"showmenu", "show menu", "menu", "popup",
+                                               "context menu"};
+constexpr AccessibilityPlatform::Verb kVerbs[] = {{"press", kPressNames},
+                                                  {"toggle", kToggleNames},
+                                                  {"expand", kExpandNames},
+                                                  {"collapse", kCollapseNames},
+                                                  {"show_menu", kShowMenuNames}};
 
 }  // namespace
 
@@ -688,30 +805,38 @@ const AccessibilityPlatform& ThisAccessibilityPlatform() {
                        "list instead.",
       .press_actions = kPressActions,
       .press_actions_ignore_ascii_case = true,
+      .verbs = kVerbs,
   };
   return platform;
 }
 
-std::unique_ptr<AccessibleApplication> OpenAccessibleApplication(int32_t pid,
-                                                                 std::string_view window_title) {
-  const BusClock::time_point deadline = BusClock::now() + kBudget;
+namespace {
+
+std::unique_ptr<AccessibleApplication> Open(std::optional<int32_t> pid,
+                                            std::string_view window_title,
+                                            BusClock::time_point deadline) {
   // Waiting for a slot counts against the call's budget.
   auto slot = std::make_unique<ReadSlot>(deadline);
   if (!slot->held()) return nullptr;
   Result<std::unique_ptr<XConnection>> x = XConnection::Open();
-  const XConnection* display = x ? x->get() : nullptr;
-  AtspiBusLease bus = LeaseAtspiBus(deadline, [display]() -> std::optional<std::string> {
-    if (display == nullptr) return std::nullopt;
-    return RootWindowBusAddress(*display);
-  });
+  AtspiBusLease bus = LeaseDesktopAtspiBus(deadline);
   if (!bus) return nullptr;
   auto application = std::make_unique<AtspiApplication>(
-      std::move(slot), std::move(bus), deadline, display ? display->MainDisplay() : XRect{},
-      window_title);
+      std::move(slot), std::move(bus), deadline, x ? (*x)->MainDisplay() : XRect{}, window_title);
   if (!application->Find(pid)) return nullptr;
   return application;
 }
 
+}  // namespace
+
+std::unique_ptr<AccessibleApplication> OpenAccessibleApplication(int32_t pid,
+                                                                 std::string_view window_title) {
+  return Open(pid, window_title, BusClock::now() + kBudget);
+}
+
+std::unique_ptr<AccessibleApplication> OpenAccessibleApplications(
+    std::optional<int32_t> pid, std::chrono::milliseconds budget) {
+  return Open(pid, "", BusClock::now() + budget);
+}
+
 }  // namespace tarvix
-
-

@@ -3,8 +3,11 @@
 #include <poll.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <vector>
+
+#include "platform/x11/x_connection.h"
 
 namespace tarvix {
 namespace {
@@ -83,6 +86,25 @@ bool OpenAndQuiet(sd_bus* bus) {
   return p.fd >= 0 && poll(&p, 1, 0) == 0;
 }
 
+// The AT_SPI_BUS property the bus launcher puts on the root window.
+std::optional<std::string> RootWindowBusAddress(const XConnection& x) {
+  xcb_connection_t* c = x.get();
+  constexpr std::string_view kName = "AT_SPI_BUS";
+  XcbReply<xcb_intern_atom_reply_t> atom = x.ReplyOrNull<xcb_intern_atom_reply_t>(
+      xcb_intern_atom(c, 1, static_cast<uint16_t>(kName.size()), kName.data()));
+  if (!atom || atom->atom == XCB_ATOM_NONE) return std::nullopt;
+  XcbReply<xcb_get_property_reply_t> value = x.ReplyOrNull<xcb_get_property_reply_t>(
+      xcb_get_property(c, 0, x.root(), atom->atom, XCB_ATOM_ANY, 0, 1024));
+  if (!value || value->format != 8 || xcb_get_property_value_length(value.get()) <= 0) {
+    return std::nullopt;
+  }
+  std::string address(static_cast<const char*>(xcb_get_property_value(value.get())),
+                      static_cast<size_t>(xcb_get_property_value_length(value.get())));
+  address.resize(strnlen(address.c_str(), address.size()));
+  if (address.empty()) return std::nullopt;
+  return address;
+}
+
 SdBusPtr Discover(BusClock::time_point deadline, const RootBusAddress& root_address) {
   if (const char* address = std::getenv("AT_SPI_BUS_ADDRESS"); address && *address) {
     if (SdBusPtr bus = Connect(address, SourceDeadline(deadline))) return bus;
@@ -118,6 +140,14 @@ AtspiBusLease LeaseAtspiBus(BusClock::time_point deadline, const RootBusAddress&
     if (OpenAndQuiet(bus.get())) return AtspiBusLease(std::move(bus));
   }
   return AtspiBusLease(Discover(deadline, root_address));
+}
+
+AtspiBusLease LeaseDesktopAtspiBus(BusClock::time_point deadline) {
+  return LeaseAtspiBus(deadline, []() -> std::optional<std::string> {
+    Result<std::unique_ptr<XConnection>> x = XConnection::Open();
+    if (!x) return std::nullopt;
+    return RootWindowBusAddress(**x);
+  });
 }
 
 }  // namespace tarvix

@@ -64,6 +64,10 @@ using RootBusAddress = std::function<std::optional<std::string>()>;
 // Thread-safe.
 AtspiBusLease LeaseAtspiBus(BusClock::time_point deadline, const RootBusAddress& root_address);
 
+// LeaseAtspiBus with the X root window of DISPLAY as the last source (the
+// X server asked only if the others fail).
+AtspiBusLease LeaseDesktopAtspiBus(BusClock::time_point deadline);
+
 }  // namespace tarvix
 
 #endif  // TARVIX_PLATFORM_ATSPI_ATSPI_BUS_H_

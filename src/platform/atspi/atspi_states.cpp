@@ -1,5 +1,7 @@
 #include "platform/atspi/atspi_states.h"
 
+#include <iterator>
+
 namespace tarvix {
 namespace {
 
@@ -12,7 +14,25 @@ bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+constexpr std::string_view kStateNames[] = {
+    "invalid", "active", "armed", "busy", "checked", "collapsed", "defunct", "editable",
+    "enabled", "expandable", "expanded", "focusable", "focused", "has_tooltip", "horizontal",
+    "iconified", "modal", "multi_line", "multiselectable", "opaque", "pressed", "resizable",
+    "selectable", "selected", "sensitive", "showing", "single_line", "stale", "transient",
+    "vertical", "visible", "manages_descendants", "indeterminate", "required", "truncated",
+    "animated", "invalid_entry", "supports_autocompletion", "selectable_text", "is_default",
+    "visited", "checkable", "has_popup", "read_only"};
+
 }  // namespace
+
+std::vector<std::string> AtspiStateNames(uint64_t states) {
+  std::vector<std::string> names;
+  for (uint32_t state = 1; state < std::size(kStateNames); ++state) {
+    if (state == kStateEnabled || state == kStateSensitive || !HasState(states, state)) continue;
+    names.emplace_back(kStateNames[state]);
+  }
+  return names;
+}
 
 std::optional<size_t> ChooseWindow(std::span<const std::optional<uint64_t>> top_level_states) {
   for (const uint32_t state : {kStateActive, kStateShowing}) {

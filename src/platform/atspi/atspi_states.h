@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -17,7 +18,11 @@ namespace tarvix {
 
 // AtspiStateType numbers.
 inline constexpr uint32_t kStateActive = 1;
+inline constexpr uint32_t kStateChecked = 4;
+inline constexpr uint32_t kStateDefunct = 6;
+inline constexpr uint32_t kStateEditable = 7;
 inline constexpr uint32_t kStateEnabled = 8;
+inline constexpr uint32_t kStateFocused = 12;
 inline constexpr uint32_t kStateMultiLine = 17;
 inline constexpr uint32_t kStateSensitive = 24;
 inline constexpr uint32_t kStateShowing = 25;
@@ -29,6 +34,12 @@ constexpr bool HasState(uint64_t states, uint32_t state) { return (states >> sta
 constexpr bool IsEnabled(uint64_t states) {
   return HasState(states, kStateEnabled) || HasState(states, kStateSensitive);
 }
+
+// The names of the states in `states` in AtspiStateType order, as AT-SPI
+// spells them with "_" for " " ("multi_line"), leaving out "invalid" and
+// the enabled states ("enabled", "sensitive"), which the replies carry as
+// a flag of their own.
+std::vector<std::string> AtspiStateNames(uint64_t states);
 
 // What a toolkit does differently from what AT-SPI asks.
 struct ToolkitQuirks {

@@ -1,5 +1,6 @@
 #include "platform/atspi/bus_calls.h"
 
+#include <algorithm>
 #include <cerrno>
 
 namespace tarvix {
@@ -9,9 +10,18 @@ BusCalls::~BusCalls() {
 }
 
 void BusCalls::Add(std::string_view destination, std::string_view path, const char* interface,
-                   const char* member, Append append, OnReply on_reply) {
+                   const char* member, Append append, OnReply on_reply, std::string* error) {
   calls_.push_back(Call{this, std::string(destination), std::string(path), interface, member,
-                        std::move(append), std::move(on_reply)});
+                        std::move(append), std::move(on_reply), error});
+}
+
+void BusCalls::Stalled(Call& call) {
+  stalled_ = true;
+  if (call.error) *call.error = SD_BUS_ERROR_NO_REPLY;
+  if (std::find(stalled_destinations_.begin(), stalled_destinations_.end(), call.destination) ==
+      stalled_destinations_.end()) {
+    stalled_destinations_.push_back(call.destination);
+  }
 }
 
 void BusCalls::Finish(Call& call, sd_bus_message* reply) {
@@ -27,7 +37,10 @@ int BusCalls::OnMessage(sd_bus_message* reply, void* userdata, sd_bus_error*) {
   if (sd_bus_message_is_method_error(reply, nullptr)) {
     if (sd_bus_message_is_method_error(reply, SD_BUS_ERROR_NO_REPLY) ||
         sd_bus_message_is_method_error(reply, SD_BUS_ERROR_TIMEOUT)) {
-      self.stalled_ = true;
+      self.Stalled(call);
+    } else if (call.error) {
+      const sd_bus_error* error = sd_bus_message_get_error(reply);
+      *call.error = error && error->name ? error->name : "";
     }
     self.Finish(call, nullptr);
   } else {
@@ -96,7 +109,10 @@ void BusCalls::Run() {
     Call& call = calls_[i];
     if (call.done) continue;
     call.slot = sd_bus_slot_unref(call.slot);
-    if (i < next_to_send_) --in_flight_;
+    if (i < next_to_send_) {
+      --in_flight_;
+      Stalled(call);
+    }
     Finish(call, nullptr);
   }
   next_to_send_ = calls_.size();

@@ -19,6 +19,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarvix {
 
@@ -39,8 +40,10 @@ class BusCalls {
   BusCalls(const BusCalls&) = delete;
   BusCalls& operator=(const BusCalls&) = delete;
 
+  // `error`, when given, receives the D-Bus error name of a failed call
+  // ("org.freedesktop.DBus.Error.NoReply" for one that went unanswered).
   void Add(std::string_view destination, std::string_view path, const char* interface,
-           const char* member, Append append, OnReply on_reply);
+           const char* member, Append append, OnReply on_reply, std::string* error = nullptr);
 
   // Sends every added call, keeping at most kMaxInFlight unanswered, and
   // processes replies until all are handled or the deadline passes; calls
@@ -52,6 +55,8 @@ class BusCalls {
   bool stalled() const { return stalled_; }
   // Whether the connection failed; it must not be reused.
   bool broken() const { return broken_; }
+  // The destinations of the calls that went unanswered in time.
+  const std::vector<std::string>& stalled_destinations() const { return stalled_destinations_; }
 
   static constexpr size_t kMaxInFlight = 256;
 
@@ -64,12 +69,14 @@ class BusCalls {
     const char* member;
     Append append;
     OnReply on_reply;
+    std::string* error;
     sd_bus_slot* slot = nullptr;
     bool done = false;
   };
   static int OnMessage(sd_bus_message* reply, void* userdata, sd_bus_error* error);
   void Send(Call& call);
   void Finish(Call& call, sd_bus_message* reply);
+  void Stalled(Call& call);
 
   sd_bus* bus_;
   BusClock::time_point deadline_;
@@ -79,6 +86,7 @@ class BusCalls {
   size_t in_flight_ = 0;
   bool stalled_ = false;
   bool broken_ = false;
+  std::vector<std::string> stalled_destinations_;
 };
 
 }  // namespace tarvix

@@ -21,6 +21,9 @@ WindowRecord ReadWindow(CFDictionaryRef window) {
   record.title = CfStringText(CfDictionaryEntry(window, "kCGWindowName")).value_or("");
   record.owner_pid = CfInt64(CfDictionaryEntry(window, "kCGWindowOwnerPID"));
   record.layer = CfInt64(CfDictionaryEntry(window, "kCGWindowLayer"));
+  if (const std::optional<int64_t> number = CfInt64(CfDictionaryEntry(window, "kCGWindowNumber"))) {
+    record.id = static_cast<uint64_t>(*number);
+  }
   const CFTypeRef bounds = CfDictionaryEntry(window, "kCGWindowBounds");
   if (IsCfType(bounds, CFDictionaryGetTypeID())) {
     const auto rect = static_cast<CFDictionaryRef>(bounds);

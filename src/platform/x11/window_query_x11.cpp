@@ -245,6 +245,7 @@ Result<std::vector<WindowRecord>> QueryWindows() {
     if (Contains(types, atoms[kTypeDesktop])) continue;
 
     WindowRecord record;
+    record.id = w.window;
     if (pid.format == 32 && pid.bytes.size() >= 4) record.owner_pid = pid.Values<uint32_t>()[0];
     record.owner_name = ClassOf(wm_class);
     record.title = TextOf(net_name, atoms);

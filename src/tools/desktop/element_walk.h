@@ -1,6 +1,6 @@
-// The element walk of "ui_tree": the focused window's accessibility
-// elements as a flat pre-order list, capped in depth and count, over the
-// platform's AccessibleApplication. Shared by every platform.
+// The element walk of "ui_tree" and "ui_snapshot": accessibility elements
+// as a flat pre-order list, capped in depth and count, over the platform's
+// AccessibleApplication. Shared by every platform.
 #ifndef TARVIX_TOOLS_DESKTOP_ELEMENT_WALK_H_
 #define TARVIX_TOOLS_DESKTOP_ELEMENT_WALK_H_
 
@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string_view>
+#include <vector>
 
 #include "json/json.h"
 #include "platform/accessibility.h"
@@ -19,6 +21,47 @@ namespace tarvix {
 // window is at 0) and while fewer than kMaxElements are recorded.
 inline constexpr uint32_t kMaxElementDepth = 22;
 inline constexpr size_t kMaxElements = 220;
+
+struct WalkLimits {
+  uint32_t max_depth = kMaxElementDepth;
+  size_t max_elements = kMaxElements;
+  // Children known to be off screen are walked too.
+  bool hidden_too = false;
+  // Asks whether elements at the depth cap have children, so that
+  // hit_max_depth can be told.
+  bool probe_depth = false;
+  // Asked before each level; when it answers true the walk stops there.
+  std::function<bool()> out_of_time;
+};
+
+struct WalkedElement {
+  ElementId id = 0;
+  uint32_t depth = 0;
+  // The parent's index in the walk, or nullopt for a root.
+  std::optional<size_t> parent;
+};
+
+struct Walk {
+  std::vector<WalkedElement> elements;
+  // An element was left out because of the count cap, or (probe_depth)
+  // an element at the depth cap has children, or out_of_time stopped it.
+  bool hit_max_elements = false;
+  bool hit_max_depth = false;
+  bool hit_deadline = false;
+};
+
+// The capped pre-order walk from `roots` (each at depth 0), as
+// WalkElementTree describes it.
+Walk WalkElements(AccessibleApplication& application, std::span<const ElementId> roots,
+                  const WalkLimits& limits);
+
+// Moves window-relative bounds of one window's elements (the window's
+// own first) to display coordinates, as WalkElementTree describes.
+void MoveToScreen(bool window_relative_bounds, const std::optional<ElementBounds>& frame,
+                  std::span<ElementAttributes> attributes);
+
+// The reply's {h,w,x,y} of optional bounds (null without).
+Json BoundsJson(const std::optional<ElementBounds>& bounds);
 
 // Whether `actions` holds a name that presses an element on `platform`.
 bool HasPressAction(const std::vector<std::string>& actions, const AccessibilityPlatform& platform);

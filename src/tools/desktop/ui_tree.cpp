@@ -4,10 +4,6 @@
 
 namespace tarvix {
 
-namespace {
-
-// The frame of process `pid`'s window titled `title`, else of its
-// frontmost window.
 std::optional<ElementBounds> FrameOf(const std::vector<WindowRecord>& windows, int64_t pid,
                                      std::string_view title) {
   const WindowRecord* chosen = nullptr;
@@ -22,8 +18,6 @@ std::optional<ElementBounds> FrameOf(const std::vector<WindowRecord>& windows, i
   if (chosen == nullptr) return std::nullopt;
   return ElementBounds{chosen->x, chosen->y, chosen->width, chosen->height};
 }
-
-}  // namespace
 
 ToolResult UiTreeFrom(const UiTreeSources& sources) {
   const Result<std::vector<WindowRecord>> windows = sources.windows();

@@ -26,6 +26,11 @@ struct UiTreeSources {
   const AccessibilityPlatform* platform;
 };
 
+// The frame of process `pid`'s window titled `title` in `windows`, else of
+// its frontmost window.
+std::optional<ElementBounds> FrameOf(const std::vector<WindowRecord>& windows, int64_t pid,
+                                     std::string_view title);
+
 // The tool as the method table calls it (params ignored; any mode).
 ToolResult UiTree(const Json& params);
 // The tool's logic over given sources: the tree when the front application
