@@ -98,6 +98,7 @@ enum CGEventSourceStateID : int32_t {
 typedef enum AXError : SInt32 AXError;
 enum AXError : SInt32 {
   kAXErrorSuccess = 0,
+  kAXErrorInvalidUIElement = -25202,
   kAXErrorCannotComplete = -25204,
 };
 
@@ -118,6 +119,12 @@ AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attrib
                                       CFTypeRef* value);
 AXError AXUIElementCopyActionNames(AXUIElementRef element, CFArrayRef* names);
 AXError AXUIElementSetMessagingTimeout(AXUIElementRef element, float timeoutInSeconds);
+AXError AXUIElementPerformAction(AXUIElementRef element, CFStringRef action);
+AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribute,
+                                     CFTypeRef value);
+AXError AXUIElementIsAttributeSettable(AXUIElementRef element, CFStringRef attribute,
+                                       Boolean* settable);
+AXError AXUIElementGetPid(AXUIElementRef element, pid_t* pid);
 
 CFTypeID AXValueGetTypeID(void);
 AXValueType AXValueGetType(AXValueRef value);

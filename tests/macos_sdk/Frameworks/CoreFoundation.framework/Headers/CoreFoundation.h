@@ -61,6 +61,7 @@ extern "C" {
 
 extern const CFAllocatorRef kCFAllocatorDefault;
 extern const CFBooleanRef kCFBooleanTrue;
+extern const CFBooleanRef kCFBooleanFalse;
 
 CFTypeID CFGetTypeID(CFTypeRef cf);
 CFTypeRef CFRetain(CFTypeRef cf);
@@ -76,8 +77,11 @@ CFTypeID CFDictionaryGetTypeID(void);
 Boolean CFDictionaryGetValueIfPresent(CFDictionaryRef theDict, const void* key,
                                       const void** value);
 
+CFTypeID CFBooleanGetTypeID(void);
+
 CFTypeID CFNumberGetTypeID(void);
 Boolean CFNumberGetValue(CFNumberRef number, CFNumberType theType, void* valuePtr);
+CFNumberRef CFNumberCreate(CFAllocatorRef allocator, CFNumberType theType, const void* valuePtr);
 
 const UInt8* CFDataGetBytePtr(CFDataRef theData);
 CFIndex CFDataGetLength(CFDataRef theData);
