@@ -1,6 +1,6 @@
 """A plain GTK 3 window for the desktop tests.
 
-Usage: gtk_window.py --title T [--app-class C] [--size WxH] [--pos X,Y]
+Usage: gtk_window.py --title T [--app-class C] [--size WxH] [--pos X,Y] [--form]
                      [--colour RRGGBB | --image PATH | --spin MS]
 Prints "ready <window id in hex> <pid>" once the window is mapped and drawn,
 then "clicked" each time its button is pressed, and runs until it is killed.
@@ -27,6 +27,8 @@ parser.add_argument("--pos", default=None)
 parser.add_argument("--colour", default=None)
 parser.add_argument("--image", default=None, help="show this picture full screen")
 parser.add_argument("--spin", type=int, default=None)
+parser.add_argument("--form", action="store_true",
+                    help="add a check box (prints toggled on/off) and a password entry")
 args = parser.parse_args()
 
 # A blinking text cursor would make two captures of the same screen differ.
@@ -62,6 +64,15 @@ else:
     button.connect("clicked", lambda *_: print("clicked", flush=True))
     box.pack_start(button, False, False, 4)
     box.pack_start(Gtk.Entry(text="Some text"), False, False, 4)
+    if args.form:
+        check = Gtk.CheckButton(label="A check box")
+        check.connect("toggled", lambda b: print(
+            "toggled " + ("on" if b.get_active() else "off"), flush=True))
+        box.pack_start(check, False, False, 4)
+        password = Gtk.Entry(text="secret")
+        password.set_visibility(False)
+        password.get_accessible().set_name("Password")
+        box.pack_start(password, False, False, 4)
     window.add(box)
 window.connect("destroy", Gtk.main_quit)
 

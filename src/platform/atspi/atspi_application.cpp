@@ -174,10 +174,12 @@ struct OpenedApp {
 class AtspiApplication final : public AccessibleApplication {
  public:
   AtspiApplication(std::unique_ptr<ReadSlot> slot, AtspiBusLease bus,
-                   BusClock::time_point deadline, XRect display, std::string_view window_title)
+                   BusClock::time_point deadline, std::chrono::microseconds per_call,
+                   XRect display, std::string_view window_title)
       : slot_(std::move(slot)),
         bus_(std::move(bus)),
         deadline_(deadline),
+        per_call_(per_call),
         display_(display),
         x_title_(window_title) {}
 
@@ -271,6 +273,8 @@ class AtspiApplication final : public AccessibleApplication {
   std::unique_ptr<ReadSlot> slot_;
   AtspiBusLease bus_;
   BusClock::time_point deadline_;
+  // How long one read waits for an application that does not answer.
+  std::chrono::microseconds per_call_;
   XRect display_;
   std::string x_title_;
   // False once the registry or the bus failed: nothing more is asked.
@@ -316,7 +320,7 @@ bool AtspiApplication::Find(std::optional<int32_t> pid) {
     std::string path;
   };
   std::vector<Match> matches;
-  BusCalls calls(bus_.get(), deadline_, kPerCall);
+  BusCalls calls(bus_.get(), deadline_, per_call_);
   calls.Add("org.a11y.atspi.Registry", kRootPath, kAccessible, "GetChildren", nullptr,
             [&](sd_bus_message* m) {
               if (!m || sd_bus_message_enter_container(m, 'a', "(so)") <= 0) return;
@@ -356,7 +360,7 @@ bool AtspiApplication::Find(std::optional<int32_t> pid) {
     apps_.push_back({*root, match.pid, {}});
   }
   if (apps_.empty()) return !pid && !silent_names_.empty();
-  BusCalls cache(bus_.get(), deadline_, kPerCall);
+  BusCalls cache(bus_.get(), deadline_, per_call_);
   std::vector<std::pair<std::string, std::string>> toolkits(apps_.size());
   for (size_t k = 0; k < apps_.size(); ++k) {
     ReadCache(cache, apps_[k].root);
@@ -513,7 +517,7 @@ std::vector<ChildScan> AtspiApplication::ScanChildren(std::span<const ChildrenRe
   // Sized once: the handlers hold references into it.
   std::vector<ChildScan> scans(requests.size());
   if (!Usable()) return scans;
-  BusCalls calls(bus_.get(), deadline_, kPerCall);
+  BusCalls calls(bus_.get(), deadline_, per_call_);
   for (size_t k = 0; k < requests.size(); ++k) {
     ChildScan& scan = scans[k];
     scan.parent = requests[k].parent;
@@ -565,7 +569,7 @@ struct ElementReads {
 
 std::vector<std::string> AtspiApplication::WindowNames(std::span<const ElementId> windows) {
   std::vector<std::string> names(windows.size());
-  BusCalls calls(bus_.get(), deadline_, kPerCall);
+  BusCalls calls(bus_.get(), deadline_, per_call_);
   const bool usable = Usable();
   for (size_t i = 0; i < windows.size(); ++i) {
     if (const std::optional<CachedItem>& item = elements_[windows[i]].cached) {
@@ -692,7 +696,7 @@ std::vector<ElementAttributes> AtspiApplication::ReadAttributes(
     std::span<const ElementId> elements, bool detailed) {
   std::vector<ElementAttributes> attributes(elements.size());
   std::vector<ElementReads> reads(elements.size());
-  BusCalls calls(bus_.get(), deadline_, kPerCall);
+  BusCalls calls(bus_.get(), deadline_, per_call_);
   const bool usable = Usable();
   for (size_t i = 0; i < elements.size(); ++i) {
     const ElementId id = elements[i];
@@ -814,7 +818,8 @@ namespace {
 
 std::unique_ptr<AccessibleApplication> Open(std::optional<int32_t> pid,
                                             std::string_view window_title,
-                                            BusClock::time_point deadline) {
+                                            BusClock::time_point deadline,
+                                            std::chrono::microseconds per_call) {
   // Waiting for a slot counts against the call's budget.
   auto slot = std::make_unique<ReadSlot>(deadline);
   if (!slot->held()) return nullptr;
@@ -822,7 +827,8 @@ std::unique_ptr<AccessibleApplication> Open(std::optional<int32_t> pid,
   AtspiBusLease bus = LeaseDesktopAtspiBus(deadline);
   if (!bus) return nullptr;
   auto application = std::make_unique<AtspiApplication>(
-      std::move(slot), std::move(bus), deadline, x ? (*x)->MainDisplay() : XRect{}, window_title);
+      std::move(slot), std::move(bus), deadline, per_call, x ? (*x)->MainDisplay() : XRect{},
+      window_title);
   if (!application->Find(pid)) return nullptr;
   return application;
 }
@@ -831,12 +837,16 @@ std::unique_ptr<AccessibleApplication> Open(std::optional<int32_t> pid,
 
 std::unique_ptr<AccessibleApplication> OpenAccessibleApplication(int32_t pid,
                                                                  std::string_view window_title) {
-  return Open(pid, window_title, BusClock::now() + kBudget);
+  return Open(pid, window_title, BusClock::now() + kBudget, kPerCall);
 }
 
 std::unique_ptr<AccessibleApplication> OpenAccessibleApplications(
     std::optional<int32_t> pid, std::chrono::milliseconds budget) {
-  return Open(pid, "", BusClock::now() + budget);
+  // A silent application costs one read's wait: at most a third of the
+  // budget, so the others' reads still fit in it.
+  const std::chrono::microseconds per_call =
+      std::min<std::chrono::microseconds>(kPerCall, budget / 3);
+  return Open(pid, "", BusClock::now() + budget, std::max(per_call, std::chrono::microseconds(1000)));
 }
 
 }  // namespace tarvix
