@@ -5,8 +5,10 @@
 # window, against a node-by-node pyatspi walk of the same window (role, name,
 # states, extents, actions, text; tests/integration/atspi_walk.py) in the
 # same run; then what one call costs when the application in front is
-# stopped, and the daemon's memory peak. Prints figures; asserts nothing
-# on time.
+# stopped, and the daemon's memory peak. Then ui_snapshot of up to 2,000
+# elements of gtk3-widget-factory (hidden pages included) against a
+# pyatspi walk of the same elements in the same run. Prints figures;
+# asserts nothing on time.
 #   bench/ui_tree.sh [build dir, default build/ci] [calls, default 100]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -83,6 +85,59 @@ gtk3-widget-factory >/dev/null 2>&1 &
 pids+=($!)
 factory=$!
 report "gtk3-widget-factory" "$factory" "gtk3-widget-factory"
+
+# ui_snapshot of 2,000 elements (hidden pages too, so there are that many)
+# against pyatspi reading the same elements one by one.
+/usr/bin/python3 - "$port" "$token" "$factory" <<'PY'
+import http.client, json, sys, time
+import pyatspi
+port, token, pid = int(sys.argv[1]), sys.argv[2], int(sys.argv[3])
+conn = http.client.HTTPConnection("127.0.0.1", port)
+params = {"max_elements": 2000, "visible_only": False, "deadline_ms": 10000}
+def snapshot():
+    conn.request("POST", "/rpc", json.dumps({"method": "ui_snapshot", "params": params}),
+                 {"authorization": "Bearer " + token})
+    return json.loads(conn.getresponse().read())["result"]
+snapshot()
+times = []
+for _ in range(10):
+    start = time.monotonic()
+    result = snapshot()
+    times.append((time.monotonic() - start) * 1000)
+app = next(a for a in pyatspi.Registry.getDesktop(0) if a and a.get_process_id() == pid)
+window = next(w for w in app if w and w.getState().contains(pyatspi.STATE_ACTIVE))
+def walk(node, depth, out):
+    if len(out) >= 2000 or depth > 22:
+        return
+    states = node.getState()
+    out.append((node.getRoleName(), node.name, node.description, states.getStates()))
+    try:
+        node.queryComponent().getExtents(0)
+    except NotImplementedError:
+        pass
+    try:
+        action = node.queryAction()
+        [action.getName(i) for i in range(action.nActions)]
+    except NotImplementedError:
+        pass
+    try:
+        node.queryText().getText(0, -1)
+    except NotImplementedError:
+        pass
+    for child in node:
+        if child is not None:
+            walk(child, depth + 1, out)
+walks = []
+for _ in range(3):
+    start = time.monotonic()
+    out = []
+    walk(window, 0, out)
+    walks.append((time.monotonic() - start) * 1000)
+ours, theirs = sorted(times)[len(times) // 2], sorted(walks)[1]
+print("ui_snapshot %4d elements  %7.1f ms (median of 10, daemon's elapsed_ms %s)  "
+      "pyatspi walk of %d  %7.1f ms  ratio %5.2fx" % (
+          result["count"], ours, result["elapsed_ms"], len(out), theirs, ours / theirs))
+PY
 
 fds=$(ls /proc/$daemon/fd | wc -l); threads=$(ls /proc/$daemon/task | wc -l)
 calls=1000 ui_tree "gtk3-widget-factory" >/dev/null
