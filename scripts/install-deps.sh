@@ -7,8 +7,8 @@ packages=(
   build-essential cmake ninja-build pkg-config git curl ca-certificates
   libboost1.81-dev nlohmann-json3-dev libicu-dev libssl-dev libproc2-dev
   libxau-dev libxcb1-dev libxcb-shm0-dev libxcb-xtest0-dev libxcb-randr0-dev libxcb-res0-dev
-  libxcb-xkb-dev libxkbcommon-dev libxkbcommon-x11-dev libdeflate-dev zlib1g-dev
-  libsystemd-dev
+  libxcb-xkb-dev libxcb-xfixes0-dev libxkbcommon-dev libxkbcommon-x11-dev libdeflate-dev
+  zlib1g-dev libpixman-1-dev libturbojpeg0-dev libsystemd-dev
   libxcb-damage0-dev
 )
 if [[ "${1:-}" == "--test" ]]; then

@@ -9,16 +9,17 @@ namespace {
 Json TextItem(std::string text) { return {{"type", "text"}, {"text", std::move(text)}}; }
 
 // The image item and the remaining members, or null when `result` is not
-// a PNG screenshot.
-Json SplitScreenshot(Json& result) {
+// a PNG image (or, when `jpeg` allows, a JPEG one).
+Json SplitImage(Json& result, bool jpeg) {
   if (!result.is_object()) return nullptr;
   const auto base64 = result.find("base64");
   const auto format = result.find("format");
   if (base64 == result.end() || !base64->is_string() || format == result.end() ||
-      *format != "png") {
+      (*format != "png" && (!jpeg || *format != "jpeg"))) {
     return nullptr;
   }
-  Json image = {{"type", "image"}, {"mimeType", "image/png"}, {"data", std::move(*base64)}};
+  const char* type = *format == "png" ? "image/png" : "image/jpeg";
+  Json image = {{"type", "image"}, {"mimeType", type}, {"data", std::move(*base64)}};
   result.erase("base64");
   return image;
 }
@@ -31,8 +32,8 @@ Json CallToolResult(std::string_view tool, ToolResult outcome, bool structured) 
   }
   Json result = std::move(outcome).value();
   Json content = Json::array();
-  if (tool == "screenshot") {
-    Json image = SplitScreenshot(result);
+  if (tool == "screenshot" || tool == "capture") {
+    Json image = SplitImage(result, tool == "capture");
     if (!image.is_null()) content.push_back(std::move(image));
   }
   content.push_back(TextItem(ToJsonText(result)));

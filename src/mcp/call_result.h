@@ -10,9 +10,10 @@ namespace tarvix::mcp {
 
 // Success: the result as one text item (its compact JSON) and, when
 // `structured` and the result is an object, as structuredContent too.
-// A screenshot ({base64, bytes, format, height, width}) becomes an image
-// item (image/png, the Base64 text unchanged) followed by a text item with
-// the other members, which are also the structuredContent.
+// A PNG screenshot ({base64, bytes, format, height, width}) or a PNG or
+// JPEG capture (the same and origin, scale) becomes an image item
+// (image/png or image/jpeg, the Base64 text unchanged) followed by a text item with the other
+// members, which are also the structuredContent.
 // Failure: {"content":[{"text":message,"type":"text"}],"isError":true}.
 // `outcome` is consumed so that a large result is moved, not copied.
 Json CallToolResult(std::string_view tool, ToolResult outcome, bool structured);

@@ -134,6 +134,45 @@ Json InputParams() {
       {"action"});
 }
 
+Json CaptureParams() {
+  const auto integer = [](int64_t minimum, int64_t maximum, std::string_view description) {
+    return Json{{"type", "integer"},
+                {"minimum", minimum},
+                {"maximum", maximum},
+                {"description", description}};
+  };
+  constexpr int64_t kFar = int64_t{1} << 40;
+  Json region = ObjectSchema({{"x", integer(-kFar, kFar, "Left edge in points.")},
+                              {"y", integer(-kFar, kFar, "Top edge in points.")},
+                              {"w", integer(1, kFar, "Width in points.")},
+                              {"h", integer(1, kFar, "Height in points.")}},
+                             {"x", "y", "w", "h"});
+  region["description"] = "The area to capture, in the global points input uses.";
+  Json max_bytes = integer(1, 268435456, "The most bytes the encoded image may have.");
+  max_bytes["default"] = 8388608;
+  Json quality = integer(1, 100, "JPEG quality.");
+  quality["default"] = 80;
+  return ObjectSchema(
+      {{"region", std::move(region)},
+       {"display", {{"type", "integer"}, {"description", "A display id from displays."}}},
+       {"window",
+        {{"type", "integer"},
+         {"minimum", 0},
+         {"description", "A window id (the X window id on X11, the CGWindowID on macOS)."}}},
+       {"max_width", integer(1, 65535, "The widest the image may be, in pixels.")},
+       {"max_height", integer(1, 65535, "The tallest the image may be, in pixels.")},
+       {"max_pixels", integer(1, 4294836225, "The most pixels (width x height) it may have.")},
+       {"max_bytes", std::move(max_bytes)},
+       {"format",
+        {{"type", "string"},
+         {"enum", {"png", "jpeg"}},
+         {"default", "png"},
+         {"description", "png keeps every pixel exact; jpeg is smaller."}}},
+       {"quality", std::move(quality)},
+       {"cursor",
+        {{"type", "boolean"}, {"default", false}, {"description", "Draw the pointer in."}}}});
+}
+
 Json ClipboardReadParams() {
   return ObjectSchema({{"max_bytes",
                         {{"type", "integer"},
@@ -258,7 +297,7 @@ bool MayMutate(const ToolEntry& tool, bool exec_mode) {
   return tool.needs_exec_mode || (exec_mode && tool.name == "batch");
 }
 
-constexpr std::array<ToolEntry, 17> kTools = {{
+constexpr std::array<ToolEntry, 19> kTools = {{
     {"get_system_info", "System information",
      "Facts about the machine the daemon runs on: operating system name and version, kernel "
      "release, host name, processor architecture and logical processor count, total and used "
@@ -338,6 +377,28 @@ constexpr std::array<ToolEntry, 17> kTools = {{
      "the whole batch. Returns results [{ok, result or error, ms}] for the steps that ran, "
      "completed (how many succeeded) and failed_at (the index of the failed step, or null).",
      false, false, false, false, BatchParams},
+    {"displays", "List displays",
+     "The monitors that make up the desktop: for each, id (what capture's display parameter "
+     "takes), name, x and y of its top-left corner and width and height, all in the global "
+     "points input uses, scale (pixels per point: 1 on X11, 2 on a Retina display) and "
+     "primary (the main display, whose top-left corner is the origin 0,0). Displays left of "
+     "or above the main one have negative x or y. bounds {x, y, w, h} is the smallest "
+     "rectangle holding every display. Takes no arguments.",
+     false, false, false, true, NoParams},
+    {"capture", "Capture screen area",
+     "An image of part of the desktop, scaled down to fit your limits: region {x, y, w, h} in "
+     "points, or display (an id from displays), or window (an X window id / CGWindowID), or by "
+     "default the main display (then, unscaled, the same PNG as screenshot). Give at most one "
+     "of region, display and window; an area reaching past the desktop is cut to it. "
+     "max_width, max_height and max_pixels shrink the image (aspect kept, never enlarged); "
+     "max_bytes (default 8 MiB) shrinks it further until the encoded image fits, and is "
+     "refused when even a 1x1 image would not. format png (default, exact pixels) or jpeg "
+     "(quality 1-100, default 80; far smaller for photos and busy screens); cursor true draws "
+     "the pointer in. Returns width, height, bytes, origin {x, y} and scale. To act on what you "
+     "see, turn an image pixel (px, py) into the point (origin.x + px / scale, origin.y + py / "
+     "scale) and pass that to input: a capture with scale 0.5 shows each point as half a pixel. "
+     "Zoom in on small text by capturing a small region without limits.",
+     false, false, false, true, CaptureParams},
     {"write_file", "Write file",
      "Creates a file or replaces its whole content with the given text (UTF-8). There is no "
      "append: read the file first to change part of it. Parent directories are not created. "

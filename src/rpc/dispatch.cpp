@@ -5,7 +5,9 @@
 
 #include "rpc/audit_log.h"
 #include "rpc/batch.h"
+#include "tools/desktop/capture.h"
 #include "tools/desktop/clipboard.h"
+#include "tools/desktop/displays.h"
 #include "tools/desktop/input_action.h"
 #include "tools/desktop/screenshot.h"
 #include "tools/desktop/ui_action.h"
@@ -41,6 +43,8 @@ constexpr MethodEntry kMethods[] = {
     {"ui_snapshot",       kAny,  kWorker,    kDesktop, "",          ParamsOnly<UiSnapshot>},
     {"clipboard_read",    kAny,  kWorker,    kDesktop, "",          ParamsOnly<ClipboardRead>},
     {"wait_for",          kAny,  kWorker,    kDesktop, "",          ParamsOnly<WaitFor>},
+    {"displays",          kAny,  kWorker,    kDesktop, "",          ParamsOnly<Displays>},
+    {"capture",           kAny,  kWorker,    kDesktop, "",          ParamsOnly<Capture>},
     {"run_command",       kExec, kWorker,    kHost,    "command",   ParamsOnly<RunCommand>},
     {"write_file",        kExec, kWorker,    kHost,    "path",      ParamsOnly<WriteFile>},
     {"kill_process",      kExec, kWorker,    kHost,    "pid",       ParamsOnly<KillProcess>},

@@ -34,7 +34,12 @@ TEST(CallToolResultTest, OutcomesBecomeContent) {
       // A screenshot that is not the PNG form stays plain JSON.
       {"screenshot", Json::parse(R"({"base64":"AA==","format":"jpeg"})"), false,
        R"({"content":[{"text":"{\"base64\":\"AA==\",\"format\":\"jpeg\"}","type":"text"}],"isError":false})"},
-      // Only the screenshot tool's result is turned into an image.
+      {"capture", Json::parse(R"({"base64":"/9j/","format":"jpeg","scale":0.5})"), false,
+       R"({"content":[{"data":"/9j/","mimeType":"image/jpeg","type":"image"},)"
+       R"({"text":"{\"format\":\"jpeg\",\"scale\":0.5}","type":"text"}],"isError":false})"},
+      {"capture", Json::parse(R"({"base64":"AA==","format":"gif"})"), false,
+       R"({"content":[{"text":"{\"base64\":\"AA==\",\"format\":\"gif\"}","type":"text"}],"isError":false})"},
+      // Only the screenshot and capture tools' results are turned into images.
       {"read_file", shot, false,
        R"({"content":[{"text":"{\"base64\":\"iVBORw0K\",\"bytes\":6,\"format\":\"png\",\"height\":2,\"width\":3}","type":"text"}],"isError":false})"},
   };

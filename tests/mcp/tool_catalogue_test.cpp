@@ -66,7 +66,8 @@ std::string SchemaFault(const Json& schema, const std::string& tool) {
 TEST(ToolCatalogueTest, ListsMutatingToolsOnlyInExecMode) {
   const std::vector<std::string> read_only = {"get_system_info", "list_processes", "list_dir",
                                               "read_file",       "screenshot",     "ui_tree",
-                                              "ui_snapshot", "clipboard_read",  "wait_for", "batch"};
+                                              "ui_snapshot", "clipboard_read",  "wait_for", "batch",
+                                              "displays",    "capture"};
   std::vector<std::string> all = read_only;
   all.insert(all.end(),
              {"write_file", "run_command", "kill_process", "input", "clipboard_write",
@@ -91,7 +92,7 @@ TEST(ToolCatalogueTest, EveryDefinitionIsCompleteAndItsSchemaValid) {
       EXPECT_GT(tool["description"].get<std::string>().size(), 100u) << name;
       EXPECT_EQ(tool["description"].get<std::string>().find("Coordinates:") != std::string::npos,
                 name == "screenshot" || name == "ui_tree" || name == "input" ||
-                    name == "wait_for")
+                    name == "wait_for" || name == "displays" || name == "capture")
           << name;
       const Json& schema = tool["inputSchema"];
       EXPECT_EQ(schema["type"], "object") << name;

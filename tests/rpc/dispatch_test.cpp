@@ -99,7 +99,8 @@ TEST(MethodTableTest, AuditKeysAndPlacement) {
       {"ui_tree", ""},    {"run_command", "command"}, {"write_file", "path"},
       {"kill_process", "pid"}, {"input", ""}, {"clipboard_read", ""},
       {"clipboard_write", ""}, {"batch", ""}, {"wait_for", ""},
-      {"ui_snapshot", ""}, {"ui_action", ""}, {"ui_set_value", ""},
+      {"ui_snapshot", ""}, {"ui_action", ""}, {"ui_set_value", ""}, {"displays", ""},
+      {"capture", ""},
   };
   for (const auto& [name, key] : keys) {
     const MethodEntry* entry = FindMethod(DaemonMethodTable(), name);
@@ -108,7 +109,7 @@ TEST(MethodTableTest, AuditKeysAndPlacement) {
     const bool desktop = name == "screenshot" || name == "ui_tree" || name == "input" ||
                          name.starts_with("clipboard_") || name == "batch" || name == "wait_for" ||
                          name == "ui_snapshot" || name == "ui_action" ||
-                         name == "ui_set_value";
+                         name == "ui_set_value" || name == "displays" || name == "capture";
     EXPECT_EQ(entry->lane == Lane::kDesktop, desktop) << name;
     EXPECT_EQ(entry->runs_on == RunsOn::kInputLoop, name == "input") << name;
   }

@@ -1,5 +1,6 @@
-// Screen capture on X11: the main display's rectangle of the root window,
-// read through MIT-SHM (one copy by the server into memory shared with the
+// Screen capture on X11: a rectangle of the root window (the main
+// display's for screenshots, only the asked area for captures), read
+// through MIT-SHM (one copy by the server into memory shared with the
 // daemon) or, when the server cannot share memory with us, a plain
 // GetImage; encoded in memory as PNG. No program runs and no file is
 // written, so the image never passes through a shared directory.
@@ -20,6 +21,7 @@
 #include <sys/shm.h>
 #include <unistd.h>
 #include <xcb/shm.h>
+#include <xcb/xfixes.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -28,10 +30,12 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
 #include "platform/screen_capture.h"
+#include "platform/x11/image_scale.h"
 #include "platform/x11/png_encoder.h"
 #include "platform/x11/x_connection.h"
 
@@ -198,18 +202,36 @@ bool LayoutOf(const xcb_setup_t* setup, uint8_t depth, xcb_visualid_t visual, Pi
   return false;
 }
 
-// The rectangle to capture: the main display, clipped to the root window.
-XRect CaptureRect(const XConnection& x) {
-  XRect r = x.MainDisplay();
-  const int32_t right = std::min<int32_t>(r.x + static_cast<int32_t>(r.width),
-                                          x.screen().width_in_pixels);
-  const int32_t bottom = std::min<int32_t>(r.y + static_cast<int32_t>(r.height),
-                                           x.screen().height_in_pixels);
+// `r` clipped to the root window.
+XRect ClipToRoot(const XConnection& x, XRect r) {
+  const int64_t right = std::min<int64_t>(int64_t{r.x} + r.width, x.screen().width_in_pixels);
+  const int64_t bottom = std::min<int64_t>(int64_t{r.y} + r.height, x.screen().height_in_pixels);
   r.x = std::max(r.x, 0);
   r.y = std::max(r.y, 0);
   r.width = right > r.x ? static_cast<uint32_t>(right - r.x) : 0;
   r.height = bottom > r.y ? static_cast<uint32_t>(bottom - r.y) : 0;
   return r;
+}
+
+// `area`'s points as root-window pixels, `main` being the main display,
+// saturated to what X coordinates can hold (the grab clips to the root).
+XRect RootRect(const CaptureArea& area, const XRect& main) {
+  constexpr int64_t kLow = -(int64_t{1} << 31), kHigh = (int64_t{1} << 31) - 1;
+  const int64_t left = std::clamp(area.x + main.x, kLow, kHigh);
+  const int64_t top = std::clamp(area.y + main.y, kLow, kHigh);
+  const int64_t right = std::clamp(area.x + area.width + main.x, left, kHigh);
+  const int64_t bottom = std::clamp(area.y + area.height + main.y, top, kHigh);
+  return {static_cast<int32_t>(left), static_cast<int32_t>(top),
+          static_cast<uint32_t>(right - left), static_cast<uint32_t>(bottom - top)};
+}
+
+// What a scaled capture may hold at its peak besides the grabbed pixels:
+// one 32-bit copy, the encoded image at its worst (a JPEG's worst is below
+// 4 bytes a pixel plus headers) and its Base64 text.
+size_t ScaledCaptureBytes(size_t image_bytes, uint32_t width, uint32_t height) {
+  const size_t pixels = size_t{width} * height;
+  const size_t encoded = std::max(CaptureBytes(0, width, height), pixels * 4 + 65536);
+  return image_bytes + pixels * 4 + encoded + (encoded + 2) / 3 * 4;
 }
 
 size_t StrideOf(uint32_t width, uint32_t bits_per_pixel, uint32_t scanline_pad) {
@@ -218,42 +240,81 @@ size_t StrideOf(uint32_t width, uint32_t bits_per_pixel, uint32_t scanline_pad) 
   return (bits + pad - 1) / pad * pad / 8;
 }
 
+// Pixels read from the server, in a leased segment or a GetImage reply,
+// with the connection they came over.
+struct Grabbed {
+  std::shared_ptr<Session> session;
+  std::unique_ptr<Segment> segment;
+  XcbReply<xcb_get_image_reply_t> reply;
+  PixelImage image;
+  XRect rect;  // root-window pixels
+  XRect main;  // the main display then, the origin of global points
+};
+
+using BudgetBytes = size_t (*)(size_t image_bytes, uint32_t width, uint32_t height);
+
+Result<std::string> EncodeScreenshot(const PixelImage& image) {
+  Result<std::string> png = EncodePng(image);
+  if (!png) return Error(kFailed + png.error());
+  return png;
+}
+
 // The process-wide warm state. Never destroyed: a capture or the idle
 // release may still run while the process exits.
 class ScreenGrabber {
  public:
-  Result<std::string> Capture(MemoryBudget& budget, MemoryBudget::Grant& grant) {
+  // Reads `area` (the main display when null) after
+  // reserving what `bytes` says from the budget. The result goes back
+  // through Release.
+  Result<Grabbed> Grab(const CaptureArea* area, BudgetBytes bytes, MemoryBudget& budget,
+                       MemoryBudget::Grant& grant) {
     bool reused = false;
-    Result<std::string> png = CaptureOnce(budget, grant, &reused);
+    Result<Grabbed> grabbed = GrabOnce(area, bytes, budget, grant, &reused);
     // A server that restarted since the last call shows up only now, as a
     // broken warm connection: one retry on a fresh connection hides that.
     // A server that stopped answering would only cost another deadline.
-    if (!png && reused && png.error() != kFailed + std::string(kXServerSilent) &&
+    if (!grabbed && reused && grabbed.error() != kFailed + std::string(kXServerSilent) &&
         LastSessionBroken()) {
-      png = CaptureOnce(budget, grant, &reused);
+      grabbed = GrabOnce(area, bytes, budget, grant, &reused);
     }
-    return png;
+    return grabbed;
+  }
+
+  void Release(Grabbed& grabbed) {
+    if (grabbed.segment) ReturnSegment(std::move(grabbed.segment));
+    grabbed.reply.reset();
+    if (grabbed.session) Finish(grabbed.session);
+    grabbed.session.reset();
   }
 
  private:
-  Result<std::string> CaptureOnce(MemoryBudget& budget, MemoryBudget::Grant& grant,
-                                  bool* reused) {
+  Result<Grabbed> GrabOnce(const CaptureArea* area, BudgetBytes bytes,
+                           MemoryBudget& budget, MemoryBudget::Grant& grant, bool* reused) {
     Result<std::shared_ptr<Session>> session = TakeSession(reused);
     if (!session) return Error(std::move(session).error());
     ++busy_;
-    Result<std::string> png = CaptureOn(*session, budget, grant);
-    Finish(*session);
-    return png;
+    Grabbed grabbed;
+    grabbed.session = *session;
+    Result<void> read = GrabOn(area, bytes, budget, grant, grabbed);
+    if (!read) {
+      Release(grabbed);
+      return Error(std::move(read).error());
+    }
+    return grabbed;
   }
 
-  Result<std::string> CaptureOn(const std::shared_ptr<Session>& session, MemoryBudget& budget,
-                                MemoryBudget::Grant& grant) {
+  Result<void> GrabOn(const CaptureArea* area, BudgetBytes bytes, MemoryBudget& budget,
+                      MemoryBudget::Grant& grant, Grabbed& grabbed) {
+    const std::shared_ptr<Session>& session = grabbed.session;
     const XConnection& x = *session->x;
     xcb_connection_t* c = x.get();
     // Nobody reads this connection's events, but every client gets some
     // (MappingNotify when the keymap changes): drop them so they never pile up.
     while (xcb_generic_event_t* event = xcb_poll_for_queued_event(c)) free(event);
-    const XRect rect = CaptureRect(x);
+    grabbed.main = x.MainDisplay();
+    const XRect rect = ClipToRoot(x, area == nullptr || area->main_display
+                                         ? grabbed.main
+                                         : RootRect(*area, grabbed.main));
     if (x.broken()) return XFailure(kXServerSilent);
     if (rect.width == 0 || rect.height == 0) return Error(kNoImage);
     const xcb_setup_t* setup = xcb_get_setup(c);
@@ -270,7 +331,8 @@ class ScreenGrabber {
     const auto w = static_cast<uint16_t>(rect.width);
     const auto h = static_cast<uint16_t>(rect.height);
     grant = MemoryBudget::Grant();  // a retry gives back what the first try held
-    grant = budget.Reserve(CaptureBytes(size, rect.width, rect.height));
+    grant = budget.Reserve(bytes(size, rect.width, rect.height));
+    grabbed.rect = rect;
 
     if (session->shm) {
       Result<std::unique_ptr<Segment>> leased = LeaseSegment(session, size);
@@ -279,31 +341,25 @@ class ScreenGrabber {
         Result<XcbReply<xcb_shm_get_image_reply_t>> reply =
             x.Await<xcb_shm_get_image_reply_t>(xcb_shm_get_image(
                 c, x.root(), x0, y0, w, h, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment->id(), 0));
-        Result<std::string> png = Error(kNoImage);
-        if (!reply) {
-          png = XFailure(reply.error());
-        } else if (*reply && (*reply)->depth == depth && (*reply)->size >= size) {
-          png = Encode({segment->data(), rect.width, rect.height, stride, layout});
-        }
-        ReturnSegment(std::move(segment));
-        return png;
+        const bool good = reply && *reply && (*reply)->depth == depth && (*reply)->size >= size;
+        grabbed.image = {segment->data(), rect.width, rect.height, stride, layout};
+        grabbed.segment = std::move(segment);
+        if (!reply) return XFailure(reply.error());
+        if (!good) return Error(kNoImage);
+        return {};
       }
     }
     Result<XcbReply<xcb_get_image_reply_t>> answer = x.Await<xcb_get_image_reply_t>(
         xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, x.root(), x0, y0, w, h, ~0u));
     if (!answer) return XFailure(answer.error());
-    const XcbReply<xcb_get_image_reply_t>& reply = *answer;
+    XcbReply<xcb_get_image_reply_t>& reply = *answer;
     if (!reply || reply->depth != depth ||
         static_cast<size_t>(xcb_get_image_data_length(reply.get())) < size) {
       return Error(kNoImage);
     }
-    return Encode({xcb_get_image_data(reply.get()), rect.width, rect.height, stride, layout});
-  }
-
-  static Result<std::string> Encode(const PixelImage& image) {
-    Result<std::string> png = EncodePng(image);
-    if (!png) return Error("screencapture failed - " + png.error());
-    return png;
+    grabbed.image = {xcb_get_image_data(reply.get()), rect.width, rect.height, stride, layout};
+    grabbed.reply = std::move(reply);
+    return {};
   }
 
   Result<std::shared_ptr<Session>> TakeSession(bool* reused) {
@@ -399,13 +455,120 @@ class ScreenGrabber {
   bool releaser_running_ = false;
 };
 
+ScreenGrabber& Grabber() {
+  static ScreenGrabber* grabber = new ScreenGrabber;
+  return *grabber;
+}
+
+// The pointer's image (XFixes) and where its top-left corner is on the
+// root window; nothing when the server has no XFixes or shows no cursor.
+struct CursorImage {
+  XcbReply<xcb_xfixes_get_cursor_image_reply_t> reply;
+  int32_t x = 0;
+  int32_t y = 0;
+};
+
+Result<CursorImage> ReadCursor(const XConnection& x) {
+  Result<const xcb_query_extension_reply_t*> xfixes = x.Extension(&xcb_xfixes_id);
+  if (!xfixes) return XFailure(xfixes.error());
+  if (*xfixes == nullptr || !(*xfixes)->present) return CursorImage();
+  // The server answers XFixes requests only after the version handshake.
+  Result<XcbReply<xcb_xfixes_query_version_reply_t>> version =
+      x.Await<xcb_xfixes_query_version_reply_t>(xcb_xfixes_query_version(x.get(), 4, 0));
+  if (!version) return XFailure(version.error());
+  if (!*version) return CursorImage();
+  Result<XcbReply<xcb_xfixes_get_cursor_image_reply_t>> image =
+      x.Await<xcb_xfixes_get_cursor_image_reply_t>(xcb_xfixes_get_cursor_image(x.get()));
+  if (!image) return XFailure(image.error());
+  CursorImage cursor;
+  cursor.reply = std::move(image).value();
+  if (cursor.reply) {
+    cursor.x = int32_t{cursor.reply->x} - cursor.reply->xhot;
+    cursor.y = int32_t{cursor.reply->y} - cursor.reply->yhot;
+  }
+  return cursor;
+}
+
+// A grab held for encoding, given back when destroyed.
+class XScreenImage : public ScreenImage {
+ public:
+  explicit XScreenImage(Grabbed grabbed) : grabbed_(std::move(grabbed)), source_(grabbed_.image) {}
+
+  // Draws the pointer into a copy of the grab, which is then the source.
+  Result<void> DrawPointer() {
+    Result<CursorImage> cursor = ReadCursor(*grabbed_.session->x);
+    if (!cursor) return Error(std::move(cursor).error());
+    if (!cursor->reply) return {};
+    Result<XrgbImage> copy = ScaleToXrgb(grabbed_.image, width(), height());
+    if (!copy) return Error(kFailed + copy.error());
+    with_pointer_ = std::move(copy).value();
+    const xcb_xfixes_get_cursor_image_reply_t& image = *cursor->reply;
+    if (static_cast<size_t>(xcb_xfixes_get_cursor_image_cursor_image_length(&image)) >=
+        size_t{image.width} * image.height) {
+      DrawCursor(with_pointer_, xcb_xfixes_get_cursor_image_cursor_image(&image), image.width,
+                 image.height, cursor->x - grabbed_.rect.x, cursor->y - grabbed_.rect.y);
+    }
+    source_ = with_pointer_.View();
+    return {};
+  }
+  ~XScreenImage() override { Grabber().Release(grabbed_); }
+  XScreenImage(const XScreenImage&) = delete;
+  XScreenImage& operator=(const XScreenImage&) = delete;
+
+  uint32_t width() const override { return grabbed_.rect.width; }
+  uint32_t height() const override { return grabbed_.rect.height; }
+  int64_t origin_x() const override { return int64_t{grabbed_.rect.x} - grabbed_.main.x; }
+  int64_t origin_y() const override { return int64_t{grabbed_.rect.y} - grabbed_.main.y; }
+  double scale() const override { return 1; }
+
+  Result<std::string> Encode(const ImageEncoding& encoding) override {
+    const PixelImage& image = source_;
+    const bool full = encoding.width == image.width && encoding.height == image.height;
+    if (full && encoding.format == ImageFormat::kPng) return EncodeScreenshot(image);
+    if (full && IsNativeXrgb(image.layout)) return Jpeg(image, encoding.quality);
+    // One scaled copy is kept: the next try at another size replaces it.
+    scaled_ = XrgbImage();
+    Result<XrgbImage> scaled = ScaleToXrgb(image, encoding.width, encoding.height);
+    if (!scaled) return Error(kFailed + scaled.error());
+    scaled_ = std::move(scaled).value();
+    if (encoding.format == ImageFormat::kPng) return EncodeScreenshot(scaled_.View());
+    return Jpeg(scaled_.View(), encoding.quality);
+  }
+
+ private:
+  static Result<std::string> Jpeg(const PixelImage& image, int quality) {
+    Result<std::string> jpeg = EncodeJpeg(image, quality);
+    if (!jpeg) return Error(kFailed + jpeg.error());
+    return jpeg;
+  }
+
+  Grabbed grabbed_;
+  PixelImage source_;
+  XrgbImage with_pointer_;
+  XrgbImage scaled_;
+};
+
 }  // namespace
 
 Result<std::string> CaptureMainDisplayPng(MemoryBudget& budget, MemoryBudget::Grant& grant) {
   // Large buffers of a capture get their own mappings (the daemon fixes
   // malloc's mmap threshold at start-up), so they leave with the capture.
-  static ScreenGrabber* grabber = new ScreenGrabber;
-  return grabber->Capture(budget, grant);
+  Result<Grabbed> grabbed = Grabber().Grab(nullptr, CaptureBytes, budget, grant);
+  if (!grabbed) return Error(std::move(grabbed).error());
+  Result<std::string> png = EncodeScreenshot(grabbed->image);
+  Grabber().Release(*grabbed);
+  return png;
+}
+
+Result<std::unique_ptr<ScreenImage>> GrabScreenArea(const CaptureArea& area, MemoryBudget& budget,
+                                                    MemoryBudget::Grant& grant) {
+  Result<Grabbed> grabbed = Grabber().Grab(&area, ScaledCaptureBytes, budget, grant);
+  if (!grabbed) return Error(std::move(grabbed).error());
+  auto image = std::make_unique<XScreenImage>(std::move(grabbed).value());
+  if (area.cursor) {
+    if (Result<void> drawn = image->DrawPointer(); !drawn) return Error(std::move(drawn).error());
+  }
+  return std::unique_ptr<ScreenImage>(std::move(image));
 }
 
 }  // namespace tarvix

@@ -21,6 +21,9 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
+
+#include "platform/x11/x_monitors.h"
 
 namespace tarvix {
 namespace {
@@ -339,6 +342,14 @@ XRect XConnection::MainDisplay() const {
   const XRect whole{0, 0, screen_->width_in_pixels, screen_->height_in_pixels};
   Result<const xcb_query_extension_reply_t*> randr = Extension(&xcb_randr_id);
   if (!randr || *randr == nullptr || !(*randr)->present) return whole;
+  // The primary monitor, where the server has monitors: on an ordinary
+  // layout it is the primary output's CRTC, and where a client has split
+  // or joined outputs into monitors it is what desktops show as primary.
+  Result<std::vector<XMonitor>> monitors = QueryMonitors(*this, false);
+  if (!monitors) return whole;
+  for (const XMonitor& monitor : *monitors) {
+    if (monitor.primary && monitor.rect.width > 0 && monitor.rect.height > 0) return monitor.rect;
+  }
   auto primary = Await<xcb_randr_get_output_primary_reply_t>(
       xcb_randr_get_output_primary(connection_, root()));
   if (!primary || !*primary || (*primary)->output == XCB_NONE) return whole;

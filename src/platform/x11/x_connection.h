@@ -123,9 +123,9 @@ class XConnection {
     return std::forward<Call>(call)();
   }
 
-  // The main display: the RandR primary output's CRTC rectangle, or the
-  // whole root window when RandR is missing or names no primary output (or
-  // the primary output is off). Asked of the server on every call, so a
+  // The main display: RandR's primary monitor, else the primary output's
+  // CRTC rectangle, else the whole root window (RandR missing, nothing
+  // primary, or the primary output off). Asked of the server on every call, so a
   // mode change is seen at once. When the server does not answer, the
   // root window's rectangle, and the connection is severed.
   XRect MainDisplay() const;

@@ -21,6 +21,25 @@ struct CGSize {
 };
 typedef struct CGSize CGSize;
 
+struct CGRect {
+  CGPoint origin;
+  CGSize size;
+};
+typedef struct CGRect CGRect;
+
+// mach/boolean.h.
+#if defined(__x86_64__)
+typedef unsigned int boolean_t;
+#else
+typedef int boolean_t;
+#endif
+
+// CGError.
+typedef enum CGError : int32_t CGError;
+enum CGError : int32_t {
+  kCGErrorSuccess = 0,
+};
+
 static inline CGPoint CGPointMake(CGFloat x, CGFloat y) {
   CGPoint p;
   p.x = x;
@@ -39,6 +58,7 @@ enum : CGWindowListOption {
 
 // CGDirectDisplay.
 typedef uint32_t CGDirectDisplayID;
+typedef struct CGDisplayMode* CGDisplayModeRef;
 
 // CGEventTypes, CGRemoteOperation.
 typedef struct __CGEvent* CGEventRef;
@@ -134,6 +154,15 @@ CFArrayRef CGWindowListCopyWindowInfo(CGWindowListOption option, CGWindowID rela
 
 CGDirectDisplayID CGMainDisplayID(void);
 size_t CGDisplayPixelsHigh(CGDirectDisplayID display);
+CGError CGGetActiveDisplayList(uint32_t maxDisplays, CGDirectDisplayID* activeDisplays,
+                               uint32_t* displayCount);
+CGRect CGDisplayBounds(CGDirectDisplayID display);
+boolean_t CGDisplayIsMain(CGDirectDisplayID display);
+boolean_t CGDisplayIsBuiltin(CGDirectDisplayID display);
+CGDisplayModeRef CGDisplayCopyDisplayMode(CGDirectDisplayID display);
+size_t CGDisplayModeGetWidth(CGDisplayModeRef mode);
+size_t CGDisplayModeGetPixelWidth(CGDisplayModeRef mode);
+void CGDisplayModeRelease(CGDisplayModeRef mode);
 
 CGEventSourceRef CGEventSourceCreate(CGEventSourceStateID stateID);
 CGEventRef CGEventCreateMouseEvent(CGEventSourceRef source, CGEventType mouseType,
