@@ -13,23 +13,9 @@
 #include <vector>
 
 #include "base/result.h"
+#include "platform/point_rect.h"
 
 namespace tarvix {
-
-// A rectangle in global display points (origin at the top-left corner of
-// the main display).
-struct PointRect {
-  int64_t x = 0;
-  int64_t y = 0;
-  int64_t w = 0;
-  int64_t h = 0;
-
-  bool Intersects(const PointRect& other) const {
-    return x < other.x + other.w && other.x < x + w && y < other.y + other.h &&
-           other.y < y + h;
-  }
-  friend bool operator==(const PointRect&, const PointRect&) = default;
-};
 
 // One watch, used by one thread. Changes are collected from its creation on.
 class ScreenDamageWatch {

@@ -10,19 +10,11 @@
 
 #include "json/json.h"
 #include "platform/displays.h"
+#include "platform/point_rect.h"
 
 namespace tarvix {
 
 using DisplayQuery = std::function<Result<std::vector<DisplayInfo>>()>;
-
-// A rectangle in global points.
-struct PointRect {
-  int64_t x = 0;
-  int64_t y = 0;
-  int64_t w = 0;
-  int64_t h = 0;
-  bool operator==(const PointRect&) const = default;
-};
 
 // The smallest rectangle holding every display; all 0 for none.
 PointRect DisplayBounds(const std::vector<DisplayInfo>& displays);
