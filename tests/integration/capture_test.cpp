@@ -277,6 +277,23 @@ TEST_F(TwoMonitorTest, ScaledCapturesMatchAnAreaAverage) {
   }
 }
 
+// The pointer is drawn only where it is: a region holding it changes, one
+// beside it does not.
+TEST_F(TwoMonitorTest, CursorIsDrawnWhereThePointerIs) {
+  ASSERT_EQ(daemon_->Call("input", {{"action", "move"}, {"x", 300}, {"y", 300}})["ok"], true);
+  const struct {
+    int64_t x, y;
+    bool differs;
+  } regions[] = {{280, 280, true}, {500, 500, false}};
+  for (const auto& r : regions) {
+    Json params = {{"region", {{"x", r.x}, {"y", r.y}, {"w", 48}, {"h", 48}}}};
+    const std::string plain = Decode(*x_, Capture(params)).bytes;
+    params["cursor"] = true;
+    const std::string with_cursor = Decode(*x_, Capture(params)).bytes;
+    EXPECT_EQ(plain != with_cursor, r.differs) << r.x;
+  }
+}
+
 TEST_F(TwoMonitorTest, MaxBytesShrinksTheImageOrRefuses) {
   const Json fitted = Capture({{"window", pattern_id_}, {"max_bytes", 60000}});
   EXPECT_LE(fitted["bytes"].get<int64_t>(), 60000);
