@@ -7,6 +7,8 @@
 #include <bit>
 #include <memory>
 #include <new>
+#include <system_error>
+#include <thread>
 
 namespace tarvix {
 namespace {
@@ -83,36 +85,58 @@ Result<XrgbImage> ScaleToXrgb(const PixelImage& image, uint32_t width, uint32_t 
   }
   out.width = width;
   out.height = height;
-  // pixman takes a mutable pointer but only reads a source.
-  PixmanImage source(pixman_image_create_bits_no_clear(
-      format, static_cast<int>(image.width), static_cast<int>(image.height),
-      reinterpret_cast<uint32_t*>(const_cast<uint8_t*>(image.data)),
-      static_cast<int>(image.stride)));
-  PixmanImage target(pixman_image_create_bits_no_clear(
-      PIXMAN_x8r8g8b8, static_cast<int>(width), static_cast<int>(height), out.pixels.data(),
-      static_cast<int>(width * 4)));
-  if (!source || !target) return Error("out of memory for the scaled image");
-  if (width != image.width || height != image.height) {
-    const double sx = static_cast<double>(image.width) / width;
-    const double sy = static_cast<double>(image.height) / height;
-    pixman_transform_t transform;
-    pixman_transform_init_scale(&transform, pixman_double_to_fixed(sx),
-                                pixman_double_to_fixed(sy));
-    pixman_image_set_transform(source.get(), &transform);
-    // Edge pixels repeat outwards instead of fading into transparency.
-    pixman_image_set_repeat(source.get(), PIXMAN_REPEAT_PAD);
-    int count = 0;
-    pixman_fixed_t* params = pixman_filter_create_separable_convolution(
-        &count, pixman_double_to_fixed(sx), pixman_double_to_fixed(sy), PIXMAN_KERNEL_BOX,
-        PIXMAN_KERNEL_BOX, PIXMAN_KERNEL_BOX, PIXMAN_KERNEL_BOX, 4, 4);
-    if (params == nullptr) return Error("out of memory for the scaling filter");
-    const bool set = pixman_image_set_filter(source.get(), PIXMAN_FILTER_SEPARABLE_CONVOLUTION,
-                                             params, count);
-    free(params);
-    if (!set) return Error("out of memory for the scaling filter");
+  // Resampling costs far more than the copy it writes: the rows are
+  // split between this thread and one more, each with its own view of
+  // the source (pixman images are not shared between threads).
+  const bool scaled = width != image.width || height != image.height;
+  auto rows = [&](uint32_t first, uint32_t end) -> bool {
+    // pixman takes a mutable pointer but only reads a source.
+    PixmanImage source(pixman_image_create_bits_no_clear(
+        format, static_cast<int>(image.width), static_cast<int>(image.height),
+        reinterpret_cast<uint32_t*>(const_cast<uint8_t*>(image.data)),
+        static_cast<int>(image.stride)));
+    PixmanImage target(pixman_image_create_bits_no_clear(
+        PIXMAN_x8r8g8b8, static_cast<int>(width), static_cast<int>(height), out.pixels.data(),
+        static_cast<int>(width * 4)));
+    if (!source || !target) return false;
+    if (scaled) {
+      const double sx = static_cast<double>(image.width) / width;
+      const double sy = static_cast<double>(image.height) / height;
+      pixman_transform_t transform;
+      pixman_transform_init_scale(&transform, pixman_double_to_fixed(sx),
+                                  pixman_double_to_fixed(sy));
+      pixman_image_set_transform(source.get(), &transform);
+      // Edge pixels repeat outwards instead of fading into transparency.
+      pixman_image_set_repeat(source.get(), PIXMAN_REPEAT_PAD);
+      int count = 0;
+      pixman_fixed_t* params = pixman_filter_create_separable_convolution(
+          &count, pixman_double_to_fixed(sx), pixman_double_to_fixed(sy), PIXMAN_KERNEL_BOX,
+          PIXMAN_KERNEL_BOX, PIXMAN_KERNEL_BOX, PIXMAN_KERNEL_BOX, 4, 4);
+      if (params == nullptr) return false;
+      const bool set = pixman_image_set_filter(
+          source.get(), PIXMAN_FILTER_SEPARABLE_CONVOLUTION, params, count);
+      free(params);
+      if (!set) return false;
+    }
+    // Source coordinates before the transform are the target's.
+    pixman_image_composite32(PIXMAN_OP_SRC, source.get(), nullptr, target.get(), 0,
+                             static_cast<int32_t>(first), 0, 0, 0, static_cast<int32_t>(first),
+                             static_cast<int32_t>(width), static_cast<int32_t>(end - first));
+    return true;
+  };
+  const uint32_t half = scaled && height >= 64 ? height / 2 : height;
+  bool helper_done = true;
+  std::thread helper;
+  if (half < height) {
+    try {
+      helper = std::thread([&] { helper_done = rows(half, height); });
+    } catch (const std::system_error&) {
+      helper_done = rows(half, height);  // no thread to be had: all rows here
+    }
   }
-  pixman_image_composite32(PIXMAN_OP_SRC, source.get(), nullptr, target.get(), 0, 0, 0, 0, 0, 0,
-                           static_cast<int32_t>(width), static_cast<int32_t>(height));
+  const bool done = rows(0, half);
+  if (helper.joinable()) helper.join();
+  if (!done || !helper_done) return Error("out of memory for the scaled image");
   return out;
 }
 
