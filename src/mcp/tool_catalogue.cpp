@@ -292,12 +292,30 @@ Json WaitForParams() {
       {"until"});
 }
 
+Json WindowActionParams() {
+  auto integer = [](int low, int high, const char* what) {
+    return Json{{"type", "integer"}, {"minimum", low}, {"maximum", high}, {"description", what}};
+  };
+  return ObjectSchema(
+      {{"window",
+        {{"type", "integer"}, {"minimum", 1}, {"description", "A window id from list_windows."}}},
+       {"action",
+        {{"type", "string"},
+         {"enum", {"activate", "raise", "minimize", "maximize", "restore", "close", "move", "resize"}},
+         {"description", "What to do with the window."}}},
+       {"x", integer(-32768, 32767, "move: the frame's new left edge.")},
+       {"y", integer(-32768, 32767, "move: the frame's new top edge.")},
+       {"w", integer(1, 32767, "resize: the frame's new width.")},
+       {"h", integer(1, 32767, "resize: the frame's new height.")}},
+      {"window", "action"});
+}
+
 // A batch made by a daemon in exec mode may hold any step.
 bool MayMutate(const ToolEntry& tool, bool exec_mode) {
   return tool.needs_exec_mode || (exec_mode && tool.name == "batch");
 }
 
-constexpr std::array<ToolEntry, 19> kTools = {{
+constexpr std::array<ToolEntry, 21> kTools = {{
     {"get_system_info", "System information",
      "Facts about the machine the daemon runs on: operating system name and version, kernel "
      "release, host name, processor architecture and logical processor count, total and used "
@@ -359,6 +377,12 @@ constexpr std::array<ToolEntry, 19> kTools = {{
      "empty clipboard gives an empty text and no types; content with no text form (an image) "
      "gives an empty text with its types.",
      false, false, false, false, ClipboardReadParams},
+    {"list_windows", "List windows",
+     "Every window of the desktop, front to back, minimized ones included: app, title, frame "
+     "bounds x, y, w, h (decorations included), id (for window_action and capture), pid, "
+     "focused (the active window), minimized and display (the id of the display holding the "
+     "window's centre, as in displays). Takes no arguments.",
+     false, false, false, true, NoParams},
     {"wait_for", "Wait for the screen",
      "Waits until something happens on the screen instead of sleeping and taking screenshots "
      "again. until settle: the screen (or region) has not changed for stable_ms, e.g. after a "
@@ -432,6 +456,14 @@ constexpr std::array<ToolEntry, 19> kTools = {{
      "character. Key combinations are not available. Actions run one at a time in call order. "
      "Available only when the daemon runs with --allow-exec.",
      true, true, false, true, InputParams},
+    {"window_action", "Act on a window",
+     "Asks the window manager to activate (bring to the front with the keyboard focus), raise, "
+     "minimize, maximize, restore, close (as its close button does: the application may ask "
+     "to save first), move (x, y: the frame's new top-left corner) or resize (w, h: the "
+     "frame's new size) one window, given by its id from list_windows. Returns verified "
+     "(whether the effect was seen within 1 s) and bounds (the frame afterwards, null once "
+     "the window is gone). Available only when the daemon runs with --allow-exec.",
+     true, true, false, true, WindowActionParams},
     {"clipboard_write", "Write clipboard",
      "Replaces the clipboard's content with the given text (at most 16 MiB), ready to paste "
      "with the paste shortcut in any application. Returns bytes, the text's length in bytes. "

@@ -30,6 +30,12 @@ struct WindowRecord {
   // 0 for ordinary application windows; non-zero for panels, docks,
   // always-on-top windows and notifications. Absent counts as 0.
   std::optional<int64_t> layer;
+  // Minimized (iconified, or on macOS off screen); only QueryAllWindows
+  // lists such windows.
+  bool minimized = false;
+  // The active window, the one with the keyboard focus (on macOS the
+  // frontmost layer-0 window).
+  bool focused = false;
   // The window's frame in global display points (origin at the top-left
   // corner of the main display). Floating point because some window
   // servers report fractions; absent numbers are 0.
@@ -43,6 +49,9 @@ struct WindowRecord {
 // with the complete message for the reply when the window server cannot
 // be reached (on X11: "window list unavailable - <display hint>").
 Result<std::vector<WindowRecord>> QueryWindows();
+// The same with minimized windows too, each in its place in the stacking
+// order.
+Result<std::vector<WindowRecord>> QueryAllWindows();
 
 }  // namespace tarvix
 

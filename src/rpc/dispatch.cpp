@@ -14,6 +14,7 @@
 #include "tools/desktop/ui_snapshot.h"
 #include "tools/desktop/ui_tree.h"
 #include "tools/desktop/wait_for.h"
+#include "tools/desktop/window_tools.h"
 #include "tools/host/host_tools.h"
 
 namespace tarvix {
@@ -45,6 +46,7 @@ constexpr MethodEntry kMethods[] = {
     {"wait_for",          kAny,  kWorker,    kDesktop, "",          ParamsOnly<WaitFor>},
     {"displays",          kAny,  kWorker,    kDesktop, "",          ParamsOnly<Displays>},
     {"capture",           kAny,  kWorker,    kDesktop, "",          ParamsOnly<Capture>},
+    {"list_windows",      kAny,  kWorker,    kDesktop, "",          ParamsOnly<ListWindows>},
     {"run_command",       kExec, kWorker,    kHost,    "command",   ParamsOnly<RunCommand>},
     {"write_file",        kExec, kWorker,    kHost,    "path",      ParamsOnly<WriteFile>},
     {"kill_process",      kExec, kWorker,    kHost,    "pid",       ParamsOnly<KillProcess>},
@@ -54,6 +56,7 @@ constexpr MethodEntry kMethods[] = {
     // On a worker: the clipboard's own thread orders the writes, and a
     // write waits on the X server, which must not hold up input.
     {"clipboard_write",   kExec, kWorker,    kDesktop, "",          ParamsOnly<ClipboardWrite>},
+    {"window_action",     kExec, kWorker,    kDesktop, "",          ParamsOnly<WindowActionTool>},
     // Its steps are gated one by one; it may hold its worker for long, so
     // it counts among the desktop calls whatever its steps are.
     {"batch",             kAny,  kWorker,    kDesktop, "",          Batch},

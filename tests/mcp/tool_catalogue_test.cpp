@@ -66,12 +66,12 @@ std::string SchemaFault(const Json& schema, const std::string& tool) {
 TEST(ToolCatalogueTest, ListsMutatingToolsOnlyInExecMode) {
   const std::vector<std::string> read_only = {"get_system_info", "list_processes", "list_dir",
                                               "read_file",       "screenshot",     "ui_tree",
-                                              "ui_snapshot", "clipboard_read",  "wait_for", "batch",
-                                              "displays",    "capture"};
+                                              "ui_snapshot", "clipboard_read",  "list_windows",
+                                              "wait_for", "batch", "displays",  "capture"};
   std::vector<std::string> all = read_only;
   all.insert(all.end(),
-             {"write_file", "run_command", "kill_process", "input", "clipboard_write",
-              "ui_action", "ui_set_value"});
+             {"write_file", "run_command", "kill_process", "input", "window_action",
+              "clipboard_write", "ui_action", "ui_set_value"});
   EXPECT_EQ(Names(ToolDefinitions(false, true)), read_only);
   EXPECT_EQ(Names(ToolDefinitions(true, true)), all);
 }
@@ -92,7 +92,8 @@ TEST(ToolCatalogueTest, EveryDefinitionIsCompleteAndItsSchemaValid) {
       EXPECT_GT(tool["description"].get<std::string>().size(), 100u) << name;
       EXPECT_EQ(tool["description"].get<std::string>().find("Coordinates:") != std::string::npos,
                 name == "screenshot" || name == "ui_tree" || name == "input" ||
-                    name == "wait_for" || name == "displays" || name == "capture")
+                    name == "wait_for" || name == "displays" || name == "capture" ||
+                    name == "list_windows" || name == "window_action")
           << name;
       const Json& schema = tool["inputSchema"];
       EXPECT_EQ(schema["type"], "object") << name;

@@ -100,7 +100,7 @@ TEST(MethodTableTest, AuditKeysAndPlacement) {
       {"kill_process", "pid"}, {"input", ""}, {"clipboard_read", ""},
       {"clipboard_write", ""}, {"batch", ""}, {"wait_for", ""},
       {"ui_snapshot", ""}, {"ui_action", ""}, {"ui_set_value", ""}, {"displays", ""},
-      {"capture", ""},
+      {"capture", ""}, {"list_windows", ""}, {"window_action", ""},
   };
   for (const auto& [name, key] : keys) {
     const MethodEntry* entry = FindMethod(DaemonMethodTable(), name);
@@ -109,7 +109,8 @@ TEST(MethodTableTest, AuditKeysAndPlacement) {
     const bool desktop = name == "screenshot" || name == "ui_tree" || name == "input" ||
                          name.starts_with("clipboard_") || name == "batch" || name == "wait_for" ||
                          name == "ui_snapshot" || name == "ui_action" ||
-                         name == "ui_set_value" || name == "displays" || name == "capture";
+                         name == "ui_set_value" || name == "displays" || name == "capture" ||
+                         name == "list_windows" || name == "window_action";
     EXPECT_EQ(entry->lane == Lane::kDesktop, desktop) << name;
     EXPECT_EQ(entry->runs_on == RunsOn::kInputLoop, name == "input") << name;
   }

@@ -1,6 +1,8 @@
 // Window query on macOS: the window server's list of on-screen windows.
 #include <ApplicationServices/ApplicationServices.h>
 
+#include <algorithm>
+
 #include "platform/macos/cf_value.h"
 #include "platform/window_query.h"
 
@@ -21,7 +23,8 @@ WindowRecord ReadWindow(CFDictionaryRef window) {
   record.title = CfStringText(CfDictionaryEntry(window, "kCGWindowName")).value_or("");
   record.owner_pid = CfInt64(CfDictionaryEntry(window, "kCGWindowOwnerPID"));
   record.layer = CfInt64(CfDictionaryEntry(window, "kCGWindowLayer"));
-  if (const std::optional<int64_t> number = CfInt64(CfDictionaryEntry(window, "kCGWindowNumber"))) {
+  if (const std::optional<int64_t> number = CfInt64(CfDictionaryEntry(window, "kCGWindowNumber"));
+      number && *number > 0) {
     record.id = static_cast<uint64_t>(*number);
   }
   const CFTypeRef bounds = CfDictionaryEntry(window, "kCGWindowBounds");
@@ -35,11 +38,10 @@ WindowRecord ReadWindow(CFDictionaryRef window) {
   return record;
 }
 
-}  // namespace
-
-Result<std::vector<WindowRecord>> QueryWindows() {
-  const CfOwned<CFArrayRef> windows(CGWindowListCopyWindowInfo(
-      kCGWindowListOptionOnScreenOnly | kCGWindowListExcludeDesktopElements, kCGNullWindowID));
+// The window server's list for `options`, front to back.
+Result<std::vector<WindowRecord>> ListWindows(CGWindowListOption options) {
+  const CfOwned<CFArrayRef> windows(
+      CGWindowListCopyWindowInfo(options | kCGWindowListExcludeDesktopElements, kCGNullWindowID));
   if (!windows) return Error("CGWindowListCopyWindowInfo returned null");
   std::vector<WindowRecord> records;
   const CFIndex count = CFArrayGetCount(windows.get());
@@ -50,6 +52,48 @@ Result<std::vector<WindowRecord>> QueryWindows() {
                           ? ReadWindow(static_cast<CFDictionaryRef>(window))
                           : WindowRecord{});
   }
+  return records;
+}
+
+// The frontmost ordinary window has the focus.
+void MarkFocused(std::vector<WindowRecord>& records) {
+  for (WindowRecord& record : records) {
+    if (record.layer.value_or(0) == 0 && !record.minimized) {
+      record.focused = true;
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+Result<std::vector<WindowRecord>> QueryWindows() {
+  Result<std::vector<WindowRecord>> records = ListWindows(kCGWindowListOptionOnScreenOnly);
+  if (records) MarkFocused(*records);
+  return records;
+}
+
+// Every window, on screen or not: those missing from the on-screen list
+// are minimized (or on another Space, which reads the same to an agent).
+// Off-screen windows without a title or off layer 0 are the applications'
+// helper windows, never shown: left out.
+Result<std::vector<WindowRecord>> QueryAllWindows() {
+  Result<std::vector<WindowRecord>> shown = ListWindows(kCGWindowListOptionOnScreenOnly);
+  if (!shown) return shown;
+  Result<std::vector<WindowRecord>> all = ListWindows(kCGWindowListOptionAll);
+  if (!all) return all;
+  std::vector<WindowRecord> records;
+  for (WindowRecord& record : *all) {
+    const bool on_screen = std::any_of(shown->begin(), shown->end(), [&](const WindowRecord& s) {
+      return s.id && s.id == record.id;
+    });
+    if (!on_screen) {
+      if (record.title.empty() || record.layer.value_or(0) != 0) continue;
+      record.minimized = true;
+    }
+    records.push_back(std::move(record));
+  }
+  MarkFocused(records);
   return records;
 }
 

@@ -32,13 +32,14 @@ constexpr int64_t kNotificationLayer = 25;
 enum AtomName {
   kClientListStacking, kNetWmName, kUtf8String, kNetWmPid, kFrameExtents, kWindowType,
   kTypeDesktop, kTypeDock, kTypeNotification, kWmState, kStateAbove, kCompoundText,
-  kAtomCount,
+  kActiveWindow, kStateHidden, kIcccmState, kAtomCount,
 };
 constexpr std::array<std::string_view, kAtomCount> kAtomNames = {
     "_NET_CLIENT_LIST_STACKING", "_NET_WM_NAME", "UTF8_STRING", "_NET_WM_PID",
     "_NET_FRAME_EXTENTS", "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DESKTOP",
     "_NET_WM_WINDOW_TYPE_DOCK", "_NET_WM_WINDOW_TYPE_NOTIFICATION", "_NET_WM_STATE",
-    "_NET_WM_STATE_ABOVE", "COMPOUND_TEXT",
+    "_NET_WM_STATE_ABOVE", "COMPOUND_TEXT", "_NET_ACTIVE_WINDOW", "_NET_WM_STATE_HIDDEN",
+    "WM_STATE",
 };
 
 // Atoms that do not exist yet are XCB_ATOM_NONE: no window can carry them,
@@ -126,7 +127,7 @@ struct Candidate {
   xcb_get_window_attributes_cookie_t attributes;
   xcb_get_geometry_cookie_t geometry;
   xcb_translate_coordinates_cookie_t origin;
-  xcb_get_property_cookie_t wm_class, net_name, wm_name, pid, extents, type, state;
+  xcb_get_property_cookie_t wm_class, net_name, wm_name, pid, extents, type, state, icccm_state;
 };
 
 // The windows to report, bottom to top: the window manager's stacking
@@ -187,9 +188,8 @@ void FillPidsFromServer(const XConnection& x, const std::vector<xcb_window_t>& w
   }
 }
 
-}  // namespace
-
-Result<std::vector<WindowRecord>> QueryWindows() {
+// On-screen windows, and with `minimized` the iconified ones too.
+Result<std::vector<WindowRecord>> QueryWindowsOf(bool minimized) {
   Result<std::unique_ptr<XConnection>> opened = XConnection::Open();
   if (!opened) {
     return Error(std::string("window list unavailable - ") +
@@ -201,6 +201,11 @@ Result<std::vector<WindowRecord>> QueryWindows() {
   const XRect main = x.MainDisplay();
   bool managed = false;
   std::vector<xcb_window_t> stacked = StackedWindows(x, atoms, &managed);
+  xcb_window_t active = XCB_NONE;
+  if (atoms[kActiveWindow] != XCB_ATOM_NONE) {
+    const Property value = TakeProperty(x, AskProperty(c, x.root(), atoms[kActiveWindow]));
+    if (value.format == 32 && value.bytes.size() >= 4) active = value.Values<xcb_window_t>()[0];
+  }
   std::reverse(stacked.begin(), stacked.end());  // front first
 
   std::vector<Candidate> candidates(stacked.size());
@@ -217,6 +222,7 @@ Result<std::vector<WindowRecord>> QueryWindows() {
     w.extents = AskProperty(c, w.window, atoms[kFrameExtents]);
     w.type = AskProperty(c, w.window, atoms[kWindowType]);
     w.state = AskProperty(c, w.window, atoms[kWmState]);
+    w.icccm_state = AskProperty(c, w.window, atoms[kIcccmState]);
   }
 
   std::vector<WindowRecord> records;
@@ -236,9 +242,17 @@ Result<std::vector<WindowRecord>> QueryWindows() {
     const Property extents = TakeProperty(x, w.extents);
     const Property type = TakeProperty(x, w.type);
     const Property state = TakeProperty(x, w.state);
+    const Property icccm_state = TakeProperty(x, w.icccm_state);
 
     if (!attributes || !geometry || !origin) continue;  // the window is gone
-    if (attributes->map_state != XCB_MAP_STATE_VIEWABLE) continue;
+    const std::vector<xcb_atom_t> states =
+        state.format == 32 ? state.Values<xcb_atom_t>() : std::vector<xcb_atom_t>{};
+    // ICCCM's WM_STATE begins with the state: 3 is iconic.
+    const bool iconic = Contains(states, atoms[kStateHidden]) ||
+                        (icccm_state.format == 32 && icccm_state.bytes.size() >= 4 &&
+                         icccm_state.Values<uint32_t>()[0] == 3);
+    const bool viewable = attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+    if (!viewable && !(minimized && managed && iconic)) continue;
     if (!managed && attributes->override_redirect) continue;
     const std::vector<xcb_atom_t> types =
         type.format == 32 ? type.Values<xcb_atom_t>() : std::vector<xcb_atom_t>{};
@@ -246,14 +260,14 @@ Result<std::vector<WindowRecord>> QueryWindows() {
 
     WindowRecord record;
     record.id = w.window;
+    record.minimized = !viewable || Contains(states, atoms[kStateHidden]);
+    record.focused = w.window == active;
     if (pid.format == 32 && pid.bytes.size() >= 4) record.owner_pid = pid.Values<uint32_t>()[0];
     record.owner_name = ClassOf(wm_class);
     record.title = TextOf(net_name, atoms);
     if (record.title.empty()) record.title = TextOf(wm_name, atoms);
 
     int64_t layer = 0;
-    const std::vector<xcb_atom_t> states =
-        state.format == 32 ? state.Values<xcb_atom_t>() : std::vector<xcb_atom_t>{};
     if (Contains(states, atoms[kStateAbove])) layer = kAboveLayer;
     if (Contains(types, atoms[kTypeDock])) layer = kDockLayer;
     if (Contains(types, atoms[kTypeNotification])) layer = kNotificationLayer;
@@ -287,5 +301,10 @@ Result<std::vector<WindowRecord>> QueryWindows() {
   }
   return records;
 }
+
+}  // namespace
+
+Result<std::vector<WindowRecord>> QueryWindows() { return QueryWindowsOf(false); }
+Result<std::vector<WindowRecord>> QueryAllWindows() { return QueryWindowsOf(true); }
 
 }  // namespace tarvix

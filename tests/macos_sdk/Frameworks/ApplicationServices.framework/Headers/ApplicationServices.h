@@ -52,6 +52,7 @@ typedef uint32_t CGWindowID;
 #define kCGNullWindowID ((CGWindowID)0)
 typedef uint32_t CGWindowListOption;
 enum : CGWindowListOption {
+  kCGWindowListOptionAll = 0,
   kCGWindowListOptionOnScreenOnly = (1 << 0),
   kCGWindowListExcludeDesktopElements = (1 << 4),
 };
@@ -145,6 +146,7 @@ AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribu
 AXError AXUIElementIsAttributeSettable(AXUIElementRef element, CFStringRef attribute,
                                        Boolean* settable);
 AXError AXUIElementGetPid(AXUIElementRef element, pid_t* pid);
+AXValueRef AXValueCreate(AXValueType theType, const void* valuePtr);
 
 CFTypeID AXValueGetTypeID(void);
 AXValueType AXValueGetType(AXValueRef value);
