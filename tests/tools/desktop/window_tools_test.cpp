@@ -10,10 +10,10 @@ WindowServices FakeServices(std::vector<WindowActionRequest>* asked) {
   WindowServices services;
   services.windows = []() -> Result<std::vector<WindowRecord>> {
     return std::vector<WindowRecord>{
-        {.owner_name = "editor", .title = "Notes", .owner_pid = 41, .id = 0x400003,
+        {.id = 0x400003, .owner_name = "editor", .title = "Notes", .owner_pid = 41,
          .focused = true, .x = 10, .y = 20, .width = 300, .height = 200},
-        {.owner_name = "", .title = "", .id = 0x500001, .x = 1, .y = 1, .width = 1, .height = 1},
-        {.owner_name = "viewer", .title = "Photo", .id = 0x600007, .minimized = true,
+        {.id = 0x500001, .owner_name = "", .title = "", .x = 1, .y = 1, .width = 1, .height = 1},
+        {.id = 0x600007, .owner_name = "viewer", .title = "Photo", .minimized = true,
          .x = 1500.7, .y = 5, .width = 100, .height = 100},
     };
   };
@@ -69,12 +69,14 @@ TEST(WindowToolsTest, ActionsAreCheckedAskedAndAnswered) {
   }
   // Only the valid requests reached the window manager, with their numbers.
   ASSERT_EQ(asked.size(), 4u);
-  WindowActionTool({{"window", 7}, {"action", "move"}, {"x", -20}, {"y", 30}}, services);
-  WindowActionTool({{"window", 7}, {"action", "resize"}, {"w", 640}, {"h", 480}}, services);
+  EXPECT_TRUE(WindowActionTool({{"window", 7}, {"action", "move"}, {"x", -20}, {"y", 30}}, services));
+  EXPECT_TRUE(WindowActionTool({{"window", 7}, {"action", "resize"}, {"w", 640}, {"h", 480}}, services));
   ASSERT_EQ(asked.size(), 6u);
   EXPECT_EQ(asked[4].action, WindowAction::kMove);
-  EXPECT_EQ(std::pair(asked[4].x, asked[4].y), std::pair<int64_t, int64_t>(-20, 30));
-  EXPECT_EQ(std::pair(asked[5].w, asked[5].h), std::pair<int64_t, int64_t>(640, 480));
+  EXPECT_EQ(asked[4].x, -20);
+  EXPECT_EQ(asked[4].y, 30);
+  EXPECT_EQ(asked[5].w, 640);
+  EXPECT_EQ(asked[5].h, 480);
 }
 
 }  // namespace
