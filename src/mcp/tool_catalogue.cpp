@@ -412,7 +412,8 @@ constexpr std::array<ToolEntry, 21> kTools = {{
     {"capture", "Capture screen area",
      "An image of part of the desktop, scaled down to fit your limits: region {x, y, w, h} in "
      "points, or display (an id from displays), or window (an X window id / CGWindowID), or by "
-     "default the main display (then, unscaled, the same PNG as screenshot). Give at most one "
+     "default the main display (then, unscaled, the same PNG as screenshot). On X11 a window "
+     "is captured as it shows on screen, so whatever covers it shows too. Give at most one "
      "of region, display and window; an area reaching past the desktop is cut to it. "
      "max_width, max_height and max_pixels shrink the image (aspect kept, never enlarged); "
      "max_bytes (default 8 MiB) shrinks it further until the encoded image fits, and is "
