@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -71,7 +72,18 @@ void ServeRequests(std::shared_ptr<HttpServer> server, std::shared_ptr<const Rpc
 // answered; the waiting worker audits it.
 void RunInputLoop(InputChannel& channel, bool exec_mode) {
   InputSession session;
-  while (std::optional<InputRequest> request = channel.Receive()) {
+  while (true) {
+    // While a button is held the loop wakes to release it after the idle
+    // time, or at once for a shutdown.
+    const std::optional<std::chrono::steady_clock::time_point> wake = session.held.WakeAt();
+    bool timed_out = false;
+    std::optional<InputRequest> request =
+        wake ? channel.Receive(*wake, &timed_out) : channel.Receive();
+    if (timed_out) {
+      session.held.ReleaseIfDue();
+      continue;
+    }
+    if (!request) break;
     ToolResult result = Error(kInternalError);
     try {
       result = RunInputRequest(*request, exec_mode, session);
@@ -80,6 +92,7 @@ void RunInputLoop(InputChannel& channel, bool exec_mode) {
     }
     request->reply.Send(std::move(result));  // a worker that stopped waiting drops it
   }
+  session.held.ReleaseAll();
 }
 
 int Main(int argc, char** argv) {

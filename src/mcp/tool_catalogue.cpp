@@ -173,6 +173,110 @@ Json CaptureParams() {
         {{"type", "boolean"}, {"default", false}, {"description", "Draw the pointer in."}}}});
 }
 
+Json ModifiersSchema(std::string_view description) {
+  return {{"type", "array"},
+          {"items", {{"type", "string"}}},
+          {"maxItems", 8},
+          {"description", description}};
+}
+
+Json ButtonSchema() {
+  return {{"type", "string"},
+          {"enum", {"left", "right", "middle"}},
+          {"default", "left"},
+          {"description", "The mouse button."}};
+}
+
+Json KeyComboParams() {
+  return ObjectSchema(
+      {{"keys",
+        {{"description",
+          "The chord: \"ctrl+shift+t\" or [\"ctrl\", \"shift\", \"t\"], 1 to 8 keys pressed "
+          "in this order and released in reverse. Use \"ctrl++\" or an array for the plus "
+          "key."},
+         {"anyOf",
+          {{{"type", "string"}, {"minLength", 1}},
+           {{"type", "array"},
+            {"items", {{"type", "string"}}},
+            {"minItems", 1},
+            {"maxItems", 8}}}}}},
+       {"repeat",
+        {{"type", "integer"},
+         {"minimum", 1},
+         {"maximum", 100},
+         {"default", 1},
+         {"description", "How many times to play the chord."}}},
+       {"hold_ms",
+        {{"type", "integer"},
+         {"minimum", 0},
+         {"maximum", 10000},
+         {"default", 0},
+         {"description", "How long all keys stay down before the release."}}}},
+      {"keys"});
+}
+
+Json PointerParams() {
+  const Json coordinate = {{"type", "integer"},
+                           {"minimum", -2147483648LL},
+                           {"maximum", 2147483647}};
+  Json x = coordinate, y = coordinate, dx = coordinate, dy = coordinate;
+  x["description"] = "Pointer x in display points (required for move; other ops move there "
+                     "first when both x and y are given).";
+  y["description"] = "Pointer y in display points, growing down (see x).";
+  dy["description"] = "scroll: vertical wheel lines, positive scrolls up, negative down.";
+  dx["description"] = "scroll: horizontal wheel lines, positive scrolls right, negative left.";
+  return ObjectSchema(
+      {{"op",
+        {{"type", "string"},
+         {"enum", {"move", "down", "up", "click", "scroll"}},
+         {"description", "What to do."}}},
+       {"x", std::move(x)},
+       {"y", std::move(y)},
+       {"button", ButtonSchema()},
+       {"count",
+        {{"type", "integer"},
+         {"minimum", 1},
+         {"maximum", 3},
+         {"default", 1},
+         {"description", "click: 2 for a double click, 3 for a triple click."}}},
+       {"modifiers", ModifiersSchema("Keys held during the op (\"shift\", \"ctrl\", \"alt\", "
+                                     "\"meta\"); with down they stay held until the button "
+                                     "goes up.")},
+       {"dx", std::move(dx)},
+       {"dy", std::move(dy)}},
+      {"op"});
+}
+
+Json DragParams() {
+  return ObjectSchema(
+      {{"path",
+        {{"type", "array"},
+         {"minItems", 2},
+         {"maxItems", 64},
+         {"items",
+          {{"type", "array"},
+           {"items", {{"type", "integer"}}},
+           {"minItems", 2},
+           {"maxItems", 2}}},
+         {"description", "[[x, y], ...] in display points: pressed at the first point, "
+                         "released at the last."}}},
+       {"button", ButtonSchema()},
+       {"modifiers", ModifiersSchema("Keys held for the whole drag.")},
+       {"duration_ms",
+        {{"type", "integer"},
+         {"minimum", 0},
+         {"maximum", 10000},
+         {"default", 300},
+         {"description", "How long the moves take in all."}}},
+       {"steps",
+        {{"type", "integer"},
+         {"minimum", 1},
+         {"maximum", 100},
+         {"default", 10},
+         {"description", "Pointer moves per segment of the path."}}}},
+      {"path"});
+}
+
 Json ClipboardReadParams() {
   return ObjectSchema({{"max_bytes",
                         {{"type", "integer"},
@@ -315,7 +419,7 @@ bool MayMutate(const ToolEntry& tool, bool exec_mode) {
   return tool.needs_exec_mode || (exec_mode && tool.name == "batch");
 }
 
-constexpr std::array<ToolEntry, 21> kTools = {{
+constexpr std::array<ToolEntry, 25> kTools = {{
     {"get_system_info", "System information",
      "Facts about the machine the daemon runs on: operating system name and version, kernel "
      "release, host name, processor architecture and logical processor count, total and used "
@@ -424,6 +528,11 @@ constexpr std::array<ToolEntry, 21> kTools = {{
      "scale) and pass that to input: a capture with scale 0.5 shows each point as half a pixel. "
      "Zoom in on small text by capturing a small region without limits.",
      false, false, false, true, CaptureParams},
+    {"cursor", "Pointer position",
+     "Where the mouse pointer is now (x, y), the id of the display it is on (null when it is "
+     "on none), and the buttons and keys the daemon is holding down (a button pressed with "
+     "pointer op down, with its modifiers). Takes no arguments.",
+     false, false, false, true, NoParams},
     {"write_file", "Write file",
      "Creates a file or replaces its whole content with the given text (UTF-8). There is no "
      "append: read the file first to change part of it. Parent directories are not created. "
@@ -465,6 +574,34 @@ constexpr std::array<ToolEntry, 21> kTools = {{
      "(whether the effect was seen within 1 s) and bounds (the frame afterwards, null once "
      "the window is gone). Available only when the daemon runs with --allow-exec.",
      true, true, false, true, WindowActionParams},
+    {"key_combo", "Key combination",
+     "Presses a key combination (a keyboard shortcut) such as \"ctrl+s\", \"ctrl+shift+t\", "
+     "\"alt+Tab\" or \"ctrl+c\": the keys go down in the order given and up in reverse. "
+     "Names: return, tab, escape (esc), backspace, delete (del), space, up, down, left, right, "
+     "home, end, page_up (pgup), page_down (pgdn), shift, ctrl (control), alt (option), meta "
+     "(win, super, cmd), caps_lock, f1 to f24, insert, print_screen, menu, pause, num_lock, "
+     "scroll_lock, kp_0 to kp_9, kp_enter, kp_plus, kp_minus, kp_multiply, kp_divide, "
+     "kp_decimal, or one character (the key that types it in the current layout; an upper-case "
+     "letter or a shifted symbol adds Shift). Returns the keys as resolved. Use repeat for "
+     "several presses (\"down\" 5 times) and hold_ms to hold the keys. Available only when the "
+     "daemon runs with --allow-exec.",
+     true, true, false, false, KeyComboParams},
+    {"pointer", "Pointer",
+     "One pointer primitive, returning where the pointer is afterwards. op move: pointer to "
+     "(x, y). click: optional move, then count clicks (3 selects a line in most text views). "
+     "down / up: press or release button, for drags across several calls; a button left down "
+     "is released by up, by any failing call, after 30 s without a call, and when the daemon "
+     "stops. scroll: dy / dx wheel lines. modifiers are held during the op (shift-click "
+     "extends a selection, ctrl-click adds to it). Available only when the daemon runs with "
+     "--allow-exec.",
+     true, true, false, true, PointerParams},
+    {"drag", "Drag",
+     "Drags along a path: presses button at the first point, moves through every point in "
+     "evenly spaced steps over duration_ms, releases at the last point. Use it for sliders, "
+     "scroll bars, moving files or windows, and selecting text. The button is released "
+     "whatever happens. Returns from, to and events (pointer events posted). Available only "
+     "when the daemon runs with --allow-exec.",
+     true, true, false, true, DragParams},
     {"clipboard_write", "Write clipboard",
      "Replaces the clipboard's content with the given text (at most 16 MiB), ready to paste "
      "with the paste shortcut in any application. Returns bytes, the text's length in bytes. "

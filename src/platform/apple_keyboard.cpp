@@ -15,8 +15,15 @@ constexpr uint16_t kKeyCodes[] = {
     36,  48,  53,  51,  117, 49,  126, 125, 123, 124,  // Return .. Right
     115, 119, 116, 121, 56,  59,  58,  55,  57,        // Home .. Caps lock
     122, 120, 99,  118, 96,  97,  98,  100, 101, 109, 103, 111,  // F1 .. F12
+    105, 107, 113, 106, 64,  79,  80,  90,                       // F13 .. F20
+    kNoKeyCode, kNoKeyCode, kNoKeyCode, kNoKeyCode,              // F21 .. F24
+    // Insert is the Help key; Apple keyboards put print screen, pause and
+    // scroll lock on F13, F15 and F14, and num lock on the keypad's Clear.
+    114, 105, 110, 113, 71,  107,
+    82,  83,  84,  85,  86,  87,  88,  89,  91,  92,             // keypad 0 .. 9
+    76,  69,  78,  67,  75,  65,                                 // keypad enter .. decimal
 };
-static_assert(std::size(kKeyCodes) == static_cast<size_t>(NamedKey::kF12) + 1);
+static_assert(std::size(kKeyCodes) == kNamedKeyCount);
 
 constexpr size_t kPieceLength = 20;
 constexpr char16_t kZeroWidthSpace = 0x200B;

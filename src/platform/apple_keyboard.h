@@ -15,7 +15,9 @@
 
 namespace tarvix {
 
-// The virtual key code (ANSI keyboard) of a named key.
+// The virtual key code (ANSI keyboard) of a named key; kNoKeyCode for
+// keys Apple keyboards lack (f21 to f24).
+inline constexpr uint16_t kNoKeyCode = 0xFFFF;
 uint16_t AppleKeyCode(NamedKey key);
 
 // What the keyboard layout produces for `code` (0 to 127) with no modifier

@@ -5,6 +5,7 @@
 #define TARVIX_PLATFORM_INPUT_BACKEND_H_
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -23,7 +24,14 @@ enum class NamedKey {
   kReturn, kTab, kEscape, kBackspace, kForwardDelete, kSpace, kUp, kDown, kLeft, kRight,
   kHome, kEnd, kPageUp, kPageDown, kShift, kControl, kAlt, kMeta, kCapsLock,
   kF1, kF2, kF3, kF4, kF5, kF6, kF7, kF8, kF9, kF10, kF11, kF12,
+  // Keys only chords name.
+  kF13, kF14, kF15, kF16, kF17, kF18, kF19, kF20, kF21, kF22, kF23, kF24,
+  kInsert, kPrintScreen, kMenu, kPause, kNumLock, kScrollLock,
+  kKeypad0, kKeypad1, kKeypad2, kKeypad3, kKeypad4, kKeypad5, kKeypad6, kKeypad7, kKeypad8,
+  kKeypad9, kKeypadEnter, kKeypadPlus, kKeypadMinus, kKeypadMultiply, kKeypadDivide,
+  kKeypadDecimal,
 };
+inline constexpr size_t kNamedKeyCount = static_cast<size_t>(NamedKey::kKeypadDecimal) + 1;
 
 // A named key, or a character key carrying one Unicode scalar value.
 struct Key {
@@ -74,6 +82,19 @@ class InputBackend {
   virtual Result<void> Scroll(int32_t length, ScrollAxis axis) = 0;
   virtual Result<void> ClickKey(const Key& key) = 0;
   virtual Result<void> EnterText(std::string_view utf8) = 0;
+
+  // Held buttons and keys (chords, drags). A pressed button or key stays
+  // down until released, across requests while the backend stays open;
+  // the backend releases whatever is still down when it closes. A key
+  // pressed twice (a chord's Shift and the Shift a character needs) goes
+  // up with its last release; releasing what is up posts nothing.
+  virtual Result<void> PressButton(MouseButton button) = 0;
+  virtual Result<void> ReleaseButton(MouseButton button) = 0;
+  // A character key comes with the Shift or level-3 modifier its
+  // character needs in the live layout (held until its release), on a
+  // lent keycode where no key types it.
+  virtual Result<void> PressKey(const Key& key) = 0;
+  virtual Result<void> ReleaseKey(const Key& key) = 0;
 };
 
 // Opens the platform's backend; the error is the open error text

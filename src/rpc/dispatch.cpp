@@ -8,7 +8,10 @@
 #include "tools/desktop/capture.h"
 #include "tools/desktop/clipboard.h"
 #include "tools/desktop/displays.h"
+#include "tools/desktop/cursor.h"
 #include "tools/desktop/input_action.h"
+#include "tools/desktop/key_combo.h"
+#include "tools/desktop/pointer_action.h"
 #include "tools/desktop/screenshot.h"
 #include "tools/desktop/ui_action.h"
 #include "tools/desktop/ui_snapshot.h"
@@ -47,12 +50,17 @@ constexpr MethodEntry kMethods[] = {
     {"displays",          kAny,  kWorker,    kDesktop, "",          ParamsOnly<Displays>},
     {"capture",           kAny,  kWorker,    kDesktop, "",          ParamsOnly<Capture>},
     {"list_windows",      kAny,  kWorker,    kDesktop, "",          ParamsOnly<ListWindows>},
+    // On the input loop: it reports what that loop holds.
+    {"cursor",            kAny,  kInputLoop, kDesktop, "",          CursorTool},
     {"run_command",       kExec, kWorker,    kHost,    "command",   ParamsOnly<RunCommand>},
     {"write_file",        kExec, kWorker,    kHost,    "path",      ParamsOnly<WriteFile>},
     {"kill_process",      kExec, kWorker,    kHost,    "pid",       ParamsOnly<KillProcess>},
     {"input",             kExec, kInputLoop, kDesktop, "",          InputTool},
     {"ui_action",         kExec, kWorker,    kDesktop, "",          ParamsOnly<UiAction>},
     {"ui_set_value",      kExec, kWorker,    kDesktop, "",          ParamsOnly<UiSetValue>},
+    {"key_combo",         kExec, kInputLoop, kDesktop, "",          KeyComboTool},
+    {"pointer",           kExec, kInputLoop, kDesktop, "",          PointerTool},
+    {"drag",              kExec, kInputLoop, kDesktop, "",          DragTool},
     // On a worker: the clipboard's own thread orders the writes, and a
     // write waits on the X server, which must not hold up input.
     {"clipboard_write",   kExec, kWorker,    kDesktop, "",          ParamsOnly<ClipboardWrite>},

@@ -38,6 +38,16 @@ std::optional<InputRequest> InputChannel::Receive() {
   return request;
 }
 
+std::optional<InputRequest> InputChannel::Receive(std::chrono::steady_clock::time_point deadline,
+                                                  bool* timed_out) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  *timed_out = !ready_.wait_until(lock, deadline, [&] { return !queue_.empty() || senders_ == 0; });
+  if (queue_.empty()) return std::nullopt;
+  InputRequest request = std::move(queue_.front());
+  queue_.pop_front();
+  return request;
+}
+
 void InputChannel::CloseReceiver() {
   std::deque<InputRequest> dropped;
   {

@@ -4,6 +4,7 @@
 #ifndef TARVIX_RPC_INPUT_CHANNEL_H_
 #define TARVIX_RPC_INPUT_CHANNEL_H_
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -43,6 +44,10 @@ class InputChannel {
   // Blocks for the next request; nullopt once every sender is gone and the
   // queue is empty.
   std::optional<InputRequest> Receive();
+  // The same, waiting at most until `deadline`; `timed_out` tells a
+  // deadline that passed (nullopt with it true) from the end.
+  std::optional<InputRequest> Receive(std::chrono::steady_clock::time_point deadline,
+                                      bool* timed_out);
   // Marks the receiver gone; later sends fail.
   void CloseReceiver();
 

@@ -67,10 +67,12 @@ TEST(ToolCatalogueTest, ListsMutatingToolsOnlyInExecMode) {
   const std::vector<std::string> read_only = {"get_system_info", "list_processes", "list_dir",
                                               "read_file",       "screenshot",     "ui_tree",
                                               "ui_snapshot", "clipboard_read",  "list_windows",
-                                              "wait_for", "batch", "displays",  "capture"};
+                                              "wait_for", "batch", "displays",  "capture",
+                                              "cursor"};
   std::vector<std::string> all = read_only;
   all.insert(all.end(),
-             {"write_file", "run_command", "kill_process", "input", "window_action",
+             {"write_file", "run_command", "kill_process", "input", "window_action", "key_combo",
+              "pointer", "drag",
               "clipboard_write", "ui_action", "ui_set_value"});
   EXPECT_EQ(Names(ToolDefinitions(false, true)), read_only);
   EXPECT_EQ(Names(ToolDefinitions(true, true)), all);
@@ -93,7 +95,8 @@ TEST(ToolCatalogueTest, EveryDefinitionIsCompleteAndItsSchemaValid) {
       EXPECT_EQ(tool["description"].get<std::string>().find("Coordinates:") != std::string::npos,
                 name == "screenshot" || name == "ui_tree" || name == "input" ||
                     name == "wait_for" || name == "displays" || name == "capture" ||
-                    name == "list_windows" || name == "window_action")
+                    name == "list_windows" || name == "window_action" || name == "pointer" ||
+                    name == "drag" || name == "cursor")
           << name;
       const Json& schema = tool["inputSchema"];
       EXPECT_EQ(schema["type"], "object") << name;

@@ -25,9 +25,21 @@ TEST(AppleKeyCodeTest, EveryNamedKeyHasItsVirtualKeyCode) {
       {NamedKey::kF3, 99},       {NamedKey::kF4, 118},        {NamedKey::kF5, 96},
       {NamedKey::kF6, 97},       {NamedKey::kF7, 98},         {NamedKey::kF8, 100},
       {NamedKey::kF9, 101},      {NamedKey::kF10, 109},       {NamedKey::kF11, 103},
-      {NamedKey::kF12, 111},
+      {NamedKey::kF12, 111},     {NamedKey::kF13, 105},       {NamedKey::kF14, 107},
+      {NamedKey::kF15, 113},     {NamedKey::kF16, 106},       {NamedKey::kF17, 64},
+      {NamedKey::kF18, 79},      {NamedKey::kF19, 80},        {NamedKey::kF20, 90},
+      {NamedKey::kF21, kNoKeyCode}, {NamedKey::kF22, kNoKeyCode}, {NamedKey::kF23, kNoKeyCode},
+      {NamedKey::kF24, kNoKeyCode}, {NamedKey::kInsert, 114}, {NamedKey::kPrintScreen, 105},
+      {NamedKey::kMenu, 110},    {NamedKey::kPause, 113},     {NamedKey::kNumLock, 71},
+      {NamedKey::kScrollLock, 107}, {NamedKey::kKeypad0, 82}, {NamedKey::kKeypad1, 83},
+      {NamedKey::kKeypad2, 84},  {NamedKey::kKeypad3, 85},    {NamedKey::kKeypad4, 86},
+      {NamedKey::kKeypad5, 87},  {NamedKey::kKeypad6, 88},    {NamedKey::kKeypad7, 89},
+      {NamedKey::kKeypad8, 91},  {NamedKey::kKeypad9, 92},    {NamedKey::kKeypadEnter, 76},
+      {NamedKey::kKeypadPlus, 69}, {NamedKey::kKeypadMinus, 78},
+      {NamedKey::kKeypadMultiply, 67}, {NamedKey::kKeypadDivide, 75},
+      {NamedKey::kKeypadDecimal, 65},
   };
-  ASSERT_EQ(std::size(table), static_cast<size_t>(NamedKey::kF12) + 1);
+  ASSERT_EQ(std::size(table), kNamedKeyCount);
   for (const auto& [key, code] : table) {
     EXPECT_EQ(AppleKeyCode(key), code) << static_cast<int>(key);
   }

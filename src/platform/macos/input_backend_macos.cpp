@@ -5,10 +5,13 @@
 #include <ApplicationServices/ApplicationServices.h>
 #include <Carbon/Carbon.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "platform/input_backend.h"
 #include "platform/macos/cf_value.h"
@@ -83,7 +86,22 @@ class QuartzInputBackend : public InputBackend {
         display_(CGMainDisplayID()),
         double_click_interval_(double_click_interval) {}
 
+  ~QuartzInputBackend() override {
+    while (!held_keys_.empty()) {
+      const Key key = held_keys_.back().key;
+      (void)ReleaseKey(key);
+    }
+    for (const MouseButton button : {MouseButton::kLeft, MouseButton::kMiddle, MouseButton::kRight}) {
+      (void)ReleaseButton(button);
+    }
+  }
+
   ClickTiming click_timing() override { return ClickTiming{double_click_interval_, false}; }
+
+  std::optional<PointerPoint> QueryPointer() override {
+    const PointerPosition at = CurrentPosition();
+    return PointerPoint{at.x, at.y};
+  }
 
   Result<void> MovePointer(int32_t x, int32_t y) override {
     const PointerMove move = PointerMoveFor(NsEventPressedMouseButtons());
@@ -97,29 +115,64 @@ class QuartzInputBackend : public InputBackend {
     const PointerDelta delta = MoveDelta(from, x, y);
     CGEventSetIntegerValueField(event.get(), kCGMouseEventDeltaX, delta.x);
     CGEventSetIntegerValueField(event.get(), kCGMouseEventDeltaY, delta.y);
+    if (held_flags_ != 0) CGEventSetFlags(event.get(), held_flags_);
     Post(event.get());
     return {};
   }
 
   Result<void> ClickButton(MouseButton button, int64_t click_count) override {
-    struct Strokes {
-      CGEventType down, up;
-      CGMouseButton button;
-    };
-    static constexpr Strokes kStrokes[] = {
-        {kCGEventLeftMouseDown, kCGEventLeftMouseUp, kCGMouseButtonLeft},
-        {kCGEventOtherMouseDown, kCGEventOtherMouseUp, kCGMouseButtonCenter},
-        {kCGEventRightMouseDown, kCGEventRightMouseUp, kCGMouseButtonRight},
-    };
-    const Strokes& strokes = kStrokes[static_cast<size_t>(button)];
-    const PointerPosition at = CurrentPosition();
-    for (const CGEventType type : {strokes.down, strokes.up}) {
-      CfOwned<CGEventRef> event(
-          CGEventCreateMouseEvent(source_.get(), type, CGPointMake(at.x, at.y), strokes.button));
-      if (!event) return Error(Failure("failed creating event to enter mouse button"));
-      CGEventSetIntegerValueField(event.get(), kCGMouseEventClickState, click_count);
-      Post(event.get());
+    for (const bool down : {true, false}) {
+      if (!PostButton(button, down, click_count)) {
+        return Error(Failure("failed creating event to enter mouse button"));
+      }
     }
+    return {};
+  }
+
+  Result<void> PressButton(MouseButton button) override {
+    const auto index = static_cast<size_t>(button);
+    if (buttons_down_[index]) return {};
+    if (!PostButton(button, true, 1)) {
+      return Error(Failure("failed creating event to press mouse button"));
+    }
+    buttons_down_[index] = true;
+    return {};
+  }
+
+  Result<void> ReleaseButton(MouseButton button) override {
+    const auto index = static_cast<size_t>(button);
+    if (!buttons_down_[index]) return {};
+    buttons_down_[index] = false;
+    if (!PostButton(button, false, 1)) {
+      return Error(Failure("failed creating event to release mouse button"));
+    }
+    return {};
+  }
+
+  Result<void> PressKey(const Key& key) override {
+    const std::optional<CharacterStroke> stroke = StrokeFor(key);
+    if (!stroke) return Error(Failure("the key does not exist on macOS"));
+    const CGEventFlags flag = ModifierFlag(key);
+    held_keys_.push_back(HeldKey{key, *stroke, flag});
+    RecountFlags();
+    if (!PostKey(*stroke, true)) return Error(Failure("failed creating event to press the key"));
+    return {};
+  }
+
+  Result<void> ReleaseKey(const Key& key) override {
+    const auto held = std::find_if(held_keys_.rbegin(), held_keys_.rend(), [&](const HeldKey& h) {
+      return h.key.is_character == key.is_character && h.key.named == key.named &&
+             h.key.character == key.character;
+    });
+    if (held == held_keys_.rend()) return {};
+    const CharacterStroke stroke = held->stroke;
+    held_keys_.erase(std::next(held).base());
+    // The key's own event still carries the flags of what stays held.
+    RecountFlags();
+    for (const HeldKey& other : held_keys_) {
+      if (other.stroke.code == stroke.code && other.stroke.text == stroke.text) return {};
+    }
+    if (!PostKey(stroke, false)) return Error(Failure("failed creating event to release the key"));
     return {};
   }
 
@@ -136,15 +189,7 @@ class QuartzInputBackend : public InputBackend {
 
   Result<void> ClickKey(const Key& key) override {
     if (key.is_character && key.character == 0) return {};
-    CharacterStroke stroke;
-    if (key.is_character) {
-      if (!layout_) layout_.emplace();
-      stroke = FindCharacterStroke(key.character, [this](uint16_t code, bool shift) {
-        return layout_->Translate(code, shift);
-      });
-    } else {
-      stroke.code = AppleKeyCode(key.named);
-    }
+    const CharacterStroke stroke = *StrokeFor(key);  // the "key" action names keys Apple has
     std::this_thread::sleep_for(kKeyPause);
     if (!PostKey(stroke, true)) return Error(Failure("failed creating event to press the key"));
     std::this_thread::sleep_for(kKeyPause);
@@ -174,6 +219,71 @@ class QuartzInputBackend : public InputBackend {
   }
 
  private:
+  struct HeldKey {
+    Key key;
+    CharacterStroke stroke;
+    CGEventFlags flag;  // the modifier flag a modifier key sets, else 0
+  };
+
+  // The key events of `key`; nullopt for a key Apple keyboards lack.
+  std::optional<CharacterStroke> StrokeFor(const Key& key) {
+    CharacterStroke stroke;
+    if (key.is_character) {
+      if (!layout_) layout_.emplace();
+      stroke = FindCharacterStroke(key.character, [this](uint16_t code, bool shift) {
+        return layout_->Translate(code, shift);
+      });
+    } else {
+      stroke.code = AppleKeyCode(key.named);
+      if (stroke.code == kNoKeyCode) return std::nullopt;
+    }
+    return stroke;
+  }
+
+  static CGEventFlags ModifierFlag(const Key& key) {
+    if (key.is_character) return 0;
+    switch (key.named) {
+      case NamedKey::kShift:
+        return kCGEventFlagMaskShift;
+      case NamedKey::kControl:
+        return kCGEventFlagMaskControl;
+      case NamedKey::kAlt:
+        return kCGEventFlagMaskAlternate;
+      case NamedKey::kMeta:
+        return kCGEventFlagMaskCommand;
+      default:
+        return 0;
+    }
+  }
+
+  // Quartz takes modifiers from each event's flags, not from earlier
+  // modifier key events: every event carries those of the held keys.
+  void RecountFlags() {
+    held_flags_ = 0;
+    for (const HeldKey& held : held_keys_) held_flags_ |= held.flag;
+  }
+
+  bool PostButton(MouseButton button, bool down, int64_t click_count) const {
+    struct Strokes {
+      CGEventType down, up;
+      CGMouseButton button;
+    };
+    static constexpr Strokes kStrokes[] = {
+        {kCGEventLeftMouseDown, kCGEventLeftMouseUp, kCGMouseButtonLeft},
+        {kCGEventOtherMouseDown, kCGEventOtherMouseUp, kCGMouseButtonCenter},
+        {kCGEventRightMouseDown, kCGEventRightMouseUp, kCGMouseButtonRight},
+    };
+    const Strokes& strokes = kStrokes[static_cast<size_t>(button)];
+    const PointerPosition at = CurrentPosition();
+    CfOwned<CGEventRef> event(CGEventCreateMouseEvent(
+        source_.get(), down ? strokes.down : strokes.up, CGPointMake(at.x, at.y), strokes.button));
+    if (!event) return false;
+    CGEventSetIntegerValueField(event.get(), kCGMouseEventClickState, click_count);
+    if (held_flags_ != 0) CGEventSetFlags(event.get(), held_flags_);
+    Post(event.get());
+    return true;
+  }
+
   PointerPosition CurrentPosition() const {
     const CocoaPoint location = NsEventMouseLocation();
     return TopLeftPosition(location.x, location.y,
@@ -193,7 +303,8 @@ class QuartzInputBackend : public InputBackend {
   bool PostKey(const CharacterStroke& stroke, bool down) const {
     CfOwned<CGEventRef> event(CGEventCreateKeyboardEvent(source_.get(), stroke.code, down));
     if (!event) return false;
-    if (stroke.shift) CGEventSetFlags(event.get(), kCGEventFlagMaskShift);
+    const CGEventFlags flags = held_flags_ | (stroke.shift ? kCGEventFlagMaskShift : 0);
+    if (flags != 0) CGEventSetFlags(event.get(), flags);
     if (!stroke.text.empty()) SetText(event.get(), stroke.text);
     Post(event.get());
     return true;
@@ -204,6 +315,9 @@ class QuartzInputBackend : public InputBackend {
   const CGDirectDisplayID display_;
   const std::chrono::nanoseconds double_click_interval_;
   std::optional<KeyboardLayout> layout_;
+  std::vector<HeldKey> held_keys_;  // in press order
+  CGEventFlags held_flags_ = 0;
+  std::array<bool, kMouseButtonCount> buttons_down_{};
 };
 
 std::chrono::nanoseconds DoubleClickInterval() {
@@ -217,8 +331,7 @@ std::chrono::nanoseconds DoubleClickInterval() {
 
 }  // namespace
 
-// The executor only clicks keys, so a backend never holds a key at close;
-// closing releases the event source.
+// Closing releases what the backend still holds, then the event source.
 Result<std::unique_ptr<InputBackend>> OpenInputBackend() {
   const std::chrono::nanoseconds interval = DoubleClickInterval();
   CGEventSourceRef source = CGEventSourceCreate(kCGEventSourceStateCombinedSessionState);

@@ -16,6 +16,9 @@ namespace {
 
 constexpr std::chrono::milliseconds kServerTimeout(5000);
 constexpr uint32_t kVersion = 0x54564c31;  // "TVL1"
+// The same with a list of held pointer buttons after the held keys; only
+// written when a button is held, so a keyboard-only record reads as before.
+constexpr uint32_t kVersionWithButtons = 0x54564c32;  // "TVL2"
 // A record holds at most the 248 keycodes X has, each with a few keysyms:
 // far below this many words.
 constexpr uint32_t kMaxWords = 16384;
@@ -45,9 +48,14 @@ uint32_t FreshMark() {
 }  // namespace
 
 std::vector<uint32_t> EncodeInputRecord(const XInputRecord& record) {
-  std::vector<uint32_t> words{kVersion, record.writer, record.mark,
-                              static_cast<uint32_t>(record.held.size())};
+  const bool buttons = !record.buttons.empty();
+  std::vector<uint32_t> words{buttons ? kVersionWithButtons : kVersion, record.writer,
+                              record.mark, static_cast<uint32_t>(record.held.size())};
   words.insert(words.end(), record.held.begin(), record.held.end());
+  if (buttons) {
+    words.push_back(static_cast<uint32_t>(record.buttons.size()));
+    words.insert(words.end(), record.buttons.begin(), record.buttons.end());
+  }
   for (const XInputRecord::Loan& loan : record.loans) {
     words.push_back(loan.keycode);
     words.push_back(static_cast<uint32_t>(loan.previous.size()));
@@ -57,7 +65,9 @@ std::vector<uint32_t> EncodeInputRecord(const XInputRecord& record) {
 }
 
 std::optional<XInputRecord> DecodeInputRecord(const uint32_t* words, size_t count) {
-  if (count < 4 || words[0] != kVersion) return std::nullopt;
+  if (count < 4 || (words[0] != kVersion && words[0] != kVersionWithButtons)) {
+    return std::nullopt;
+  }
   XInputRecord record;
   record.writer = words[1];
   record.mark = words[2];
@@ -71,6 +81,15 @@ std::optional<XInputRecord> DecodeInputRecord(const uint32_t* words, size_t coun
     const std::optional<xcb_keycode_t> held = keycode(words[at]);
     if (!held) return std::nullopt;
     record.held.push_back(*held);
+  }
+  if (words[0] == kVersionWithButtons) {
+    if (at == count) return std::nullopt;
+    const uint32_t buttons = words[at++];
+    if (buttons > count - at) return std::nullopt;
+    for (const size_t end = at + buttons; at < end; ++at) {
+      if (words[at] < 1 || words[at] > 5) return std::nullopt;
+      record.buttons.push_back(static_cast<uint8_t>(words[at]));
+    }
   }
   while (at < count) {
     if (count - at < 2) return std::nullopt;
@@ -131,6 +150,10 @@ bool XInputLedger::RestoreLeftovers() {
         *static_cast<const uint32_t*>(xcb_get_property_value(mark.get())) == record->mark) {
       return true;  // a request in progress elsewhere
     }
+    for (const uint8_t button : record->buttons) {
+      xcb_test_fake_input(connection_, XCB_BUTTON_RELEASE, button, XCB_CURRENT_TIME, XCB_NONE,
+                          0, 0, 0);
+    }
     // Keys up first, while they still mean what they meant when pressed.
     for (const xcb_keycode_t key : record->held) {
       xcb_test_fake_input(connection_, XCB_KEY_RELEASE, key, XCB_CURRENT_TIME, XCB_NONE, 0, 0,
@@ -158,6 +181,13 @@ void XInputLedger::RecordLoan(xcb_keycode_t keycode, std::vector<xcb_keysym_t> p
 void XInputLedger::RecordHeld(xcb_keycode_t keycode) {
   if (std::find(record_.held.begin(), record_.held.end(), keycode) != record_.held.end()) return;
   record_.held.push_back(keycode);
+  Write();
+}
+
+void XInputLedger::RecordHeldButton(uint8_t button) {
+  std::vector<uint8_t>& buttons = record_.buttons;
+  if (std::find(buttons.begin(), buttons.end(), button) != buttons.end()) return;
+  buttons.push_back(button);
   Write();
 }
 

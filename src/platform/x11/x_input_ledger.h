@@ -1,5 +1,5 @@
-// What an input request has changed on the keyboard (keycodes lent to other
-// keysyms, keys pressed), recorded on the root window before each change is
+// What an input request has changed on the keyboard and pointer (keycodes
+// lent to other keysyms, keys and buttons pressed), recorded on the root window before each change is
 // made, so that whoever comes next can undo it when the request's daemon
 // died before it could (SIGKILL, a crash, a lost connection).
 //
@@ -30,6 +30,7 @@ struct XInputRecord {
     bool operator==(const Loan&) const = default;
   };
   std::vector<Loan> loans;
+  std::vector<uint8_t> buttons;  // pointer buttons (1 to 5) held
   bool operator==(const XInputRecord&) const = default;
 };
 std::vector<uint32_t> EncodeInputRecord(const XInputRecord& record);
@@ -43,7 +44,7 @@ class XInputLedger {
   XInputLedger(const XInputLedger&) = delete;
   XInputLedger& operator=(const XInputLedger&) = delete;
 
-  // Undoes a left-over record: releases its keys, maps its keycodes back,
+  // Undoes a left-over record: releases its keys and buttons, maps its keycodes back,
   // deletes it. False when the server did not answer in time.
   bool RestoreLeftovers();
 
@@ -52,6 +53,8 @@ class XInputLedger {
   // Call before pressing a key; a key once recorded stays recorded for
   // the request (releasing a key that is up changes nothing).
   void RecordHeld(xcb_keycode_t keycode);
+  // The same for a pointer button.
+  void RecordHeldButton(uint8_t button);
   // Everything is given back and released: the record goes. True when
   // that queued a request (to be waited for before disconnecting).
   bool Clear();

@@ -17,8 +17,15 @@ constexpr xkb_keysym_t kNamedKeysyms[] = {
     XKB_KEY_Control_L, XKB_KEY_Alt_L, XKB_KEY_Super_L, XKB_KEY_Caps_Lock,
     XKB_KEY_F1, XKB_KEY_F2, XKB_KEY_F3, XKB_KEY_F4,  XKB_KEY_F5,  XKB_KEY_F6,
     XKB_KEY_F7, XKB_KEY_F8, XKB_KEY_F9, XKB_KEY_F10, XKB_KEY_F11, XKB_KEY_F12,
+    XKB_KEY_F13, XKB_KEY_F14, XKB_KEY_F15, XKB_KEY_F16, XKB_KEY_F17, XKB_KEY_F18,
+    XKB_KEY_F19, XKB_KEY_F20, XKB_KEY_F21, XKB_KEY_F22, XKB_KEY_F23, XKB_KEY_F24,
+    XKB_KEY_Insert, XKB_KEY_Print, XKB_KEY_Menu, XKB_KEY_Pause, XKB_KEY_Num_Lock,
+    XKB_KEY_Scroll_Lock,
+    XKB_KEY_KP_0, XKB_KEY_KP_1, XKB_KEY_KP_2, XKB_KEY_KP_3, XKB_KEY_KP_4, XKB_KEY_KP_5,
+    XKB_KEY_KP_6, XKB_KEY_KP_7, XKB_KEY_KP_8, XKB_KEY_KP_9, XKB_KEY_KP_Enter, XKB_KEY_KP_Add,
+    XKB_KEY_KP_Subtract, XKB_KEY_KP_Multiply, XKB_KEY_KP_Divide, XKB_KEY_KP_Decimal,
 };
-static_assert(std::size(kNamedKeysyms) == static_cast<size_t>(NamedKey::kF12) + 1);
+static_assert(std::size(kNamedKeysyms) == kNamedKeyCount);
 
 Key Named(NamedKey named) { return Key{false, named, 0}; }
 

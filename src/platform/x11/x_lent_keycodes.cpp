@@ -59,6 +59,43 @@ bool LentKeycodes::LetClientsCatchUp() {
   return true;
 }
 
+LentKeycodes::Loan* LentKeycodes::TakeLoan(bool may_wait, bool fill_levels) {
+  // On four levels, a free level of a keycode being filled: adding a level
+  // leaves the others as they were, so keys typed with them still read
+  // right. Otherwise the next keycode in turn that nothing unread was
+  // typed with (starting again from its first level).
+  const auto take = [&]() -> Loan* {
+    if (fill_levels) {
+      for (Loan& loan : loans_) {
+        if (loan.used > 0 && loan.used < 4) return &loan;
+      }
+    }
+    for (size_t i = 0; i < loans_.size(); ++i) {
+      Loan& loan = loans_[(next_ + i) % loans_.size()];
+      if (!loan.unread) {
+        next_ = (next_ + i + 1) % loans_.size();
+        loan.used = 0;
+        return &loan;
+      }
+    }
+    return nullptr;
+  };
+  Loan* loan = take();
+  if (loan == nullptr) {
+    if (!may_wait) {
+      failure_ = Failure::kAllInUse;
+      return nullptr;
+    }
+    if (!LetClientsCatchUp()) return nullptr;
+    loan = take();
+  }
+  if (ledger_ != nullptr) {
+    ledger_->RecordLoan(static_cast<xcb_keycode_t>(loan->keycode),
+                        {XKB_KEY_NoSymbol, XKB_KEY_NoSymbol});
+  }
+  return loan;
+}
+
 std::optional<LentKeycodes::Lent> LentKeycodes::Lend(xkb_keysym_t keysym, bool may_wait) {
   if (loans_.empty()) {
     failure_ = Failure::kNoSpareKeycode;
@@ -76,30 +113,8 @@ std::optional<LentKeycodes::Lent> LentKeycodes::Lend(xkb_keysym_t keysym, bool m
       return Lent{loan.keycode, static_cast<uint8_t>(keysym != first)};
     }
   }
-  // The next keycode in turn that nothing unread was typed with.
-  const auto take = [&]() -> Loan* {
-    for (size_t i = 0; i < loans_.size(); ++i) {
-      Loan& loan = loans_[(next_ + i) % loans_.size()];
-      if (!loan.unread) {
-        next_ = (next_ + i + 1) % loans_.size();
-        return &loan;
-      }
-    }
-    return nullptr;
-  };
-  Loan* loan = take();
-  if (loan == nullptr) {
-    if (!may_wait) {
-      failure_ = Failure::kAllInUse;
-      return std::nullopt;
-    }
-    if (!LetClientsCatchUp()) return std::nullopt;
-    loan = take();
-  }
-  if (ledger_ != nullptr) {
-    ledger_->RecordLoan(static_cast<xcb_keycode_t>(loan->keycode),
-                        {XKB_KEY_NoSymbol, XKB_KEY_NoSymbol});
-  }
+  Loan* loan = TakeLoan(may_wait, /*fill_levels=*/false);
+  if (loan == nullptr) return std::nullopt;
   *loan = Loan{loan->keycode, first, second, true};
   loan->changed = true;
   return Lent{loan->keycode, static_cast<uint8_t>(keysym != first)};
@@ -115,37 +130,8 @@ std::optional<LentKeycodes::Lent> LentKeycodes::LendOnFourLevels(xkb_keysym_t ke
       }
     }
   }
-  // A free level of a keycode being filled: adding a level leaves the
-  // others as they were, so keys typed with them still read right.
-  // Otherwise the next keycode in turn that nothing unread was typed with
-  // starts again from its first level.
-  const auto take = [&]() -> Loan* {
-    for (Loan& loan : loans_) {
-      if (loan.used > 0 && loan.used < 4) return &loan;
-    }
-    for (size_t i = 0; i < loans_.size(); ++i) {
-      Loan& loan = loans_[(next_ + i) % loans_.size()];
-      if (!loan.unread) {
-        next_ = (next_ + i + 1) % loans_.size();
-        loan.used = 0;
-        return &loan;
-      }
-    }
-    return nullptr;
-  };
-  Loan* loan = take();
-  if (loan == nullptr) {
-    if (!may_wait) {
-      failure_ = Failure::kAllInUse;
-      return std::nullopt;
-    }
-    if (!LetClientsCatchUp()) return std::nullopt;
-    loan = take();
-  }
-  if (ledger_ != nullptr) {
-    ledger_->RecordLoan(static_cast<xcb_keycode_t>(loan->keycode),
-                        {XKB_KEY_NoSymbol, XKB_KEY_NoSymbol});
-  }
+  Loan* loan = TakeLoan(may_wait, /*fill_levels=*/true);
+  if (loan == nullptr) return std::nullopt;
   if (loan->used == 0) loan->levels.fill(XKB_KEY_NoSymbol);
   const uint8_t level = loan->used++;
   loan->levels[level] = keysym;
@@ -155,10 +141,12 @@ std::optional<LentKeycodes::Lent> LentKeycodes::LendOnFourLevels(xkb_keysym_t ke
   return Lent{loan->keycode, level};
 }
 
-void LentKeycodes::SendMappings() {
+bool LentKeycodes::SendMappings() {
+  bool sent = false;
   for (Loan& loan : loans_) {
     if (!loan.changed) continue;
     loan.changed = false;
+    sent = true;
     if (four_levels_) {
       MapFourLevels(connection_, *four_levels_, static_cast<xcb_keycode_t>(loan.keycode),
                     {loan.levels[0], loan.levels[1], loan.levels[2], loan.levels[3]});
@@ -166,6 +154,7 @@ void LentKeycodes::SendMappings() {
       Map(connection_, loan.keycode, loan.first, loan.second);
     }
   }
+  return sent;
 }
 
 bool LentKeycodes::GiveBack() {

@@ -72,8 +72,8 @@ class LentKeycodes {
   // burst of map changes (each makes them reload their keyboard map).
   std::optional<Lent> Lend(xkb_keysym_t keysym, bool may_wait);
   // Queues the mapping changes of the loans made since the last call;
-  // before the keys typed with them.
-  void SendMappings();
+  // before the keys typed with them. True when there were any.
+  bool SendMappings();
   // Waits until clients have read the events typed so far (unless a wait
   // already failed), then gives the keycodes back, whatever the wait's
   // outcome. False with failure() set when the wait or the server failed.
@@ -95,6 +95,11 @@ class LentKeycodes {
   };
   bool LetClientsCatchUp();
   std::optional<Lent> LendOnFourLevels(xkb_keysym_t keysym, bool may_wait);
+  // A keycode free to lend (recorded in the ledger), waiting for clients
+  // when every keycode has unread keys and `may_wait`; null with failure_
+  // set when there is none. `fill_levels`: four-level loans first fill
+  // the free levels of the keycode being filled.
+  Loan* TakeLoan(bool may_wait, bool fill_levels);
 
   xcb_connection_t* connection_;
   xcb_window_t root_;

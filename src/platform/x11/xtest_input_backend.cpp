@@ -4,6 +4,7 @@
 #include <xcb/xtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
@@ -64,6 +65,7 @@ class XTestInputBackend : public InputBackend {
       : hold_(std::move(hold)), x_(std::move(x)), ledger_(x_->get(), x_->root()) {}
 
   ~XTestInputBackend() override {
+    ReleaseEverything();
     lent_.reset();  // gives lent keycodes back before the connection goes
     // The server may drop what a client sent just before it hung up: one
     // round trip makes sure the record is gone.
@@ -114,7 +116,6 @@ class XTestInputBackend : public InputBackend {
 
   Result<void> ClickButton(MouseButton button, int64_t /*click_count*/) override {
     // X events carry no click state: clients count clicks from timing.
-    static constexpr uint8_t kButtons[] = {1, 2, 3};
     PostButton(kButtons[static_cast<size_t>(button)], 1);
     return Synced("failed creating event to enter mouse button");
   }
@@ -148,6 +149,53 @@ class XTestInputBackend : public InputBackend {
     if (lent_ && !lent_->GiveBack()) {
       return Error(LendFailure("failed creating event to release the key", 1, 1));
     }
+    return {};
+  }
+
+  Result<void> PressButton(MouseButton button) override {
+    const uint8_t code = kButtons[static_cast<size_t>(button)];
+    if (!buttons_down_[code]) {
+      buttons_down_[code] = true;
+      ledger_.RecordHeldButton(code);
+      xcb_test_fake_input(c(), XCB_BUTTON_PRESS, code, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    }
+    return Synced("failed creating event to press mouse button");
+  }
+
+  Result<void> ReleaseButton(MouseButton button) override {
+    const uint8_t code = kButtons[static_cast<size_t>(button)];
+    if (!buttons_down_[code]) return {};
+    buttons_down_[code] = false;
+    xcb_test_fake_input(c(), XCB_BUTTON_RELEASE, code, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    return Synced("failed creating event to release mouse button");
+  }
+
+  Result<void> PressKey(const Key& key) override {
+    constexpr char kReason[] = "failed creating event to press the key";
+    const xkb_keysym_t keysym = KeysymForKey(key);
+    Result<KeyStroke> stroke = StrokeFor(keysym, true);
+    if (!stroke) return Error(TypingFailure(kReason, 0, 1));
+    // Clients read a new mapping from the events that announce it, in
+    // order, before the key: the pause only spares them a burst.
+    if (lent_ && lent_->SendMappings()) std::this_thread::sleep_for(kKeyPause);
+    held_.push_back(HeldKey{keysym, *stroke});
+    ForEachModifier(stroke->modifiers, [&](int index) { Down(keymap_->ModifierKey(index)); });
+    Down(static_cast<xcb_keycode_t>(stroke->keycode));
+    return Synced(kReason);
+  }
+
+  Result<void> ReleaseKey(const Key& key) override {
+    constexpr char kReason[] = "failed creating event to release the key";
+    const xkb_keysym_t keysym = KeysymForKey(key);
+    const auto held = std::find_if(held_.rbegin(), held_.rend(),
+                                   [&](const HeldKey& h) { return h.keysym == keysym; });
+    if (held == held_.rend()) return {};
+    const KeyStroke stroke = held->stroke;
+    held_.erase(std::next(held).base());
+    UpWithModifiers(stroke);
+    if (Result<void> synced = Synced(kReason); !synced) return synced;
+    // Lent keycodes go back once no held key needs them.
+    if (held_.empty() && lent_ && !lent_->GiveBack()) return Error(LendFailure(kReason, 1, 1));
     return {};
   }
 
@@ -191,6 +239,48 @@ class XTestInputBackend : public InputBackend {
 
  private:
   xcb_connection_t* c() const { return x_->get(); }
+
+  struct HeldKey {
+    xkb_keysym_t keysym;
+    KeyStroke stroke;
+  };
+  static constexpr uint8_t kButtons[] = {1, 2, 3};
+
+  // Keycodes go down with their first holder and up with their last.
+  void Down(xcb_keycode_t keycode) {
+    if (keys_down_[keycode]++ == 0) PostKey(XCB_KEY_PRESS, keycode);
+  }
+  void Up(xcb_keycode_t keycode) {
+    if (keys_down_[keycode] == 0) return;
+    if (--keys_down_[keycode] == 0) PostKey(XCB_KEY_RELEASE, keycode);
+  }
+
+  void UpWithModifiers(const KeyStroke& stroke) {
+    Up(static_cast<xcb_keycode_t>(stroke.keycode));
+    for (int index = 7; index >= 0; --index) {
+      if ((stroke.modifiers & (1u << index)) != 0) Up(keymap_->ModifierKey(index));
+    }
+  }
+
+  // What a closing backend still holds goes up: keys before the lent
+  // keycodes go back, buttons last.
+  void ReleaseEverything() {
+    bool posted = !held_.empty();
+    while (!held_.empty()) {
+      const KeyStroke stroke = held_.back().stroke;
+      held_.pop_back();
+      UpWithModifiers(stroke);
+    }
+    held_.clear();
+    for (size_t code = 0; code < buttons_down_.size(); ++code) {
+      if (!buttons_down_[code]) continue;
+      posted = true;
+      buttons_down_[code] = false;
+      xcb_test_fake_input(c(), XCB_BUTTON_RELEASE, static_cast<uint8_t>(code), XCB_CURRENT_TIME,
+                          XCB_NONE, 0, 0, 0);
+    }
+    if (posted) (void)XSyncWithin(c(), kServerTimeout);
+  }
 
   // Why typing failed after `sent` of `total` keys were sent.
   std::string TypingFailure(std::string_view reason, size_t sent, size_t total) const {
@@ -296,6 +386,11 @@ class XTestInputBackend : public InputBackend {
   // Keymap search results by keysym; nullopt where a keycode must be lent.
   std::unordered_map<xkb_keysym_t, std::optional<KeyStroke>> found_;
   std::unique_ptr<LentKeycodes> lent_;
+  // Keys pressed and not yet released, in press order; how many holders
+  // each keycode has; which buttons are down.
+  std::vector<HeldKey> held_;
+  std::array<uint16_t, 256> keys_down_{};
+  std::array<bool, 6> buttons_down_{};
   // The modifier of the lent keycodes' third level; 0 on two levels.
   xkb_mod_mask_t level_three_ = 0;
 };

@@ -11,10 +11,9 @@
 #include "platform/input_backend.h"
 #include "tools/call_context.h"
 #include "tools/desktop/click_pacer.h"
+#include "tools/desktop/held_input.h"
 
 namespace tarvix {
-
-using InputBackendOpener = std::function<Result<std::unique_ptr<InputBackend>>()>;
 
 // Checks "action", opens a backend with `open`, performs the action and
 // returns {"action","done"} or the error message. `clicks` is the input

@@ -4,11 +4,13 @@
 #define TARVIX_TOOLS_DESKTOP_INPUT_SESSION_H_
 
 #include "tools/desktop/click_pacer.h"
+#include "tools/desktop/held_input.h"
 
 namespace tarvix {
 
 struct InputSession {
   ClickPacer clicks;
+  HeldInput held;
 };
 
 }  // namespace tarvix

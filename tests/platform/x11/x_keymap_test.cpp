@@ -104,6 +104,10 @@ TEST(XKeysymsTest, KeysymsOfNamedAndCharacterKeys) {
       {Key{false, NamedKey::kPageUp, 0}, XKB_KEY_Prior},
       {Key{false, NamedKey::kMeta, 0}, XKB_KEY_Super_L},
       {Key{false, NamedKey::kF12, 0}, XKB_KEY_F12},
+      {Key{false, NamedKey::kF24, 0}, XKB_KEY_F24},
+      {Key{false, NamedKey::kPrintScreen, 0}, XKB_KEY_Print},
+      {Key{false, NamedKey::kKeypad0, 0}, XKB_KEY_KP_0},
+      {Key{false, NamedKey::kKeypadDecimal, 0}, XKB_KEY_KP_Decimal},
       {Key{true, NamedKey::kReturn, U'A'}, XKB_KEY_A},
       {Key{true, NamedKey::kReturn, U'\u00e9'}, XKB_KEY_eacute},    // Latin-1
       {Key{true, NamedKey::kReturn, U'\u20ac'}, XKB_KEY_EuroSign},  // legacy table

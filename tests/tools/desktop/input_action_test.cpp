@@ -7,49 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include "fakes/recording_input_backend.h"
+
 namespace tarvix {
 namespace {
-
-// Records every backend operation; a named operation can be made to fail.
-class RecordingBackend : public InputBackend {
- public:
-  RecordingBackend(std::vector<std::string>* log, std::string fail_on)
-      : log_(log), fail_on_(std::move(fail_on)) {}
-  ~RecordingBackend() override { log_->push_back("close"); }
-
-  Result<void> MovePointer(int32_t x, int32_t y) override {
-    return Record("move " + std::to_string(x) + "," + std::to_string(y), "move");
-  }
-  ClickTiming click_timing() override { return ClickTiming{}; }
-  Result<void> ClickButton(MouseButton button, int64_t count) override {
-    const char* names[] = {"left", "middle", "right"};
-    return Record(std::string("click ") + names[static_cast<int>(button)] +
-                      (count == 1 ? "" : " x" + std::to_string(count)),
-                  "click");
-  }
-  Result<void> Scroll(int32_t length, ScrollAxis axis) override {
-    return Record(std::string(axis == ScrollAxis::kVertical ? "vscroll " : "hscroll ") +
-                      std::to_string(length),
-                  "scroll");
-  }
-  Result<void> ClickKey(const Key& key) override {
-    return Record(key.is_character ? "char " + std::to_string(static_cast<uint32_t>(key.character))
-                                   : "key " + std::to_string(static_cast<int>(key.named)),
-                  "key");
-  }
-  Result<void> EnterText(std::string_view text) override {
-    return Record("text " + std::string(text), "text");
-  }
-
- private:
-  Result<void> Record(std::string entry, const std::string& kind) {
-    log_->push_back(std::move(entry));
-    if (kind == fail_on_) return Error("simulating input failed: (failed creating event)");
-    return {};
-  }
-  std::vector<std::string>* log_;
-  std::string fail_on_;
-};
 
 class InputActionTest : public ::testing::Test {
  protected:

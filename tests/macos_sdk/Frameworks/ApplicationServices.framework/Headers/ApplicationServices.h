@@ -82,6 +82,9 @@ enum CGScrollEventUnit : uint32_t {
 typedef uint64_t CGEventFlags;
 enum : CGEventFlags {
   kCGEventFlagMaskShift = 0x00020000,
+  kCGEventFlagMaskControl = 0x00040000,
+  kCGEventFlagMaskAlternate = 0x00080000,
+  kCGEventFlagMaskCommand = 0x00100000,
 };
 
 typedef enum CGEventType : uint32_t CGEventType;
@@ -165,6 +168,8 @@ CGDisplayModeRef CGDisplayCopyDisplayMode(CGDirectDisplayID display);
 size_t CGDisplayModeGetWidth(CGDisplayModeRef mode);
 size_t CGDisplayModeGetPixelWidth(CGDisplayModeRef mode);
 void CGDisplayModeRelease(CGDisplayModeRef mode);
+CGError CGGetDisplaysWithPoint(CGPoint point, uint32_t maxDisplays, CGDirectDisplayID* displays,
+                               uint32_t* matchingDisplayCount);
 
 CGEventSourceRef CGEventSourceCreate(CGEventSourceStateID stateID);
 CGEventRef CGEventCreateMouseEvent(CGEventSourceRef source, CGEventType mouseType,
