@@ -101,18 +101,21 @@ TEST(MethodTableTest, AuditKeysAndPlacement) {
       {"clipboard_write", ""}, {"batch", ""}, {"wait_for", ""},
       {"ui_snapshot", ""}, {"ui_action", ""}, {"ui_set_value", ""}, {"displays", ""},
       {"capture", ""}, {"list_windows", ""}, {"window_action", ""},
+      {"key_combo", ""}, {"pointer", ""}, {"drag", ""}, {"cursor", ""},
   };
   for (const auto& [name, key] : keys) {
     const MethodEntry* entry = FindMethod(DaemonMethodTable(), name);
     ASSERT_NE(entry, nullptr) << name;
     EXPECT_EQ(entry->audit_key, key) << name;
-    const bool desktop = name == "screenshot" || name == "ui_tree" || name == "input" ||
+    const bool input_loop = name == "input" || name == "key_combo" || name == "pointer" ||
+                            name == "drag" || name == "cursor";
+    const bool desktop = name == "screenshot" || name == "ui_tree" || input_loop ||
                          name.starts_with("clipboard_") || name == "batch" || name == "wait_for" ||
                          name == "ui_snapshot" || name == "ui_action" ||
                          name == "ui_set_value" || name == "displays" || name == "capture" ||
                          name == "list_windows" || name == "window_action";
     EXPECT_EQ(entry->lane == Lane::kDesktop, desktop) << name;
-    EXPECT_EQ(entry->runs_on == RunsOn::kInputLoop, name == "input") << name;
+    EXPECT_EQ(entry->runs_on == RunsOn::kInputLoop, input_loop) << name;
   }
   EXPECT_EQ(DaemonMethodTable().size(), std::size(keys));
 }
