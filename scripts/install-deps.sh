@@ -18,6 +18,8 @@ if [[ "${1:-}" == "--test" ]]; then
   packages+=(xvfb openbox python3-gi python3-gi-cairo gir1.2-gtk-3.0 x11-utils x11-apps xdotool)
   # The other party of the clipboard tests.
   packages+=(xclip)
+  # The keyboard map as xmodmap prints it, before and after the chord tests.
+  packages+=(x11-xserver-utils)
   # Decodes the screenshots the tests take (called as /usr/bin/convert: a
   # stand-in of another name may come first on PATH).
   packages+=(imagemagick)
