@@ -90,7 +90,7 @@ class RecordingBackend : public InputBackend {
   std::vector<std::string>* log_;
   std::string fail_on_;
   int fail_after_;
-  std::optional<PointerPoint> at_;
+  std::optional<PointerPoint> at_ = PointerPoint{0, 0};
   std::vector<std::string> keys_;  // held, in press order, by reported name
   bool buttons_[kMouseButtonCount] = {};
 };

@@ -74,9 +74,8 @@ Result<void> MoveTo(PointerPoint point, InputBackend& backend) {
 }
 
 // Where the pointer is after the op.
-ToolResult Answer(InputBackend& backend, std::optional<PointerPoint> last) {
-  std::optional<PointerPoint> at = backend.QueryPointer();
-  if (!at) at = last;
+ToolResult Answer(InputBackend& backend) {
+  const std::optional<PointerPoint> at = backend.QueryPointer();
   if (!at) return Error("unavailable: the pointer position cannot be read");
   return Json{{"done", true}, {"x", at->x}, {"y", at->y}};
 }
@@ -133,7 +132,7 @@ ToolResult PerformPointer(const Json& params, InputSession& session,
   Result<std::unique_ptr<InputBackend>> backend = session.held.Open(open);
   if (!backend) return Error(InputUnavailable(backend.error()));
   InputBackend& input = **backend;
-  if (*op == Op::kUp && !session.held.Holds(*button)) return Answer(input, *point);
+  if (*op == Op::kUp && !session.held.Holds(*button)) return Answer(input);
   session.clicks.BeginRequest();
   if (Result<void> down = PressKeys(*modifiers, input); !down) {
     return Error("key failed: " + std::move(down).error());
@@ -141,14 +140,14 @@ ToolResult PerformPointer(const Json& params, InputSession& session,
   Result<void> done = RunOp(*op, params, *point, *button, *count, input, session);
   if (done && *op == Op::kDown) {
     // The modifiers stay down with the button, released with it.
-    ToolResult answer = Answer(input, *point);
+    ToolResult answer = Answer(input);
     session.held.Keep(std::move(*backend), *button, std::move(*modifiers));
     return answer;
   }
   Result<void> up = ReleaseKeys(*modifiers, input);
   if (!done) return Error(std::move(done).error());
   if (!up) return Error("key failed: " + std::move(up).error());
-  return Answer(input, *point);
+  return Answer(input);
 }
 
 ToolResult PerformDrag(const Json& params, InputSession& session, PacerClock& clock,

@@ -172,7 +172,7 @@ TEST_F(ChordPointerTest, PointerOps) {
       {{{"op", "scroll"}, {"x", 0}, {"y", 0}, {"dy", 2}, {"dx", -1}},
        R"({"done":true,"x":0,"y":0})", {"open", "move 0,0", "vscroll -2", "hscroll -1", "close"}},
       // Nothing held: "up" posts nothing.
-      {{{"op", "up"}, {"x", 3}, {"y", 3}}, R"({"done":true,"x":3,"y":3})", {"open", "close"}},
+      {{{"op", "up"}, {"x", 3}, {"y", 3}}, R"({"done":true,"x":0,"y":0})", {"open", "close"}},
       {{{"op", "move"}, {"x", 1}}, "missing param: y", {}},
       {{{"op", "move"}}, "missing param: x", {}},
       {{{"op", "click"}, {"y", 1}}, "missing param: x", {}},
