@@ -4,9 +4,11 @@ whose selection it reports, and a scale whose value it reports.
 
 Writes one JSON object per line on stdout:
   {"ready": true, "chars": {"L:C": [x, y]}, "lines": [[start, end], ...],
-   "scale": [x, y, w, h]}           root coordinates; the centre of the
-                                    character at line L, column C; the
-                                    offsets where each line starts and ends
+   "scale": [x, y, w, h]}           root coordinates; a point just inside
+                                    the left edge of the character at line
+                                    L, column C (a click there puts the
+                                    cursor before it); the offsets where
+                                    each line starts and ends
   {"accel": "save" | "eacute"}      Ctrl+S, Ctrl+é fired their accelerators
   {"key": "<GDK keyval name>"}      every key press
   {"selection": [start, end]}       the text selection changed (offsets)
@@ -59,12 +61,12 @@ def origin_of(widget):
     return left + x, top + y
 
 
-def char_centre(line, column):
+def char_point(line, column):
     it = text_buffer.get_iter_at_line_offset(line, column)
     rect = text_view.get_iter_location(it)
     wx, wy = text_view.buffer_to_window_coords(Gtk.TextWindowType.WIDGET, rect.x, rect.y)
     left, top = origin_of(text_view)
-    return [left + wx + max(rect.width, 2) // 2, top + wy + rect.height // 2]
+    return [left + wx + 1, top + wy + rect.height // 2]
 
 
 def on_mark_set(_buffer, _iter, mark):
@@ -87,7 +89,7 @@ def on_mapped(_widget, _event):
         chars = {}
         for line, text in enumerate(LINES):
             for column in range(len(text)):
-                chars["%d:%d" % (line, column)] = char_centre(line, column)
+                chars["%d:%d" % (line, column)] = char_point(line, column)
         lines, start = [], 0
         for text in LINES:
             lines.append([start, start + len(text)])

@@ -70,7 +70,8 @@ class ChordsTest : public ::testing::Test {
     EXPECT_EQ(reply.value("ok", false), true) << method << " " << reply.dump();
     return reply.value("result", Json());
   }
-  // The centre of the text view's character at `line`, `column`.
+  // A point just inside the left edge of the text view's character at
+  // `line`, `column`.
   static std::pair<int, int> Char(int line, int column) {
     const Json& at = ready_["chars"][std::to_string(line) + ":" + std::to_string(column)];
     return {at[0].get<int>(), at[1].get<int>()};

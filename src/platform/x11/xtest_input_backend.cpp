@@ -34,6 +34,9 @@ using std::chrono::milliseconds;
 
 constexpr milliseconds kKeyPause(20);
 constexpr milliseconds kTextPause(2);
+// Between the presses of a chord: a window manager misses a binding
+// (openbox its alt+Tab) whose modifier and key go down back to back.
+constexpr milliseconds kChordPause(2);
 constexpr milliseconds kServerTimeout = kXReplyDeadline;
 // The double-click time and distance toolkits use when the session
 // publishes none.
@@ -177,7 +180,11 @@ class XTestInputBackend : public InputBackend {
     if (!stroke) return Error(TypingFailure(kReason, 0, 1));
     // Clients read a new mapping from the events that announce it, in
     // order, before the key: the pause only spares them a burst.
-    if (lent_ && lent_->SendMappings()) std::this_thread::sleep_for(kKeyPause);
+    if (lent_ && lent_->SendMappings()) {
+      std::this_thread::sleep_for(kKeyPause);
+    } else if (!held_.empty()) {
+      std::this_thread::sleep_for(kChordPause);
+    }
     held_.push_back(HeldKey{keysym, *stroke});
     ForEachModifier(stroke->modifiers, [&](int index) { Down(keymap_->ModifierKey(index)); });
     Down(static_cast<xcb_keycode_t>(stroke->keycode));
