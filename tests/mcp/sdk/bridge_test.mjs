@@ -29,8 +29,9 @@ if (spawnSync('sh', ['-c', 'command -v Xvfb']).status !== 0) {
 const TOKEN = 'mcp-test-token-4f1c';
 const SCREEN = { width: 1024, height: 768 };
 const READ_ONLY_TOOLS = ['get_system_info', 'list_processes', 'list_dir', 'read_file', 'screenshot', 'ui_tree',
-  'ui_snapshot', 'clipboard_read', 'list_windows', 'wait_for', 'batch', 'displays', 'capture'];
-const MUTATING_TOOLS = ['write_file', 'run_command', 'kill_process', 'input', 'window_action',
+  'ui_snapshot', 'clipboard_read', 'list_windows', 'wait_for', 'batch', 'displays', 'capture', 'cursor'];
+const MUTATING_TOOLS = ['write_file', 'run_command', 'kill_process', 'input', 'window_action', 'key_combo',
+  'pointer', 'drag',
   'clipboard_write', 'ui_action', 'ui_set_value'];
 
 const work = mkdtempSync(path.join(os.tmpdir(), 'tarvix-mcp-test-'));
