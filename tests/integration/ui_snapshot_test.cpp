@@ -141,6 +141,35 @@ TEST_F(UiSnapshotTest, SetsTextAndRefusesPasswords) {
   EXPECT_EQ(secret["text"], "\u25CF\u25CF\u25CF\u25CF\u25CF\u25CF") << "the password field changed";
 }
 
+// A form filled in one batch: refs from one snapshot, six steps, each
+// effect seen by the window or by another read of the tree.
+TEST_F(UiSnapshotTest, BatchFillsAFormInOneCall) {
+  const Json snapshot = SnapshotWith({{"interactive_only", true}}, "AXButton", "A button");
+  const Json* entry = nullptr;
+  for (const Json& e : snapshot["elements"]) {
+    if (e["role"] == "AXTextField") entry = &e;
+  }
+  const Json* button = Find(snapshot, "AXButton", "A button");
+  const Json* check = Find(snapshot, "AXCheckBox", "A check box");
+  ASSERT_TRUE(entry != nullptr && button != nullptr && check != nullptr) << snapshot.dump();
+  auto step = [](const char* method, Json params) { return Json{{"method", method}, {"params", params}}; };
+  const Json reply = daemon_->Call(
+      "batch", {{"steps",
+                 {step("ui_action", {{"ref", (*entry)["ref"]}, {"action", "focus"}}),
+                  step("ui_set_value", {{"ref", (*entry)["ref"]}, {"value", "Filled by batch"}}),
+                  step("ui_action", {{"ref", (*button)["ref"]}, {"action", "press"}}),
+                  step("ui_action", {{"ref", (*check)["ref"]}, {"action", "toggle"}}),
+                  step("wait_for", {{"until", "element"}, {"query", "filled by batch"},
+                                    {"role", "AXTextField"}, {"timeout_ms", 10000}}),
+                  step("wait_for", {{"until", "settle"}, {"timeout_ms", 10000}})}}});
+  ASSERT_EQ(reply["result"]["completed"], 6) << reply.dump();
+  // The entry's new text, as ui_tree's own walk reads it.
+  EXPECT_EQ(reply["result"]["results"][4]["result"]["matched"]["value"], "Filled by batch")
+      << reply.dump();
+  EXPECT_EQ(window_->ReadLine(5s), "clicked");
+  EXPECT_TRUE(window_->ReadLine(5s).value_or("").starts_with("toggled"));
+}
+
 TEST_F(UiSnapshotTest, RefsGoStaleAfterEightNewerSnapshots) {
   const Json first = SnapshotWith(Json::object(), "AXButton", "A button");
   const Json* button = Find(first, "AXButton", "A button");

@@ -1,10 +1,10 @@
 // The pointer and the RandR monitor holding it, on a connection of its own.
-#include <xcb/randr.h>
 #include <xcb/xcb.h>
 
 #include "platform/input_backend.h"
 #include "platform/pointer_location.h"
 #include "platform/x11/x_connection.h"
+#include "platform/x11/x_monitors.h"
 
 namespace tarvix {
 namespace {
@@ -17,19 +17,16 @@ std::string Unreachable(const std::string& error) {
   return "no connection could be established: (" + error + ")";
 }
 
-// The 1-based place of the active monitor holding root point (x, y).
+// The 1-based place of the active monitor holding root point (x, y), as
+// the displays list numbers them.
 std::optional<int64_t> MonitorAt(const XConnection& x, int32_t root_x, int32_t root_y) {
-  const Result<const xcb_query_extension_reply_t*> randr = x.Extension(&xcb_randr_id);
-  if (!randr || *randr == nullptr || (*randr)->present == 0) return std::nullopt;
-  XcbReply<xcb_randr_get_monitors_reply_t> monitors =
-      x.ReplyOrNull<xcb_randr_get_monitors_reply_t>(xcb_randr_get_monitors(x.get(), x.root(), 1));
+  const Result<std::vector<XMonitor>> monitors = QueryMonitors(x, false);
   if (!monitors) return std::nullopt;
-  int64_t place = 1;
-  for (auto it = xcb_randr_get_monitors_monitors_iterator(monitors.get()); it.rem != 0;
-       xcb_randr_monitor_info_next(&it), ++place) {
-    const xcb_randr_monitor_info_t& m = *it.data;
-    if (root_x >= m.x && root_x < m.x + m.width && root_y >= m.y && root_y < m.y + m.height) {
-      return place;
+  for (size_t i = 0; i < monitors->size(); ++i) {
+    const XRect& m = (*monitors)[i].rect;
+    if (root_x >= m.x && root_x < m.x + static_cast<int64_t>(m.width) && root_y >= m.y &&
+        root_y < m.y + static_cast<int64_t>(m.height)) {
+      return static_cast<int64_t>(i) + 1;
     }
   }
   return std::nullopt;
