@@ -15,19 +15,29 @@ bench_wm
 bench_daemon "$build/tarvix-agentd" --allow-exec
 
 /usr/bin/python3 - "$port" "$token" tests/integration/chord_probe.py <<'PY'
-import http.client, json, select, statistics, subprocess, sys, time
+import http.client, json, os, select, statistics, subprocess, sys, time
 port, token, probe_path = int(sys.argv[1]), sys.argv[2], sys.argv[3]
 probe = subprocess.Popen(["/usr/bin/python3", probe_path], stdout=subprocess.PIPE,
-                         stderr=subprocess.DEVNULL, text=True)
+                         stderr=subprocess.DEVNULL)
+pending = b""
 def report(member, timeout=5.0):
+    # Lines are split here: a buffered readline would keep a second line
+    # that came with the first where select cannot see it.
+    global pending
     end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        if not select.select([probe.stdout], [], [], end - time.monotonic())[0]:
-            break
-        line = json.loads(probe.stdout.readline())
-        if member in line:
-            return line
-    return None
+    while True:
+        while b"\n" in pending:
+            line, pending = pending.split(b"\n", 1)
+            message = json.loads(line)
+            if member in message:
+                return message
+        left = end - time.monotonic()
+        if left <= 0 or not select.select([probe.stdout], [], [], left)[0]:
+            return None
+        chunk = os.read(probe.stdout.fileno(), 65536)
+        if not chunk:
+            return None
+        pending += chunk
 ready = report("ready", 10)
 conn = http.client.HTTPConnection("127.0.0.1", port)
 headers = {"Authorization": "Bearer " + token, "Content-Type": "application/json"}
