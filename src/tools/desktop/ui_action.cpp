@@ -40,15 +40,15 @@ bool Confirmed(std::string_view verb, const ElementReading& before,
   const auto flipped = [&](std::string_view state) {
     return Has(before.states, state) != Has(after->states, state);
   };
-  const auto gained = [&](std::string_view state) {
-    return !Has(before.states, state) && Has(after->states, state);
-  };
+  // An element already in the state a verb leads to stays confirmed in it:
+  // focusing the focused entry need not wait for a change that cannot come.
+  const auto holds = [&](std::string_view state) { return Has(after->states, state); };
   if (verb == "toggle") return flipped("checked") || flipped("pressed");
-  if (verb == "focus") return gained("focused");
-  if (verb == "select") return gained("selected");
-  if (verb == "expand") return gained("expanded");
-  if (verb == "collapse") return Has(before.states, "expanded") && !Has(after->states, "expanded");
-  if (verb == "scroll_into_view") return gained("showing");
+  if (verb == "focus") return holds("focused");
+  if (verb == "select") return holds("selected");
+  if (verb == "expand") return holds("expanded");
+  if (verb == "collapse") return !holds("expanded");
+  if (verb == "scroll_into_view") return holds("showing");
   return before.states != after->states || before.value != after->value;
 }
 
