@@ -13,6 +13,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kReadBackPause = std::chrono::milliseconds(15);
+// A press (or a platform action by name) often changes nothing the element
+// itself shows, such as a plain button's: its read-back is kept short, so
+// an agent's click does not wait out the whole settle time.
+constexpr auto kPressSettle = std::chrono::milliseconds(60);
 
 bool SameName(std::string_view a, std::string_view b, bool ignore_case) {
   if (!ignore_case) return a == b;
@@ -176,8 +180,11 @@ ToolResult UiActionFrom(const Json& params, const UiActionSources& sources) {
   // A verb is judged by what it implies; a platform action name by any
   // change, as a press.
   const std::string verb = *action;
+  const bool judged_by_state = verb == "toggle" || verb == "focus" || verb == "select" ||
+                               verb == "expand" || verb == "collapse" ||
+                               verb == "scroll_into_view";
   const std::optional<ElementReading> after = ReadBack(
-      *control, *before, sources.settle,
+      *control, *before, judged_by_state ? sources.settle : std::min(sources.settle, kPressSettle),
       [&](const std::optional<ElementReading>& now) { return Confirmed(verb, *before, now); });
   return Json{{"action", *action},
               {"done", true},
