@@ -29,8 +29,9 @@ bench_daemon "$binary"
 pids+=($!)
 sleep 3
 
-# Mean of `runs` RPC calls on one keep-alive connection after one warm-up
-# call, in ms, and the reply's size figures.
+# Median of `runs` RPC calls on one keep-alive connection after one warm-up
+# call, in ms (a median: the machines are shared), and the reply's size
+# figures.
 rpc() {
   python3 - "$port" "$token" "$runs" "$1" "$2" <<'PY'
 import http.client, json, sys, time
@@ -47,7 +48,8 @@ times = []
 for _ in range(runs):
     t = time.perf_counter(); call(); times.append(time.perf_counter() - t)
 r = reply["result"]
-print("%.2f ms (%dx%d, %d bytes)" % (1000 * sum(times) / len(times), r["width"], r["height"], r["bytes"]))
+times.sort()
+print("%.2f ms (%dx%d, %d bytes)" % (1000 * times[len(times) // 2], r["width"], r["height"], r["bytes"]))
 PY
 }
 process_ms() {
@@ -55,9 +57,13 @@ process_ms() {
 import subprocess, sys, time
 runs, cmd = int(sys.argv[1]), sys.argv[2]
 subprocess.run(cmd, shell=True, check=True, stdout=subprocess.DEVNULL)
-t = time.perf_counter()
-for _ in range(runs): subprocess.run(cmd, shell=True, check=True, stdout=subprocess.DEVNULL)
-print("%.2f" % (1000 * (time.perf_counter() - t) / runs))
+times = []
+for _ in range(runs):
+    t = time.perf_counter()
+    subprocess.run(cmd, shell=True, check=True, stdout=subprocess.DEVNULL)
+    times.append(time.perf_counter() - t)
+times.sort()
+print("%.2f" % (1000 * times[len(times) // 2]))
 PY
 }
 ms() { echo "${1%% ms*}"; }
