@@ -2,7 +2,6 @@
 // openbox, a session bus, the AT-SPI bus launcher and registry, and GTK
 // applications joined to it. The element list is checked against a
 // node-by-node pyatspi walk (atspi_walk.py) of the same window.
-#include <dirent.h>
 #include <signal.h>
 
 #include <future>
@@ -13,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "integration/daemon_harness.h"
+#include "integration/ui_elements.h"
 #include "integration/x_session.h"
 #include "platform/atspi/atspi_roles.h"
 
@@ -25,23 +25,6 @@ using Clock = std::chrono::steady_clock;
 constexpr char kFallbackNote[] =
     "Linux AT-SPI element tree empty/unavailable (enable the desktop's accessibility bus, or no "
     "focused window) \xE2\x80\x94 returning window list instead.";
-
-size_t CountEntries(const std::string& dir) {
-  size_t n = 0;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
-    closedir(d);
-  }
-  return n;
-}
-
-// The first element with this role and name, or null.
-const Json* FindElement(const Json& tree, std::string_view role, std::string_view name) {
-  for (const Json& e : tree["elements"]) {
-    if (e["role"] == role && e["name"] == name) return &e;
-  }
-  return nullptr;
-}
 
 bool Inside(const Json& inner, const Json& outer) {
   return inner["x"] >= outer["x"] && inner["y"] >= outer["y"] &&
@@ -75,13 +58,8 @@ class AtspiTreeTest : public ::testing::Test {
   // ui_tree's result once it shows the window `title` (an application
   // needs a moment to register), or the last result.
   static Json TreeOf(TestDaemon& daemon, const std::string& title) {
-    Json result;
-    for (const auto deadline = Clock::now() + 10s; Clock::now() < deadline;) {
-      result = daemon.Call("ui_tree")["result"];
-      if (result["window"] == title) break;
-      std::this_thread::sleep_for(50ms);
-    }
-    return result;
+    return PollUntil([&] { return daemon.Call("ui_tree")["result"]; },
+                     [&](const Json& tree) { return tree["window"] == title; }, 10s);
   }
 
   static XSession* x_;
@@ -134,16 +112,16 @@ TEST_F(AtspiTreeTest, TestWindowButtonIsPressedAtItsBoundsAndEntryHoldsTypedText
   ASSERT_EQ(daemon_->Call("input", {{"action", "click"}, {"x", ex}, {"y", ey}})["ok"], true);
   ASSERT_EQ(daemon_->Call("input", {{"action", "key"}, {"name", "end"}})["ok"], true);
   ASSERT_EQ(daemon_->Call("input", {{"action", "type"}, {"text", " and m\xC3\xA1s"}})["ok"], true);
-  Json typed, last;
-  for (const auto deadline = Clock::now() + 5s; Clock::now() < deadline;) {
-    last = daemon_->Call("ui_tree")["result"];
-    for (const Json& e : last["elements"]) {
-      if (e["role"] == "AXTextField") typed = e["value"];
-    }
-    if (typed == "Some text and m\xC3\xA1s") break;
-    std::this_thread::sleep_for(50ms);
-  }
-  EXPECT_EQ(typed, "Some text and m\xC3\xA1s") << last.dump();
+  const auto text_field = [](const Json& e) { return e["role"] == "AXTextField"; };
+  const Json last = PollUntil([&] { return daemon_->Call("ui_tree")["result"]; },
+                              [&](const Json& tree) {
+                                const Json* field = FindElement(tree, text_field);
+                                return field && (*field)["value"] == "Some text and m\xC3\xA1s";
+                              },
+                              5s);
+  const Json* typed = FindElement(last, text_field);
+  ASSERT_NE(typed, nullptr) << last.dump();
+  EXPECT_EQ((*typed)["value"], "Some text and m\xC3\xA1s") << last.dump();
 }
 
 // Found without the session bus too: through AT_SPI_BUS_ADDRESS, and

@@ -2,7 +2,6 @@
 // 3000x1200 split into two RandR monitors, the primary one not at the
 // root's origin: the display list against xrandr's, the shared origin of
 // screenshots and input, and captured pixels against the full screenshot.
-#include <openssl/evp.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -19,16 +18,6 @@ namespace tarvix::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-std::string DecodeBase64(const std::string& text) {
-  std::string bytes(text.size() / 4 * 3, '\0');
-  const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(bytes.data()),
-                                reinterpret_cast<const unsigned char*>(text.data()),
-                                static_cast<int>(text.size()));
-  bytes.resize(static_cast<size_t>(std::max(n, 0)));
-  bytes.resize(bytes.size() - (text.ends_with("==") ? 2 : text.ends_with("=") ? 1 : 0));
-  return bytes;
-}
 
 // An RGB image, decoded by ImageMagick (an independent decoder).
 struct Rgb {

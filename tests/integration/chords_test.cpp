@@ -48,23 +48,10 @@ class ChordsTest : public ::testing::Test {
     Drain();
   }
 
-  // The next probe report holding `member`; null on timeout.
   static Json NextWith(const char* member, milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (true) {
-      const auto left = std::chrono::duration_cast<milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return nullptr;
-      const std::optional<std::string> line = probe_->ReadLine(left);
-      if (!line) return nullptr;
-      Json report = Json::parse(*line, nullptr, false);
-      if (report.is_object() && report.contains(member)) return report;
-    }
+    return probe_->NextReportWith(member, timeout);
   }
-  static void Drain(milliseconds quiet = 300ms) {
-    while (probe_->ReadLine(quiet)) {
-    }
-  }
+  static void Drain() { probe_->Drain(300ms); }
   static Json Result(const std::string& method, const Json& params) {
     const Json reply = daemon_->Call(method, params);
     EXPECT_EQ(reply.value("ok", false), true) << method << " " << reply.dump();

@@ -1,6 +1,7 @@
 #include "integration/daemon_harness.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -11,6 +12,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <openssl/evp.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <thread>
 
@@ -244,6 +248,26 @@ Json TestDaemon::Call(const std::string& method, const Json& params) {
   const HttpReply reply = Post(ToJsonText(Json{{"method", method}, {"params", params}}));
   EXPECT_EQ(reply.status, 200) << reply.body;
   return Json::parse(reply.body, nullptr, false);
+}
+
+size_t CountEntries(const std::string& dir) {
+  size_t n = 0;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
+    closedir(d);
+  }
+  return n;
+}
+
+std::string DecodeBase64(const std::string& text) {
+  std::string bytes(text.size() / 4 * 3, '\0');
+  const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(bytes.data()),
+                                reinterpret_cast<const unsigned char*>(text.data()),
+                                static_cast<int>(text.size()));
+  bytes.resize(static_cast<size_t>(std::max(n, 0)));
+  // EVP_DecodeBlock counts the padding as zero bytes.
+  bytes.resize(bytes.size() - (text.ends_with("==") ? 2 : text.ends_with("=") ? 1 : 0));
+  return bytes;
 }
 
 }  // namespace tarvix::testing

@@ -90,6 +90,10 @@ std::string RawExchange(uint16_t port, const std::string& bytes,
                         std::chrono::milliseconds timeout = std::chrono::milliseconds(3000));
 // The body of a raw HTTP response (after the blank line).
 std::string BodyOf(const std::string& response);
+// The number of entries of a directory (a process's /proc fd or task).
+size_t CountEntries(const std::string& dir);
+// The bytes of a Base64 text (an image in a reply).
+std::string DecodeBase64(const std::string& text);
 
 }  // namespace tarvix::testing
 

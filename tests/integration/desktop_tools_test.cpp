@@ -2,9 +2,7 @@
 // servers: pixels against an independent capture (xwd) at 24 and 16 bits,
 // windows against what the test opened (xwininfo for frames), resources
 // after many calls, and a server that goes away and comes back.
-#include <openssl/evp.h>
 
-#include <dirent.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -23,17 +21,6 @@ namespace tarvix::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-std::string DecodeBase64(const std::string& text) {
-  std::string bytes(text.size() / 4 * 3, '\0');
-  const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(bytes.data()),
-                                reinterpret_cast<const unsigned char*>(text.data()),
-                                static_cast<int>(text.size()));
-  bytes.resize(static_cast<size_t>(std::max(n, 0)));
-  if (text.ends_with("==")) bytes.resize(bytes.size() - 2);
-  else if (text.ends_with("=")) bytes.resize(bytes.size() - 1);
-  return bytes;
-}
 
 // RGB bytes of a PNG, decoded by ImageMagick.
 std::string PngToRgb(const XSession& x, const std::string& png) {
@@ -150,15 +137,6 @@ GtkWindow OpenWindow(XSession& x, std::vector<std::string> args) {
   const std::optional<std::string> line = window.process->ReadLine(20s);
   if (line && line->starts_with("ready ")) window.id = line->substr(6, line->find(' ', 6) - 6);
   return window;
-}
-
-size_t CountEntries(const std::string& dir) {
-  size_t n = 0;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
-    closedir(d);
-  }
-  return n;
 }
 
 class ManagedDesktopTest : public ::testing::Test {

@@ -165,27 +165,11 @@ class InputTest : public ::testing::Test {
     Drain();
   }
 
-  // The next probe report holding `member`; null on timeout.
   static Json NextWith(SessionProcess* process, const char* member, milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (true) {
-      const auto left = std::chrono::duration_cast<milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return nullptr;
-      const std::optional<std::string> line = process->ReadLine(left);
-      if (!line) return nullptr;
-      Json report = Json::parse(*line, nullptr, false);
-      if (report.is_object() && report.contains(member)) return report;
-    }
+    return process->NextReportWith(member, timeout);
   }
   // Every report until the probe has been quiet for `quiet`.
-  static std::vector<Json> Drain(milliseconds quiet = 300ms) {
-    std::vector<Json> reports;
-    while (std::optional<std::string> line = probe_->ReadLine(quiet)) {
-      reports.push_back(Json::parse(*line, nullptr, false));
-    }
-    return reports;
-  }
+  static std::vector<Json> Drain(milliseconds quiet = 300ms) { return probe_->Drain(quiet); }
   static Json Input(Json params) { return daemon_->Call("input", params); }
   static void ExpectDone(const Json& reply) {
     EXPECT_EQ(reply.value("ok", false), true) << reply.dump();

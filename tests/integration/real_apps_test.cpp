@@ -11,13 +11,13 @@
 #include <gtest/gtest.h>
 
 #include "integration/daemon_harness.h"
+#include "integration/ui_elements.h"
 #include "integration/x_session.h"
 
 namespace tarvix::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 
 // An application's first start (fonts, settings, GTK 4's renderer) can
 // take many seconds on a loaded machine.
@@ -37,14 +37,6 @@ ElementTest NameStarts(std::string role, std::string prefix) {
   };
 }
 
-const Json* Find(const Json& tree, const ElementTest& test) {
-  if (!tree.contains("elements")) return nullptr;
-  for (const Json& e : tree["elements"]) {
-    if (test(e)) return &e;
-  }
-  return nullptr;
-}
-
 class RealAppsTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -61,16 +53,10 @@ class RealAppsTest : public ::testing::Test {
 
   // The tree once `ready` holds for it, else the last tree read.
   static Json TreeWhen(const std::function<bool(const Json& tree)>& ready) {
-    Json tree;
-    for (const auto deadline = Clock::now() + kPatience; Clock::now() < deadline;) {
-      tree = daemon_->Call("ui_tree")["result"];
-      if (ready(tree)) break;
-      std::this_thread::sleep_for(100ms);
-    }
-    return tree;
+    return PollUntil([] { return daemon_->Call("ui_tree")["result"]; }, ready, kPatience, 100ms);
   }
   static Json TreeWith(const ElementTest& test) {
-    return TreeWhen([&](const Json& tree) { return Find(tree, test) != nullptr; });
+    return TreeWhen([&](const Json& tree) { return FindElement(tree, test) != nullptr; });
   }
 
   // Clicks the centre of the element's bounds.
@@ -84,7 +70,7 @@ class RealAppsTest : public ::testing::Test {
   // Finds the element (waiting for it) and clicks it.
   static void Click(const ElementTest& test, const std::string& what) {
     const Json tree = TreeWith(test);
-    const Json* element = Find(tree, test);
+    const Json* element = FindElement(tree, test);
     ASSERT_NE(element, nullptr) << what << " not in " << tree.dump();
     ClickAt(*element);
   }
@@ -106,11 +92,11 @@ TestDaemon* RealAppsTest::daemon_ = nullptr;
 TEST_F(RealAppsTest, EditorTextAreaFoundAndClosedMenusLeftOut) {
   const std::unique_ptr<SessionProcess> editor = StartMousepad();
   const Json tree = TreeWith([](const Json& e) { return e["role"] == "AXTextArea"; });
-  const Json* text = Find(tree, [](const Json& e) { return e["role"] == "AXTextArea"; });
+  const Json* text = FindElement(tree, [](const Json& e) { return e["role"] == "AXTextArea"; });
   ASSERT_NE(text, nullptr) << tree.dump();
   EXPECT_TRUE((*text)["bounds"].is_object()) << text->dump();
-  EXPECT_NE(Find(tree, Named("AXMenu", "File")), nullptr) << tree.dump();
-  EXPECT_EQ(Find(tree, [](const Json& e) { return e["role"] == "AXMenuItem"; }), nullptr)
+  EXPECT_NE(FindElement(tree, Named("AXMenu", "File")), nullptr) << tree.dump();
+  EXPECT_EQ(FindElement(tree, [](const Json& e) { return e["role"] == "AXMenuItem"; }), nullptr)
       << tree.dump();
   EXPECT_EQ(tree["truncated"], false);
 
@@ -120,7 +106,7 @@ TEST_F(RealAppsTest, EditorTextAreaFoundAndClosedMenusLeftOut) {
   const Json typed = TreeWith([](const Json& e) {
     return e["role"] == "AXTextArea" && e["value"] == "hello tree";
   });
-  EXPECT_NE(Find(typed, [](const Json& e) { return e["value"] == "hello tree"; }), nullptr)
+  EXPECT_NE(FindElement(typed, [](const Json& e) { return e["value"] == "hello tree"; }), nullptr)
       << typed.dump();
 }
 
@@ -133,11 +119,11 @@ TEST_F(RealAppsTest, SaveAsDialogIsTheTreesWindow) {
   const Json dialog = TreeWhen([](const Json& tree) { return tree["window"] == "Save As"; });
   ASSERT_EQ(dialog["window"], "Save As") << dialog.dump();
   EXPECT_EQ(dialog["elements"][0]["role"], "AXFileChooser");
-  EXPECT_NE(Find(dialog, Named("AXButton", "Cancel")), nullptr) << dialog.dump();
-  EXPECT_EQ(Find(dialog, Named("AXMenu", "File")), nullptr) << "the editor's window was read";
+  EXPECT_NE(FindElement(dialog, Named("AXButton", "Cancel")), nullptr) << dialog.dump();
+  EXPECT_EQ(FindElement(dialog, Named("AXMenu", "File")), nullptr) << "the editor's window was read";
   Click(Named("AXButton", "Cancel"), "Cancel");
   const Json back = TreeWhen([](const Json& tree) { return tree["window"] != "Save As"; });
-  EXPECT_NE(Find(back, Named("AXMenu", "File")), nullptr) << back.dump();
+  EXPECT_NE(FindElement(back, Named("AXMenu", "File")), nullptr) << back.dump();
 }
 
 // Closing a changed document asks in an alert; its buttons are the tree.
@@ -151,10 +137,10 @@ TEST_F(RealAppsTest, SaveChangesAlertButtonsAreInTheTree) {
   Click(NameStarts("AXMenuItem", "Close Tab"), "Close Tab item");
   const Json alert = TreeWith(Named("AXButton", "Cancel"));
   EXPECT_EQ(alert["elements"][0]["role"], "AXAlert") << alert.dump();
-  const Json* save = Find(alert, Named("AXButton", "Save"));
+  const Json* save = FindElement(alert, Named("AXButton", "Save"));
   ASSERT_NE(save, nullptr) << alert.dump();
   EXPECT_EQ((*save)["clickable"], true);
-  EXPECT_EQ(Find(alert, area), nullptr) << "the editor's window was read";
+  EXPECT_EQ(FindElement(alert, area), nullptr) << "the editor's window was read";
 }
 
 // A question dialog as an application's only window gives its buttons,
@@ -164,9 +150,9 @@ TEST_F(RealAppsTest, QuestionDialogAloneGivesItsButtons) {
       x_->Launch({"zenity", "--question", "--text=Proceed with the test?"});
   const Json tree = TreeWith(Named("AXButton", "Yes"));
   ASSERT_FALSE(tree.contains("windows")) << tree.dump();
-  EXPECT_NE(Find(tree, Named("AXStaticText", "Proceed with the test?")), nullptr) << tree.dump();
-  const Json* yes = Find(tree, Named("AXButton", "Yes"));
-  const Json* no = Find(tree, Named("AXButton", "No"));
+  EXPECT_NE(FindElement(tree, Named("AXStaticText", "Proceed with the test?")), nullptr) << tree.dump();
+  const Json* yes = FindElement(tree, Named("AXButton", "Yes"));
+  const Json* no = FindElement(tree, Named("AXButton", "No"));
   ASSERT_NE(yes, nullptr);
   ASSERT_NE(no, nullptr) << tree.dump();
   EXPECT_EQ((*yes)["clickable"], true);
@@ -179,7 +165,7 @@ TEST_F(RealAppsTest, QuestionDialogAloneGivesItsButtons) {
       "wait_for", {{"until", "element_gone"}, {"role", "AXButton"}, {"query", "yes"},
                    {"timeout_ms", 60000}});
   EXPECT_EQ(gone["result"]["met"], true) << gone.dump();
-  EXPECT_EQ(Find(daemon_->Call("ui_tree")["result"], Named("AXButton", "Yes")), nullptr);
+  EXPECT_EQ(FindElement(daemon_->Call("ui_tree")["result"], Named("AXButton", "Yes")), nullptr);
 }
 
 // GTK 4 reports its extents relative to the window and its controls as
@@ -196,7 +182,7 @@ TEST_F(RealAppsTest, CalculatorKeysClickedFromTheTreeCompute) {
     };
   };
   const Json tree = TreeWith(key("="));
-  ASSERT_NE(Find(tree, key("=")), nullptr) << tree.dump();
+  ASSERT_NE(FindElement(tree, key("=")), nullptr) << tree.dump();
   const Json& window = tree["elements"][0];
   // The entry shows each key before the next is clicked, as an agent
   // would check; after "=" it shows the result.
@@ -213,7 +199,7 @@ TEST_F(RealAppsTest, CalculatorKeysClickedFromTheTreeCompute) {
       {"=", "81"},
   };
   for (const auto& [label, shown] : keys) {
-    const Json* button = Find(tree, key(label));
+    const Json* button = FindElement(tree, key(label));
     ASSERT_NE(button, nullptr) << label << " in " << tree.dump();
     EXPECT_EQ((*button)["enabled"], true) << button->dump();
     EXPECT_EQ((*button)["clickable"], true) << button->dump();
@@ -224,7 +210,7 @@ TEST_F(RealAppsTest, CalculatorKeysClickedFromTheTreeCompute) {
               window["bounds"]["x"].get<int64_t>() + window["bounds"]["w"].get<int64_t>());
     ClickAt(*button);
     const Json after = TreeWith(entry_shows(shown));
-    ASSERT_NE(Find(after, entry_shows(shown)), nullptr) << "after " << label << ": " << after.dump();
+    ASSERT_NE(FindElement(after, entry_shows(shown)), nullptr) << "after " << label << ": " << after.dump();
   }
 }
 

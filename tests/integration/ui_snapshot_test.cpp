@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "integration/daemon_harness.h"
+#include "integration/ui_elements.h"
 #include "integration/x_session.h"
 
 namespace tarvix::testing {
@@ -18,14 +19,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-// The first element of `snapshot` with this role and name, or null.
-const Json* Find(const Json& snapshot, std::string_view role, std::string_view name) {
-  for (const Json& e : snapshot["elements"]) {
-    if (e["role"] == role && e["name"] == name) return &e;
-  }
-  return nullptr;
-}
 
 class UiSnapshotTest : public ::testing::Test {
  protected:
@@ -51,28 +44,20 @@ class UiSnapshotTest : public ::testing::Test {
   // The snapshot of `params` once it holds an element `role` `name` (an
   // application needs a moment to register), else the last one.
   static Json SnapshotWith(Json params, std::string_view role, std::string_view name) {
-    Json result;
-    for (const auto deadline = Clock::now() + 15s; Clock::now() < deadline;) {
-      result = daemon_->Call("ui_snapshot", params)["result"];
-      if (Find(result, role, name) != nullptr) break;
-      std::this_thread::sleep_for(50ms);
-    }
-    return result;
+    return PollUntil([&] { return daemon_->Call("ui_snapshot", params)["result"]; },
+                     [&](const Json& result) { return FindElement(result, role, name) != nullptr; },
+                     15s);
   }
 
   // pyatspi's reading of the element named `name` of process `pid`, once
   // `done` holds of it (or after 5 s).
   template <typename Done>
   static Json OracleUntil(pid_t pid, const std::string& name, Done done) {
-    Json read;
-    for (const auto deadline = Clock::now() + 5s; Clock::now() < deadline;) {
+    return PollUntil([&] {
       const std::unique_ptr<SessionProcess> oracle =
           x_->LaunchPython("atspi_element.py", {std::to_string(pid), name});
-      read = Json::parse(oracle->ReadLine(10s).value_or("{}"));
-      if (done(read)) break;
-      std::this_thread::sleep_for(50ms);
-    }
-    return read;
+      return Json::parse(oracle->ReadLine(10s).value_or("{}"));
+    }, done, 5s);
   }
 
   static XSession* x_;
@@ -92,12 +77,12 @@ bool HasState(const Json& read, std::string_view state) {
 
 TEST_F(UiSnapshotTest, ActsOnElementsByRef) {
   const Json snapshot = SnapshotWith({{"query", "a "}}, "AXButton", "A button");
-  const Json* button = Find(snapshot, "AXButton", "A button");
+  const Json* button = FindElement(snapshot, "AXButton", "A button");
   ASSERT_NE(button, nullptr) << snapshot.dump();
-  const Json* check = Find(snapshot, "AXCheckBox", "A check box");
+  const Json* check = FindElement(snapshot, "AXCheckBox", "A check box");
   ASSERT_NE(check, nullptr) << snapshot.dump();
   // The query keeps the matches and their ancestors only.
-  EXPECT_EQ(Find(snapshot, "AXStaticText", "Label of Form test"), nullptr);
+  EXPECT_EQ(FindElement(snapshot, "AXStaticText", "Label of Form test"), nullptr);
   EXPECT_EQ(snapshot["elements"][0]["role"], "AXWindow");
 
   const Json pressed = daemon_->Call("ui_action", {{"ref", (*button)["ref"]}, {"action", "press"}});
@@ -126,7 +111,7 @@ TEST_F(UiSnapshotTest, SetsTextAndRefusesPasswords) {
     if (e["role"] == "AXTextField") entry = &e;
   }
   ASSERT_NE(entry, nullptr) << snapshot.dump();
-  const Json* password = Find(snapshot, "AXSecureTextField", "Password");
+  const Json* password = FindElement(snapshot, "AXSecureTextField", "Password");
   ASSERT_NE(password, nullptr) << snapshot.dump();
   EXPECT_EQ((*password)["value"], nullptr);
 
@@ -149,8 +134,8 @@ TEST_F(UiSnapshotTest, BatchFillsAFormInOneCall) {
   for (const Json& e : snapshot["elements"]) {
     if (e["role"] == "AXTextField") entry = &e;
   }
-  const Json* button = Find(snapshot, "AXButton", "A button");
-  const Json* check = Find(snapshot, "AXCheckBox", "A check box");
+  const Json* button = FindElement(snapshot, "AXButton", "A button");
+  const Json* check = FindElement(snapshot, "AXCheckBox", "A check box");
   ASSERT_TRUE(entry != nullptr && button != nullptr && check != nullptr) << snapshot.dump();
   auto step = [](const char* method, Json params) { return Json{{"method", method}, {"params", params}}; };
   const Json reply = daemon_->Call(
@@ -172,7 +157,7 @@ TEST_F(UiSnapshotTest, BatchFillsAFormInOneCall) {
 
 TEST_F(UiSnapshotTest, RefsGoStaleAfterEightNewerSnapshots) {
   const Json first = SnapshotWith(Json::object(), "AXButton", "A button");
-  const Json* button = Find(first, "AXButton", "A button");
+  const Json* button = FindElement(first, "AXButton", "A button");
   ASSERT_NE(button, nullptr) << first.dump();
   for (int i = 0; i < 8; ++i) ASSERT_EQ(daemon_->Call("ui_snapshot")["ok"], true);
   const std::string ref = (*button)["ref"];
@@ -188,12 +173,9 @@ TEST_F(UiSnapshotTest, RefsGoStaleAfterEightNewerSnapshots) {
 TEST_F(UiSnapshotTest, QueryFindsWhatUiTreeNeverReaches) {
   std::unique_ptr<SessionProcess> factory = x_->Launch({"gtk3-widget-factory"});
   ASSERT_NE(factory, nullptr);
-  Json tree;
-  for (const auto deadline = Clock::now() + 15s; Clock::now() < deadline;) {
-    tree = daemon_->Call("ui_tree")["result"];
-    if (tree["window"] == "gtk3-widget-factory") break;
-    std::this_thread::sleep_for(50ms);
-  }
+  const Json tree =
+      PollUntil([&] { return daemon_->Call("ui_tree")["result"]; },
+                [](const Json& result) { return result["window"] == "gtk3-widget-factory"; }, 15s);
   ASSERT_EQ(tree["window"], "gtk3-widget-factory");
   std::set<std::string> listed;
   for (const Json& e : tree["elements"]) listed.insert(e["name"]);
@@ -210,7 +192,7 @@ TEST_F(UiSnapshotTest, QueryFindsWhatUiTreeNeverReaches) {
   const Json found = daemon_->Call("ui_snapshot", {{"query", unreached},
                                                    {"visible_only", false},
                                                    {"deadline_ms", 10000}})["result"];
-  const Json* button = Find(found, "AXButton", unreached);
+  const Json* button = FindElement(found, "AXButton", unreached);
   ASSERT_NE(button, nullptr) << found.dump().substr(0, 2000);
   EXPECT_GE((*button)["depth"], 3);
   EXPECT_FALSE((*button)["parent"].is_null());
@@ -224,14 +206,12 @@ TEST_F(UiSnapshotTest, StoppedApplicationIsListedAsUnresponsive) {
   std::unique_ptr<SessionProcess> stopped =
       x_->LaunchPython("gtk_window.py", {"--title", "Stopped", "--size", "200x100"});
   ASSERT_TRUE(stopped->ReadLine(20s).value_or("").starts_with("ready "));
-  ASSERT_NE(Find(SnapshotWith({{"scope", "desktop"}}, "AXButton", "A button"), "AXButton",
+  ASSERT_NE(FindElement(SnapshotWith({{"scope", "desktop"}}, "AXButton", "A button"), "AXButton",
                  "A button"),
             nullptr);
-  for (const auto deadline = Clock::now() + 10s; Clock::now() < deadline;) {
-    const Json both = daemon_->Call("ui_snapshot", {{"scope", "app"}, {"pid", stopped->pid()}});
-    if (both["result"]["count"] > 1) break;
-    std::this_thread::sleep_for(50ms);
-  }
+  PollUntil([&] {
+    return daemon_->Call("ui_snapshot", {{"scope", "app"}, {"pid", stopped->pid()}})["result"];
+  }, [](const Json& result) { return result["count"] > 1; }, 10s);
   ASSERT_EQ(kill(stopped->pid(), SIGSTOP), 0);
   const auto start = Clock::now();
   const Json result =
@@ -240,7 +220,7 @@ TEST_F(UiSnapshotTest, StoppedApplicationIsListedAsUnresponsive) {
   kill(stopped->pid(), SIGCONT);
   EXPECT_EQ(result["unresponsive"], Json::array({stopped->pid()})) << result.dump().substr(0, 500);
   EXPECT_EQ(result["truncated_by"], "deadline");
-  EXPECT_NE(Find(result, "AXButton", "A button"), nullptr) << "the running window was read";
+  EXPECT_NE(FindElement(result, "AXButton", "A button"), nullptr) << "the running window was read";
   EXPECT_LT(elapsed, 2500ms);
 }
 

@@ -81,6 +81,26 @@ std::optional<std::string> SessionProcess::ReadLine(std::chrono::milliseconds ti
   }
 }
 
+Json SessionProcess::NextReportWith(std::string_view member, std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return nullptr;
+    const std::optional<std::string> line = ReadLine(left);
+    if (!line) return nullptr;
+    Json report = Json::parse(*line, nullptr, false);
+    if (report.is_object() && report.contains(member)) return report;
+  }
+}
+
+std::vector<Json> SessionProcess::Drain(std::chrono::milliseconds quiet) {
+  std::vector<Json> lines;
+  while (std::optional<std::string> line = ReadLine(quiet)) {
+    lines.push_back(Json::parse(*line, nullptr, false));
+  }
+  return lines;
+}
+
 std::unique_ptr<SessionProcess> XSession::Spawn(const std::vector<std::string>& argv,
                                                 bool capture_stdout, int extra_fd,
                                                 bool at_bridge) {

@@ -18,7 +18,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "json/json.h"
 
 namespace tarvix::testing {
 
@@ -35,6 +38,11 @@ class SessionProcess {
   // The next line of standard output (without the newline), or nullopt
   // when none arrives within `timeout` or the process closed it.
   std::optional<std::string> ReadLine(std::chrono::milliseconds timeout);
+  // The next line that is a JSON object holding `member` (a probe's
+  // report), skipping other lines; null when none arrives within `timeout`.
+  Json NextReportWith(std::string_view member, std::chrono::milliseconds timeout);
+  // Every line, parsed as JSON, until none has come for `quiet`.
+  std::vector<Json> Drain(std::chrono::milliseconds quiet);
 
  private:
   pid_t pid_;
