@@ -20,13 +20,15 @@ ctest --test-dir build/ci --output-on-failure
 
 echo "== unit tests under ASan + UBSan"
 scripts/build.sh asan -DCMAKE_BUILD_TYPE=Debug -DTARVIX_WERROR=ON -DTARVIX_SANITIZE=ON \
-  -- -j"$jobs" tarvix_unit_tests
+  -- -j"$jobs" tarvix_unit_tests tarvix_macos_fake_tests
 # libproc2 keeps per-thread buffers for the life of each thread (the
 # daemon's threads never end, so that is bounded); tests whose threads end
 # would otherwise report them.
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \
   build/asan/tarvix_unit_tests --gtest_brief=1
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  build/asan/macos_fakes/tarvix_macos_fake_tests --gtest_brief=1
 
 echo "== fuzzing the HTTP intake and the JSON layer (bounded)"
 CXX=clang++ scripts/build.sh fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIX_FUZZ=ON \
