@@ -226,6 +226,7 @@ AXError AXUIElementPerformAction(AXUIElementRef element, CFStringRef action) {
     return static_cast<AXError>(-25206);
   }
   Ax().log.push_back("perform " + std::to_string(target->node) + " " + text);
+  if (const auto& react = Ax().applications[target->pid].react) react(target->node, text);
   return kAXErrorSuccess;
 }
 
@@ -245,6 +246,7 @@ AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribu
   }
   Ax().log.push_back("set " + std::to_string(target->node) + " " + key + "=" + ValueText(value));
   node->attributes[key] = ValueOf(value);
+  if (const auto& react = Ax().applications[target->pid].react) react(target->node, key);
   return kAXErrorSuccess;
 }
 

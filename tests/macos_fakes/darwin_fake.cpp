@@ -12,9 +12,12 @@
 #include <malloc/malloc.h>
 #include <spawn.h>
 #include <sys/event.h>
+#include <sys/param.h>
 #include <sys/sysctl.h>
 #include <unistd.h>
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <set>
 
@@ -261,6 +264,25 @@ int close(int fd) {
   Darwin().kqueues.erase(fd);
   static auto* next = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "close"));
   return next(fd);
+}
+
+// F_GETPATH: the path of the descriptor's file as the kernel knows it
+// (here from /proc); every other command goes to the C library.
+int fcntl(int fd, int command, ...) {
+  va_list args;
+  va_start(args, command);
+  void* argument = va_arg(args, void*);
+  va_end(args);
+  if (command == F_GETPATH) {
+    char link[64];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t n = readlink(link, static_cast<char*>(argument), MAXPATHLEN - 1);
+    if (n < 0) return -1;
+    static_cast<char*>(argument)[n] = '\0';
+    return 0;
+  }
+  static auto* next = reinterpret_cast<int (*)(int, int, void*)>(dlsym(RTLD_NEXT, "fcntl"));
+  return next(fd, command, argument);
 }
 
 size_t confstr(int name, char* buffer, size_t size) {

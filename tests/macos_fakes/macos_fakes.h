@@ -16,6 +16,7 @@
 #include <sys/proc_info.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -66,6 +67,9 @@ struct AxApplication {
   double answer_seconds = 0;
   // Every call fails with this error (kAXErrorSuccess: none does).
   AXError refuse_all = kAXErrorSuccess;
+  // Called after an action is performed on a node or an attribute set
+  // ("AXRaise", "AXMinimized"), for the window server's side of it.
+  std::function<void(int node, const std::string& name)> react;
 };
 // The application of `pid`, created empty on first use.
 AxApplication& Application(int pid);

@@ -212,6 +212,8 @@ Result<std::string> CaptureMainDisplayPng(MemoryBudget&, MemoryBudget::Grant&) {
   if (!status) return Error("screencapture spawn failed: " + std::move(status).error());
   if (*status != 0) return Error(kCaptureRefused);
   Result<std::string> png = ReadWholeFile(path);
+  // The image of the screen is not left behind for others to read.
+  unlink(path.c_str());
   if (!png) return Error("read png: " + std::move(png).error());
   return png;
 }
