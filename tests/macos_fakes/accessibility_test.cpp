@@ -138,6 +138,26 @@ TEST_F(MacAccessibilityTest, SilentApplicationIsAskedNothingMore) {
   EXPECT_THAT(app->Windows(), ::testing::IsEmpty());
 }
 
+// A part of the application that stops answering (a busy web view) costs
+// one second too: every element read has the timeout, not only the
+// application element it came from.
+TEST_F(MacAccessibilityTest, EveryElementReadWaitsAtMostASecond) {
+  const int view = Node({.attributes = {{"AXRole", "AXWebArea"}}});
+  const int window = Window("Doc", {Element{view}});
+  macfake::Application(kPid).node_answer_seconds[view] = 5;
+  std::optional<Json> tree = Tree();
+  ASSERT_TRUE(tree);
+  EXPECT_EQ((*tree)["count"], 2);
+  EXPECT_EQ((*tree)["elements"][1]["role"], "");
+  EXPECT_EQ(macfake::LongestAxWait(), 1.0);
+
+  macfake::Application(kPid).node_answer_seconds = {{window, 5}};
+  std::unique_ptr<AccessibleApplication> app = OpenAccessibleApplication(kPid, "");
+  EXPECT_EQ(app->Focused()->title, "");
+  EXPECT_THAT(app->Unresponsive(), ::testing::ElementsAre(kPid));
+  EXPECT_EQ(macfake::LongestAxWait(), 1.0);
+}
+
 // Without a pid: every application with an ordinary on-screen window,
 // front to back; a silent one does not keep the others from being read.
 TEST_F(MacAccessibilityTest, DesktopReadsEveryApplicationWithAWindow) {

@@ -16,8 +16,9 @@ constexpr float kDefaultTimeout = 6.0f;
 
 struct AxState {
   std::map<int, AxApplication> applications;
-  std::map<int, float> timeouts;
+  std::map<int, float> timeouts;  // the last set per application, for tests
   std::vector<std::string> log;
+  double longest_wait = 0;
 };
 AxState& Ax() {
   static AxState* state = new AxState;
@@ -37,6 +38,7 @@ struct AxElement : Object {
   }
   CFHashCode Hash() const override { return static_cast<CFHashCode>(pid) * 1000003 + node; }
   int pid, node;
+  float timeout = 0;  // 0: the global default
 };
 
 struct AxValue : Object {
@@ -60,9 +62,12 @@ AXError Reach(const AxElement* element, AxNode** node) {
       element->node >= static_cast<int>(app->second.nodes.size())) {
     return kAXErrorInvalidUIElement;
   }
-  const auto timeout = Ax().timeouts.find(element->pid);
-  const float limit = timeout == Ax().timeouts.end() ? kDefaultTimeout : timeout->second;
-  if (app->second.answer_seconds > limit) return kAXErrorCannotComplete;
+  const double limit = element->timeout > 0 ? element->timeout : kDefaultTimeout;
+  const auto slow = app->second.node_answer_seconds.find(element->node);
+  const double answer =
+      slow == app->second.node_answer_seconds.end() ? app->second.answer_seconds : slow->second;
+  Ax().longest_wait = std::max(Ax().longest_wait, std::min(answer, limit));
+  if (answer > limit) return kAXErrorCannotComplete;
   if (app->second.refuse_all != kAXErrorSuccess) return app->second.refuse_all;
   *node = &app->second.nodes[static_cast<size_t>(element->node)];
   return kAXErrorSuccess;
@@ -115,11 +120,13 @@ float MessagingTimeout(int pid) {
 }
 
 const std::vector<std::string>& AxLog() { return Ax().log; }
+double LongestAxWait() { return Ax().longest_wait; }
 
 void ResetAx() {
   Ax().applications.clear();
   Ax().timeouts.clear();
   Ax().log.clear();
+  Ax().longest_wait = 0;
 }
 
 // Every read hands out new objects, which the caller owns (Copy rule).
@@ -205,12 +212,16 @@ AXError AXUIElementCopyActionNames(AXUIElementRef element, CFArrayRef* names) {
   return kAXErrorSuccess;
 }
 
-// "Sets the timeout value used in the accessibility API": set on an
-// application element it applies to all of that application's elements.
+// "Setting the timeout on another accessibility object sets it only for
+// that object, not for other accessibility objects that are equal to it",
+// and 0 makes the element "use the current global timeout value"
+// (AXUIElement.h): elements read out of an application element keep the
+// default.
 AXError AXUIElementSetMessagingTimeout(AXUIElementRef element, float seconds) {
-  const AxElement* target = ElementOf(element, "AXUIElementSetMessagingTimeout");
+  auto* target = const_cast<AxElement*>(ElementOf(element, "AXUIElementSetMessagingTimeout"));
   if (target == nullptr || seconds < 0) return static_cast<AXError>(-25201);
-  Ax().timeouts[target->pid] = seconds == 0 ? kDefaultTimeout : seconds;
+  target->timeout = seconds;
+  Ax().timeouts[target->pid] = seconds;
   return kAXErrorSuccess;
 }
 

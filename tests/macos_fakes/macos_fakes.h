@@ -62,9 +62,12 @@ struct AxApplication {
   // refers to it.
   std::vector<AxNode> nodes = std::vector<AxNode>(1);
   // How long the application takes to answer a message. A message whose
-  // answer takes longer than the messaging timeout set on the element
-  // (or the system's default of 6 s) fails with kAXErrorCannotComplete.
+  // answer takes longer than the messaging timeout set on that element
+  // object (else the global default of 6 s) fails with
+  // kAXErrorCannotComplete.
   double answer_seconds = 0;
+  // Nodes whose messages take this long instead (a busy web view).
+  std::map<int, double> node_answer_seconds;
   // Every call fails with this error (kAXErrorSuccess: none does).
   AXError refuse_all = kAXErrorSuccess;
   // Called after an action is performed on a node or an attribute set
@@ -77,6 +80,9 @@ AxApplication& Application(int pid);
 int AddNode(int pid, AxNode node);
 // The messaging timeout last set on an element of `pid` (0: never set).
 float MessagingTimeout(int pid);
+// The longest any AX message waited for its answer: the application's
+// answer time, cut short by the timeout of the element messaged.
+double LongestAxWait();
 // Attribute writes and actions performed, in order: "set 3 AXValue=...",
 // "perform 3 AXPress".
 const std::vector<std::string>& AxLog();

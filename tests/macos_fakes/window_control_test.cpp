@@ -123,6 +123,16 @@ TEST_F(MacWindowControlTest, FoundByTitleWhenTheFrameDiffers) {
             "System Settings > Privacy & Security");
 }
 
+// A window that stops answering costs a second per message, as its
+// application would.
+TEST_F(MacWindowControlTest, WindowMessagesWaitAtMostASecond) {
+  macfake::Application(kPid).node_answer_seconds = {{window_, 5}, {close_, 5}};
+  EXPECT_EQ(Outcome({.window = 7, .action = WindowAction::kClose}),
+            "unavailable: the window could not be reached - grant Tarvix 'Accessibility' in "
+            "System Settings > Privacy & Security");
+  EXPECT_EQ(macfake::LongestAxWait(), 1.0);
+}
+
 TEST_F(MacWindowControlTest, Failures) {
   EXPECT_EQ(Outcome({.window = 99}), "unknown window: 99");
   macfake::Application(kPid).nodes[static_cast<size_t>(window_)].attributes.erase("AXCloseButton");

@@ -118,9 +118,9 @@ class AxApplication final : public AccessibleApplication {
     CfOwned<CFTypeRef> window = Read(application, names_.focused_window.get());
     if (!window) window = Read(application, names_.main_window.get());
     if (!IsCfType(window.get(), AXUIElementGetTypeID())) return std::nullopt;
-    const auto element = static_cast<AXUIElementRef>(window.get());
-    const CfOwned<CFTypeRef> title = Read(element, names_.title.get());
-    return FocusedWindow{Intern(element), CfStringText(title.get()).value_or("")};
+    const ElementId id = Intern(static_cast<AXUIElementRef>(window.get()));
+    const CfOwned<CFTypeRef> title = Read(Element(id), names_.title.get());
+    return FocusedWindow{id, CfStringText(title.get()).value_or("")};
   }
 
   std::vector<std::vector<ElementId>> Children(
@@ -187,9 +187,10 @@ class AxApplication final : public AccessibleApplication {
       for (CFIndex i = 0; i < CFArrayGetCount(array); ++i) {
         const CFTypeRef child = CFArrayGetValueAtIndex(array, i);
         if (!IsCfType(child, AXUIElementGetTypeID())) continue;
-        const auto window = static_cast<AXUIElementRef>(child);
+        const ElementId id = Intern(static_cast<AXUIElementRef>(child));
+        const AXUIElementRef window = Element(id);
         windows.push_back({
-            .element = Intern(window),
+            .element = id,
             .pid = PidOf(application.get()),
             .title = CfStringText(Read(window, names_.title.get()).get()).value_or(""),
             .active = Flag(window, names_.main.get()).value_or(false),
@@ -285,7 +286,10 @@ class AxApplication final : public AccessibleApplication {
   }
 
   // The id of `element`: AX hands out a new reference for every read, but
-  // equal references (CFEqual) name the same element.
+  // equal references (CFEqual) name the same element. Reads go through the
+  // kept reference, which has the per-call timeout: AX applies a timeout
+  // only to the reference it was set on, and one read out of the
+  // application element would wait the system's default of 6 s.
   ElementId Intern(AXUIElementRef element) {
     const CFHashCode hash = CFHash(element);
     const auto [first, last] = ids_by_hash_.equal_range(hash);
@@ -294,6 +298,7 @@ class AxApplication final : public AccessibleApplication {
     }
     const auto id = static_cast<ElementId>(elements_.size());
     elements_.emplace_back(static_cast<AXUIElementRef>(CFRetain(element)));
+    AXUIElementSetMessagingTimeout(element, kPerCallSeconds);
     ids_by_hash_.emplace(hash, id);
     return id;
   }

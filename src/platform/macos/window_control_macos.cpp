@@ -34,10 +34,19 @@ std::optional<WindowRecord> FindWindow(uint64_t id) {
   return std::nullopt;
 }
 
+// `element` with the per-call timeout: AX applies a timeout only to the
+// reference it was set on, so a window read out of its application
+// element would wait the system's default of 6 s.
+AXUIElementRef Bounded(AXUIElementRef element) {
+  AXUIElementSetMessagingTimeout(element, kPerCallSeconds);
+  return element;
+}
+
 CfOwned<CFTypeRef> Read(AXUIElementRef element, const char* attribute) {
   CfOwned<CFTypeRef> value;
   const CfOwned<CFStringRef> name = CfString(attribute);
-  if (AXUIElementCopyAttributeValue(element, name.get(), value.out()) != kAXErrorSuccess) {
+  if (AXUIElementCopyAttributeValue(Bounded(element), name.get(), value.out()) !=
+      kAXErrorSuccess) {
     return CfOwned<CFTypeRef>();
   }
   return value;
@@ -45,12 +54,12 @@ CfOwned<CFTypeRef> Read(AXUIElementRef element, const char* attribute) {
 
 bool Set(AXUIElementRef element, const char* attribute, CFTypeRef value) {
   const CfOwned<CFStringRef> name = CfString(attribute);
-  return AXUIElementSetAttributeValue(element, name.get(), value) == kAXErrorSuccess;
+  return AXUIElementSetAttributeValue(Bounded(element), name.get(), value) == kAXErrorSuccess;
 }
 
 bool Perform(AXUIElementRef element, const char* action) {
   const CfOwned<CFStringRef> name = CfString(action);
-  return AXUIElementPerformAction(element, name.get()) == kAXErrorSuccess;
+  return AXUIElementPerformAction(Bounded(element), name.get()) == kAXErrorSuccess;
 }
 
 std::optional<CGPoint> Position(AXUIElementRef window) {
