@@ -124,6 +124,35 @@ TEST_F(AtspiTreeTest, TestWindowButtonIsPressedAtItsBoundsAndEntryHoldsTypedText
   EXPECT_EQ((*typed)["value"], "Some text and m\xC3\xA1s") << last.dump();
 }
 
+// The tree is read afresh on every call: a label renamed and labels added
+// right before a call (before the application's cache has caught up) are
+// in it.
+TEST_F(AtspiTreeTest, TreeShowsWhatChangedRightBeforeTheCall) {
+  std::unique_ptr<SessionProcess> growing = x_->LaunchPython(
+      "gtk_window.py", {"--title", "Growing", "--size", "300x300", "--pos", "500,70", "--grow"});
+  ASSERT_NE(growing, nullptr);
+  ASSERT_TRUE(growing->ReadLine(20s).value_or("").starts_with("ready "));
+  const Json first = TreeOf(*daemon_, "Growing");
+  ASSERT_EQ(first["window"], "Growing") << first.dump();
+  const Json* button = FindElement(first, "AXButton", "A button");
+  ASSERT_NE(button, nullptr) << first.dump();
+  const Json& bounds = (*button)["bounds"];
+  const int64_t x = bounds["x"].get<int64_t>() + bounds["w"].get<int64_t>() / 2;
+  const int64_t y = bounds["y"].get<int64_t>() + bounds["h"].get<int64_t>() / 2;
+  for (int press = 1; press <= 3; ++press) {
+    ASSERT_EQ(daemon_->Call("input", {{"action", "click"}, {"x", x}, {"y", y}})["ok"], true);
+    ASSERT_EQ(growing->ReadLine(5s), "clicked");
+    const Json tree = daemon_->Call("ui_tree")["result"];
+    std::vector<Json> labels;
+    for (const Json& e : tree["elements"]) {
+      if (e["role"] == "AXStaticText") labels.push_back(e["name"]);
+    }
+    std::vector<Json> expected = {"Pressed " + std::to_string(press)};
+    for (int added = 1; added <= press; ++added) expected.push_back("Added " + std::to_string(added));
+    EXPECT_EQ(labels, expected) << tree.dump();
+  }
+}
+
 // Found without the session bus too: through AT_SPI_BUS_ADDRESS, and
 // through the root window's AT_SPI_BUS property with DISPLAY alone.
 TEST_F(AtspiTreeTest, BusFoundFromEnvironmentOrRootWindow) {
@@ -182,8 +211,8 @@ TEST_F(AtspiTreeTest, ManyCallsLeaveNoDescriptorsOrThreads) {
 
 // gtk3-widget-factory has many elements, on screen and off (closed menus,
 // hidden pages). The list equals a node-by-node walk of what is on screen,
-// both before any client made the application's cache available and after
-// (pyatspi registers as one).
+// both on the daemon's first call (which has the application build its
+// cache) and after pyatspi walked it.
 TEST_F(AtspiTreeTest, WidgetFactoryEqualsNodeByNodeWalk) {
   std::unique_ptr<SessionProcess> factory = x_->Launch({"gtk3-widget-factory"});
   ASSERT_NE(factory, nullptr);

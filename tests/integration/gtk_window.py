@@ -1,9 +1,11 @@
 """A plain GTK 3 window for the desktop tests.
 
-Usage: gtk_window.py --title T [--app-class C] [--size WxH] [--pos X,Y] [--form]
+Usage: gtk_window.py --title T [--app-class C] [--size WxH] [--pos X,Y] [--form] [--grow]
                      [--colour RRGGBB | --image PATH | --spin MS]
 Prints "ready <window id in hex> <pid>" once the window is mapped and drawn,
 then "clicked" each time its button is pressed, and runs until it is killed.
+--grow: each press renames the label "Pressed N" and adds a label "Added N"
+below the others; "clicked" comes once that label is on screen.
 --spin shows only a spinning spinner; from "ready" on it spins MS ms, then
 stops and prints "stopped <CLOCK_MONOTONIC seconds>" (0: it never stops).
 """
@@ -29,6 +31,7 @@ parser.add_argument("--image", default=None, help="show this picture full screen
 parser.add_argument("--spin", type=int, default=None)
 parser.add_argument("--form", action="store_true",
                     help="add a check box (prints toggled on/off) and a password entry")
+parser.add_argument("--grow", action="store_true")
 args = parser.parse_args()
 
 # A blinking text cursor would make two captures of the same screen differ.
@@ -59,9 +62,33 @@ elif args.colour:
         Gdk.Screen.get_default(), css, Gtk.STYLE_PROVIDER_PRIORITY_APPLICATION)
 else:
     box = Gtk.Box(orientation=Gtk.Orientation.VERTICAL)
-    box.pack_start(Gtk.Label(label="Label of " + args.title), False, False, 4)
+    label = Gtk.Label(label="Label of " + args.title)
+    box.pack_start(label, False, False, 4)
     button = Gtk.Button(label="A button")
-    button.connect("clicked", lambda *_: print("clicked", flush=True))
+    presses = 0
+
+    def pressed(*_):
+        global presses
+        if args.grow:
+            presses += 1
+            label.set_text("Pressed %d" % presses)
+            added = Gtk.Label(label="Added %d" % presses)
+            box.pack_start(added, False, False, 0)
+            # Announced once drawn: mapped and placed, so on screen for AT-SPI.
+            drawn = []
+
+            def announce_added(*_):
+                if not drawn:
+                    drawn.append(True)
+                    print("clicked", flush=True)
+                return False
+
+            added.connect_after("draw", announce_added)
+            added.show()
+            return
+        print("clicked", flush=True)
+
+    button.connect("clicked", pressed)
     box.pack_start(button, False, False, 4)
     box.pack_start(Gtk.Entry(text="Some text"), False, False, 4)
     if args.form:

@@ -4,11 +4,19 @@
 // reply before sending the next read that does not depend on it: a level's
 // children, and every attribute of every recorded element, are in flight
 // together. Where the application offers org.a11y.atspi.Cache, one
-// GetItems call gives the role, name, states and interfaces of every
-// element and the tree's shape; the shape is only a hint (a cache can
-// miss elements), so a parent's cached children are used only when their
-// number and indices agree with the parent's live ChildCount, and read
-// from the parent otherwise.
+// GetItems call gives the role, name, states, interfaces, child count
+// and index of every element as the application reads them when it
+// answers; the list of elements is only a hint (a cache can miss elements
+// added a moment ago), so a parent's cached children are used only when
+// their number and indices agree with the child count the cache gives for
+// the parent, and read from the parent otherwise.
+//
+// The ATK bridge (GTK 3 and other ATK toolkits) builds its cache only once
+// an assistive technology has registered for events. An application
+// without one is given one the way a screen reader does it: an event
+// listener is registered with the registry and withdrawn at once, which
+// the bridge takes as the sign to build its cache. It stays for the
+// application's life and is kept current by the bridge.
 //
 // Only what is on screen is walked: a child without the SHOWING state
 // (an item of a closed menu, a hidden page, a scrolled-out row) is left
@@ -49,6 +57,10 @@ constexpr char kAccessible[] = "org.a11y.atspi.Accessible";
 constexpr char kProperties[] = "org.freedesktop.DBus.Properties";
 constexpr char kRootPath[] = "/org/a11y/atspi/accessible/root";
 constexpr char kDBus[] = "org.freedesktop.DBus";
+constexpr char kRegistry[] = "org.a11y.atspi.Registry";
+// An event no toolkit sends: registered only for the moment it takes the
+// applications to build their caches.
+constexpr char kWakeEvent[] = "window:desktop-create";
 
 // The interfaces whose reads the reply needs.
 constexpr uint8_t kComponent = 1;
@@ -97,6 +109,19 @@ bool RecentlySilent(const std::string& bus_name) {
   std::lock_guard lock(silent_mutex);
   const auto it = silent_until.find(bus_name);
   return it != silent_until.end() && BusClock::now() < it->second;
+}
+
+// Applications already asked to build a cache: one that did not (its
+// toolkit has none) is not asked again on every call.
+constexpr size_t kMaxAskedForCache = 4096;
+std::mutex asked_mutex;
+auto& asked_for_cache = *new std::unordered_set<std::string>;  // lives as long as the process
+
+// Whether `bus_name` is asked now: false when it was before.
+bool FirstAskForCache(const std::string& bus_name) {
+  std::lock_guard lock(asked_mutex);
+  if (asked_for_cache.size() >= kMaxAskedForCache) asked_for_cache.clear();
+  return asked_for_cache.insert(bus_name).second;
 }
 
 class ReadSlot {
@@ -245,7 +270,11 @@ class AtspiApplication final : public AccessibleApplication {
     const auto it = app_of_name_.find(elements_[id].bus_name);
     return it == app_of_name_.end() ? nullptr : &apps_[it->second];
   }
-  void ReadCache(BusCalls& calls, ElementId root);
+  // `error` receives the D-Bus error name when the call fails.
+  void ReadCache(BusCalls& calls, ElementId root, std::string* error);
+  // Has the applications without a cache build one (see the top of the
+  // file) and reads it again, once per application and process.
+  void AskForCaches(std::span<const std::string> errors);
   void SettleCache(std::unordered_map<ElementId, std::vector<std::pair<int32_t, ElementId>>> listed);
   // The cached children of `parent` when they agree with its live count.
   const std::vector<ElementId>* CachedChildren(ElementId parent, int32_t live_count) const;
@@ -264,6 +293,7 @@ class AtspiApplication final : public AccessibleApplication {
   void TakeChild(BusCalls& calls, ChildScan& scan, size_t i, ElementId child,
                  std::function<void()> done);
   void ChildDone(BusCalls& calls, ChildScan& scan);
+  void TakeCached(ChildScan& scan, const std::vector<ElementId>& cached) const;
   // The first `scan.limit` children read that are on screen (or all read,
   // for a scan of hidden ones too).
   std::vector<ElementId> OnScreen(const ChildScan& scan) const;
@@ -362,8 +392,9 @@ bool AtspiApplication::Find(std::optional<int32_t> pid) {
   if (apps_.empty()) return !pid && !silent_names_.empty();
   BusCalls cache(bus_.get(), deadline_, per_call_);
   std::vector<std::pair<std::string, std::string>> toolkits(apps_.size());
+  std::vector<std::string> errors(apps_.size());
   for (size_t k = 0; k < apps_.size(); ++k) {
-    ReadCache(cache, apps_[k].root);
+    ReadCache(cache, apps_[k].root, &errors[k]);
     for (const auto& read : {std::pair{"ToolkitName", &toolkits[k].first},
                              std::pair{"Version", &toolkits[k].second}}) {
       // A plain variable: clang 14 cannot capture a structured binding.
@@ -376,13 +407,37 @@ bool AtspiApplication::Find(std::optional<int32_t> pid) {
     }
   }
   Run(cache);
+  AskForCaches(errors);
   for (size_t k = 0; k < apps_.size(); ++k) {
     apps_[k].quirks = QuirksOf(toolkits[k].first, toolkits[k].second);
   }
   return true;
 }
 
-void AtspiApplication::ReadCache(BusCalls& calls, ElementId root) {
+void AtspiApplication::AskForCaches(std::span<const std::string> errors) {
+  std::vector<size_t> lacking;
+  for (size_t k = 0; k < apps_.size() && k < errors.size(); ++k) {
+    if ((errors[k] == SD_BUS_ERROR_UNKNOWN_METHOD || errors[k] == SD_BUS_ERROR_UNKNOWN_OBJECT) &&
+        FirstAskForCache(elements_[apps_[k].root].bus_name)) {
+      lacking.push_back(k);
+    }
+  }
+  if (lacking.empty() || !Usable()) return;
+  // The registry tells the applications of the new listener before it
+  // answers, and each application handles that before a call sent to it
+  // later: the second GetItems finds the cache built.
+  BusCalls calls(bus_.get(), deadline_, per_call_);
+  calls.Add(kRegistry, "/org/a11y/atspi/registry", kRegistry, "RegisterEvent",
+            Args("s", kWakeEvent), [&](sd_bus_message* m) {
+              if (!m) return;
+              calls.Add(kRegistry, "/org/a11y/atspi/registry", kRegistry, "DeregisterEvent",
+                        Args("s", kWakeEvent), nullptr);
+              for (const size_t k : lacking) ReadCache(calls, apps_[k].root, nullptr);
+            });
+  Run(calls);
+}
+
+void AtspiApplication::ReadCache(BusCalls& calls, ElementId root, std::string* error) {
   calls.Add(elements_[root].bus_name, "/org/a11y/atspi/cache", "org.a11y.atspi.Cache",
             "GetItems", nullptr, [this](sd_bus_message* m) {
               if (!m || sd_bus_message_enter_container(m, 'a', "((so)(so)(so)iiassusau)") <= 0) {
@@ -422,7 +477,8 @@ void AtspiApplication::ReadCache(BusCalls& calls, ElementId root) {
                 elements_[*id].cached = std::move(item);
               }
               SettleCache(std::move(listed));
-            });
+            },
+            error);
 }
 
 void AtspiApplication::SettleCache(
@@ -513,6 +569,12 @@ void AtspiApplication::ChildDone(BusCalls& calls, ChildScan& scan) {
   if (OnScreen(scan).size() < scan.limit) ReadChildChunk(calls, scan);
 }
 
+void AtspiApplication::TakeCached(ChildScan& scan, const std::vector<ElementId>& cached) const {
+  scan.count = static_cast<int32_t>(cached.size());
+  scan.ids.assign(cached.begin(), cached.end());
+  for (const ElementId child : cached) scan.states.push_back(elements_[child].states);
+}
+
 std::vector<ChildScan> AtspiApplication::ScanChildren(std::span<const ChildrenRequest> requests) {
   // Sized once: the handlers hold references into it.
   std::vector<ChildScan> scans(requests.size());
@@ -524,12 +586,21 @@ std::vector<ChildScan> AtspiApplication::ScanChildren(std::span<const ChildrenRe
     scan.limit = requests[k].limit;
     scan.hidden_too = requests[k].hidden_too;
     if (scan.limit == 0) continue;
+    // The cache's count was read by the application with the rest of the
+    // cache: where the cached children agree with it, nothing is asked.
+    const Element& parent = elements_[scan.parent];
+    if (parent.cached && parent.cached->child_count >= 0 &&
+        !silent_names_.contains(parent.bus_name)) {
+      if (const std::vector<ElementId>* cached =
+              CachedChildren(scan.parent, parent.cached->child_count)) {
+        TakeCached(scan, *cached);
+        continue;
+      }
+    }
     GetProperty(calls, scan.parent, "ChildCount", [this, &calls, &scan](sd_bus_message* m) {
       if (!m || !ReadVariant(m, 'i', &scan.count) || scan.count <= 0) return;
       if (const std::vector<ElementId>* cached = CachedChildren(scan.parent, scan.count)) {
-        scan.ids.assign(cached->begin(), cached->end());
-        for (const ElementId child : *cached) scan.states.push_back(elements_[child].states);
-        return;
+        return TakeCached(scan, *cached);
       }
       ReadChildren(calls, scan);
     });
