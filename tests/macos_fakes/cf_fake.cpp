@@ -193,6 +193,7 @@ size_t CfLiveObjects() {
 void Reset() {
   ResetAx();
   ResetCg();
+  ResetKeyboard();
   ResetDarwin();
   ResetCf();
 }

@@ -104,6 +104,7 @@ void AddDarwinFaults(std::vector<std::string>* faults);
 void ResetCf();
 void ResetAx();
 void ResetCg();
+void ResetKeyboard();
 void ResetDarwin();
 
 }  // namespace macfake

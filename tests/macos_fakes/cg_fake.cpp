@@ -1,9 +1,7 @@
 // CoreGraphics: the window list, displays, display images and Quartz
 // events; the NSEvent properties the input backend reads (its C++ face,
-// standing in for ns_event_macos.mm); the Text Input Sources services with
-// UCKeyTranslate.
+// standing in for ns_event_macos.mm).
 #include <ApplicationServices/ApplicationServices.h>
-#include <Carbon/Carbon.h>
 
 #include <cstring>
 
@@ -29,13 +27,6 @@ struct Event : Object {
   PostedEvent record;
 };
 
-struct InputSource : Object {
-  InputSource() : Object(kInputSourceType) {}
-  void Finalize() override {
-    if (layout != nullptr) ReleaseObject(layout);
-  }
-  CFDataRef layout = nullptr;  // owned by the source
-};
 
 struct CgState {
   std::vector<WindowInfo> windows;
@@ -48,7 +39,6 @@ struct CgState {
   bool fail_source = false;
   PointerState pointer;
   size_t main_height = 900;
-  Layout layout = Layout::kUsAnsi;
 };
 CgState& Cg() {
   static CgState* state = new CgState;
@@ -60,66 +50,6 @@ const Display* FindDisplay(CGDirectDisplayID id) {
     if (display.id == id) return &display;
   }
   return nullptr;
-}
-
-// ---- Keyboard layouts, from Apple's virtual key codes (HIToolbox
-// Events.h, kVK_ANSI_*) and the keys' legends on the US and German
-// keyboards; dead keys give their own character (no dead-key state).
-struct KeyLegend {
-  uint16_t code;
-  const char16_t* plain;
-  const char16_t* shifted;
-};
-constexpr KeyLegend kUsKeys[] = {
-    {0, u"a", u"A"},   {1, u"s", u"S"},   {2, u"d", u"D"},   {3, u"f", u"F"},
-    {4, u"h", u"H"},   {5, u"g", u"G"},   {6, u"z", u"Z"},   {7, u"x", u"X"},
-    {8, u"c", u"C"},   {9, u"v", u"V"},   {11, u"b", u"B"},  {12, u"q", u"Q"},
-    {13, u"w", u"W"},  {14, u"e", u"E"},  {15, u"r", u"R"},  {16, u"y", u"Y"},
-    {17, u"t", u"T"},  {18, u"1", u"!"},  {19, u"2", u"@"},  {20, u"3", u"#"},
-    {21, u"4", u"$"},  {22, u"6", u"^"},  {23, u"5", u"%"},  {24, u"=", u"+"},
-    {25, u"9", u"("},  {26, u"7", u"&"},  {27, u"-", u"_"},  {28, u"8", u"*"},
-    {29, u"0", u")"},  {30, u"]", u"}"},  {31, u"o", u"O"},  {32, u"u", u"U"},
-    {33, u"[", u"{"},  {34, u"i", u"I"},  {35, u"p", u"P"},  {36, u"\r", u"\r"},
-    {37, u"l", u"L"},  {38, u"j", u"J"},  {39, u"'", u"\""}, {40, u"k", u"K"},
-    {41, u";", u":"},  {42, u"\\", u"|"}, {43, u",", u"<"},  {44, u"/", u"?"},
-    {45, u"n", u"N"},  {46, u"m", u"M"},  {47, u".", u">"},  {48, u"\t", u"\t"},
-    {49, u" ", u" "},  {50, u"`", u"~"},  {51, u"\b", u"\b"}, {53, u"\x1b", u"\x1b"},
-    // The keypad types the same characters with and without Shift.
-    {65, u".", u"."},  {67, u"*", u"*"},  {69, u"+", u"+"},  {75, u"/", u"/"},
-    {78, u"-", u"-"},  {81, u"=", u"="},  {82, u"0", u"0"},  {83, u"1", u"1"},
-    {84, u"2", u"2"},  {85, u"3", u"3"},  {86, u"4", u"4"},  {87, u"5", u"5"},
-    {88, u"6", u"6"},  {89, u"7", u"7"},  {91, u"8", u"8"},  {92, u"9", u"9"},
-};
-// The German layout differs on these keys (Z and Y swapped, umlauts, the
-// acute accent key).
-constexpr KeyLegend kGermanKeys[] = {
-    {6, u"y", u"Y"},   {16, u"z", u"Z"},  {19, u"2", u"\""}, {20, u"3", u"\u00a7"},
-    {22, u"6", u"&"},  {24, u"\u00b4", u"`"}, {25, u"9", u")"},  {26, u"7", u"/"},
-    {27, u"\u00df", u"?"}, {28, u"8", u"("},  {29, u"0", u"="},  {30, u"+", u"*"},
-    {33, u"\u00fc", u"\u00dc"}, {39, u"\u00e4", u"\u00c4"}, {41, u"\u00f6", u"\u00d6"},
-    {42, u"#", u"'"},  {43, u",", u";"},  {44, u"-", u"_"},  {47, u".", u":"},
-    {50, u"<", u">"},  {65, u",", u","},
-};
-
-// The layout data handed out as kTISPropertyUnicodeKeyLayoutData: per key
-// code, the plain and shifted output (up to 3 UTF-16 units, 0-terminated).
-struct LayoutTable {
-  char16_t keys[128][2][4];
-};
-
-LayoutTable BuildTable(Layout layout) {
-  LayoutTable table{};
-  auto put = [&](const KeyLegend& key) {
-    std::u16string_view plain(key.plain), shifted(key.shifted);
-    std::memset(table.keys[key.code], 0, sizeof table.keys[key.code]);
-    plain.copy(table.keys[key.code][0], 3);
-    shifted.copy(table.keys[key.code][1], 3);
-  };
-  for (const KeyLegend& key : kUsKeys) put(key);
-  if (layout == Layout::kGerman) {
-    for (const KeyLegend& key : kGermanKeys) put(key);
-  }
-  return table;
 }
 
 }  // namespace
@@ -134,7 +64,6 @@ void FailEventCreation(bool fail) { Cg().fail_events = fail; }
 void FailEventSource(bool fail) { Cg().fail_source = fail; }
 PointerState& Pointer() { return Cg().pointer; }
 void SetMainDisplayHeight(size_t points) { Cg().main_height = points; }
-void UseLayout(Layout layout) { Cg().layout = layout; }
 
 void ResetCg() { Cg() = CgState(); }
 
@@ -369,55 +298,6 @@ void CGEventPost(CGEventTapLocation tap, CGEventRef event) {
              type == kCGEventOtherMouseUp) {
     pointer.pressed_buttons &= ~bit;
   }
-}
-
-const CFStringRef kTISPropertyUnicodeKeyLayoutData =
-    reinterpret_cast<CFStringRef>(new String(u"TISPropertyUnicodeKeyLayoutData", true));
-
-// Input methods (Japanese, say) have no layout data: the current keyboard
-// layout source is asked then. The fake answers both with the set layout.
-static TISInputSourceRef NewInputSource() {
-  auto* source = Make<InputSource>();
-  if (Cg().layout != Layout::kNone) {
-    auto* data = Make<Data>();
-    const LayoutTable table = BuildTable(Cg().layout);
-    const auto* bytes = reinterpret_cast<const uint8_t*>(&table);
-    data->bytes.assign(bytes, bytes + sizeof table);
-    source->layout = reinterpret_cast<CFDataRef>(data);
-  }
-  return reinterpret_cast<TISInputSourceRef>(source);
-}
-TISInputSourceRef TISCopyCurrentKeyboardInputSource(void) { return NewInputSource(); }
-TISInputSourceRef TISCopyCurrentKeyboardLayoutInputSource(void) { return NewInputSource(); }
-
-// "The property value ... is not retained" (Get rule).
-void* TISGetInputSourceProperty(TISInputSourceRef source, CFStringRef key) {
-  auto* input = static_cast<InputSource*>(Live(source, "TISGetInputSourceProperty",
-                                               kInputSourceType));
-  if (input == nullptr || !CFEqual(key, kTISPropertyUnicodeKeyLayoutData)) return nullptr;
-  return const_cast<void*>(static_cast<const void*>(input->layout));
-}
-
-UInt8 LMGetKbdType(void) { return 40; }  // an ANSI keyboard
-
-// The modifier state is the Carbon modifier mask shifted right by 8 bits:
-// Shift is bit 1. Returns up to `max` UTF-16 units.
-OSStatus UCKeyTranslate(const UCKeyboardLayout* layout, UInt16 code, UInt16 action,
-                        UInt32 modifiers, UInt32, OptionBits options, UInt32* dead_key_state,
-                        UniCharCount max, UniCharCount* length, UniChar text[]) {
-  if (layout == nullptr || code >= 128 || action != kUCKeyActionDown ||
-      (options & kUCKeyTranslateNoDeadKeysMask) == 0 || *dead_key_state != 0) {
-    return -50;  // paramErr
-  }
-  const auto* table = reinterpret_cast<const LayoutTable*>(layout);
-  const char16_t* out = table->keys[code][(modifiers & 0x02) != 0 ? 1 : 0];
-  UniCharCount n = 0;
-  while (n < 3 && out[n] != 0 && n < max) {
-    text[n] = out[n];
-    ++n;
-  }
-  *length = n;
-  return noErr;
 }
 
 }  // extern "C"

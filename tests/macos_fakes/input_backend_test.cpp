@@ -88,15 +88,19 @@ TEST_F(MacInputBackendTest, OperationsPostTheirEvents) {
       {"a character no key has: code 0 carrying it", macfake::Layout::kUsAnsi,
        [](InputBackend& b) { ASSERT_TRUE(b.ClickKey(Char(U'\u00e9'))); },
        {"key-down 0 \"\u00e9\"", "key-up 0 \"\u00e9\""}},
-      {"the layout decides: German z, \u00fc and \u00e9 (a dead key when typed)",
+      {"the layout decides: German z, \u00dc, the accent keys on their own, and \u00e9, "
+       "which only a dead key sequence types",
        macfake::Layout::kGerman,
        [](InputBackend& b) {
          ASSERT_TRUE(b.ClickKey(Char('z')));
          ASSERT_TRUE(b.ClickKey(Char(U'\u00dc')));
+         ASSERT_TRUE(b.ClickKey(Char(U'\u00b4')));
+         ASSERT_TRUE(b.ClickKey(Char('`')));
          ASSERT_TRUE(b.ClickKey(Char(U'\u00e9')));
        },
-       {"key-down 16", "key-up 16", "key-down 33 shift", "key-up 33 shift",
-        "key-down 0 \"\u00e9\"", "key-up 0 \"\u00e9\""}},
+       {"key-down 16", "key-up 16", "key-down 33 shift", "key-up 33 shift", "key-down 24",
+        "key-up 24", "key-down 24 shift", "key-up 24 shift", "key-down 0 \"\u00e9\"",
+        "key-up 0 \"\u00e9\""}},
       {"no layout at all: every character as text", macfake::Layout::kNone,
        [](InputBackend& b) { ASSERT_TRUE(b.ClickKey(Char('a'))); },
        {"key-down 0 \"a\"", "key-up 0 \"a\""}},

@@ -149,8 +149,10 @@ PointerState& Pointer();
 // Height of the main display in points (CGDisplayPixelsHigh).
 void SetMainDisplayHeight(size_t points);
 
-// ---- Keyboard layouts: what each virtual key types without and with
-// Shift, with dead keys off (kUCKeyTranslateNoDeadKeysMask).
+// ---- Keyboard layouts, handed out as 'uchr' data by the Text Input
+// Sources services and read by UCKeyTranslate: the US layout, or the
+// German one (its accent keys are dead keys). kNone: an input source
+// without layout data.
 enum class Layout { kNone, kUsAnsi, kGerman };
 void UseLayout(Layout layout);
 
