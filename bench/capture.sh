@@ -30,8 +30,8 @@ pids+=($!)
 sleep 3
 
 # Median of `runs` RPC calls on one keep-alive connection after one warm-up
-# call, in ms (a median: the machines are shared), and the reply's size
-# figures.
+# call, in ms (a median: the machines are shared; the fastest call
+# beside it), and the reply's size figures.
 rpc() {
   python3 - "$port" "$token" "$runs" "$1" "$2" <<'PY'
 import http.client, json, sys, time
@@ -49,7 +49,8 @@ for _ in range(runs):
     t = time.perf_counter(); call(); times.append(time.perf_counter() - t)
 r = reply["result"]
 times.sort()
-print("%.2f ms (%dx%d, %d bytes)" % (1000 * times[len(times) // 2], r["width"], r["height"], r["bytes"]))
+print("%.2f ms (min %.2f ms; %dx%d, %d bytes)" % (1000 * times[len(times) // 2], 1000 * times[0],
+                                               r["width"], r["height"], r["bytes"]))
 PY
 }
 process_ms() {
