@@ -1,11 +1,12 @@
 """A plain GTK 3 window for the desktop tests.
 
 Usage: gtk_window.py --title T [--app-class C] [--size WxH] [--pos X,Y] [--form] [--grow]
-                     [--colour RRGGBB | --image PATH | --spin MS]
+                     [--colour RRGGBB | --image PATH | --spin MS | --labels N]
 Prints "ready <window id in hex> <pid>" once the window is mapped and drawn,
 then "clicked" each time its button is pressed, and runs until it is killed.
 --grow: each press renames the label "Pressed N" and adds a label "Added N"
 below the others; "clicked" comes once that label is on screen.
+--labels shows only N small labels "L<i>", in rows (boxes) of 48.
 --spin shows only a spinning spinner; from "ready" on it spins MS ms, then
 stops and prints "stopped <CLOCK_MONOTONIC seconds>" (0: it never stops).
 """
@@ -32,6 +33,7 @@ parser.add_argument("--spin", type=int, default=None)
 parser.add_argument("--form", action="store_true",
                     help="add a check box (prints toggled on/off) and a password entry")
 parser.add_argument("--grow", action="store_true")
+parser.add_argument("--labels", type=int, default=None)
 args = parser.parse_args()
 
 # A blinking text cursor would make two captures of the same screen differ.
@@ -50,6 +52,14 @@ if args.pos:
 if args.image:
     window.add(Gtk.Image.new_from_file(args.image))
     window.fullscreen()
+elif args.labels is not None:
+    rows = Gtk.Box(orientation=Gtk.Orientation.VERTICAL)
+    for i in range(args.labels):
+        if i % 48 == 0:
+            row = Gtk.Box(orientation=Gtk.Orientation.HORIZONTAL)
+            rows.pack_start(row, False, False, 0)
+        row.pack_start(Gtk.Label(label="L%d" % i), False, False, 2)
+    window.add(rows)
 elif args.spin is not None:
     spinner = Gtk.Spinner()
     spinner.set_size_request(64, 64)
