@@ -1,12 +1,14 @@
 """A plain GTK 3 window for the desktop tests.
 
 Usage: gtk_window.py --title T [--app-class C] [--size WxH] [--pos X,Y] [--form] [--grow]
-                     [--colour RRGGBB | --image PATH | --spin MS | --labels N]
+                     [--colour RRGGBB | --image PATH | --spin MS | --labels N | --list N]
 Prints "ready <window id in hex> <pid>" once the window is mapped and drawn,
 then "clicked" each time its button is pressed, and runs until it is killed.
 --grow: each press renames the label "Pressed N" and adds a label "Added N"
 below the others; "clicked" comes once that label is on screen.
 --labels shows only N small labels "L<i>", in rows (boxes) of 48.
+--list shows only a list of N rows named "Row <i>", scrolled in a pane of
+about three rows; prints "selected Row <i>" when a row is selected.
 --spin shows only a spinning spinner; from "ready" on it spins MS ms, then
 stops and prints "stopped <CLOCK_MONOTONIC seconds>" (0: it never stops).
 """
@@ -34,6 +36,7 @@ parser.add_argument("--form", action="store_true",
                     help="add a check box (prints toggled on/off) and a password entry")
 parser.add_argument("--grow", action="store_true")
 parser.add_argument("--labels", type=int, default=None)
+parser.add_argument("--list", type=int, default=None)
 args = parser.parse_args()
 
 # A blinking text cursor would make two captures of the same screen differ.
@@ -52,6 +55,22 @@ if args.pos:
 if args.image:
     window.add(Gtk.Image.new_from_file(args.image))
     window.fullscreen()
+elif args.list is not None:
+    rows = Gtk.ListBox()
+    for i in range(args.list):
+        row = Gtk.ListBoxRow()
+        row.add(Gtk.Label(label="Row %d" % i))
+        row.get_accessible().set_name("Row %d" % i)
+        rows.add(row)
+    rows.connect("row-selected", lambda _, row: row and print(
+        "selected " + row.get_accessible().get_name(), flush=True))
+    pane = Gtk.ScrolledWindow()
+    pane.set_min_content_height(80)
+    pane.set_max_content_height(80)
+    pane.add(rows)
+    box = Gtk.Box(orientation=Gtk.Orientation.VERTICAL)
+    box.pack_start(pane, False, False, 0)
+    window.add(box)
 elif args.labels is not None:
     rows = Gtk.Box(orientation=Gtk.Orientation.VERTICAL)
     for i in range(args.labels):

@@ -200,6 +200,45 @@ TEST_F(UiSnapshotTest, QueryFindsWhatUiTreeNeverReaches) {
   EXPECT_EQ(found["truncated_by"], nullptr);
 }
 
+// Rows of a list scrolled in a small pane: one out of view is scrolled
+// into it, another is selected; pyatspi and the window's log see both.
+TEST_F(UiSnapshotTest, ScrollsListRowsIntoViewAndSelectsThem) {
+  std::unique_ptr<SessionProcess> list = x_->LaunchPython(
+      "gtk_window.py", {"--title", "List test", "--size", "300x200", "--list", "30"});
+  ASSERT_NE(list, nullptr);
+  // The list selects its first row by itself before "ready".
+  auto read_until = [&](std::string_view line) {
+    for (std::optional<std::string> read; (read = list->ReadLine(10s));) {
+      if (read->starts_with(line)) return true;
+    }
+    return false;
+  };
+  ASSERT_TRUE(read_until("ready "));
+  // GTK 3 gives a list box row the role "list item".
+  const Json snapshot = SnapshotWith(
+      {{"scope", "app"}, {"pid", list->pid()}, {"query", "row 2"}, {"visible_only", false}},
+      "AXCell", "Row 25");
+  const Json* far = FindElement(snapshot, "AXCell", "Row 25");
+  const Json* other = FindElement(snapshot, "AXCell", "Row 20");
+  ASSERT_TRUE(far && other) << snapshot.dump();
+  EXPECT_FALSE(HasState(*far, "showing")) << far->dump();
+
+  const Json scrolled =
+      daemon_->Call("ui_action", {{"ref", (*far)["ref"]}, {"action", "scroll_into_view"}});
+  EXPECT_EQ(scrolled["result"]["effect"], "confirmed") << scrolled.dump();
+  const Json shown = OracleUntil(list->pid(), "Row 25",
+                                 [](const Json& read) { return HasState(read, "showing"); });
+  EXPECT_TRUE(HasState(shown, "showing")) << shown.dump();
+
+  const Json selected = daemon_->Call("ui_action", {{"ref", (*other)["ref"]}, {"action", "select"}});
+  EXPECT_EQ(selected["result"]["effect"], "confirmed") << selected.dump();
+  EXPECT_TRUE(HasState(selected["result"], "selected")) << selected.dump();
+  EXPECT_TRUE(read_until("selected Row 20"));
+  const Json read = OracleUntil(list->pid(), "Row 20",
+                                [](const Json& r) { return HasState(r, "selected"); });
+  EXPECT_TRUE(HasState(read, "selected")) << read.dump();
+}
+
 // A stopped application costs one bus timeout and is listed; the others
 // are read meanwhile.
 TEST_F(UiSnapshotTest, StoppedApplicationIsListedAsUnresponsive) {

@@ -55,7 +55,15 @@ class AtspiElementControl final : public ElementControl {
   }
   Result<void> ScrollTo() override {
     // ATSPI_SCROLL_ANYWHERE: the least movement that shows it.
-    return CallForTrue(path_, "org.a11y.atspi.Component", "ScrollTo", Args("u", uint32_t{6}));
+    Result<void> scrolled =
+        CallForTrue(path_, "org.a11y.atspi.Component", "ScrollTo", Args("u", uint32_t{6}));
+    if (scrolled || scrolled.error() != Unavailable("the application refused ScrollTo")) {
+      return scrolled;
+    }
+    // GTK 3 scrolls nothing this way, but a scrolled pane shows the element
+    // that takes the keyboard focus, as for a user tabbing to it.
+    if (Focus()) return {};
+    return scrolled;
   }
   Result<void> Select() override;
   Result<void> SetText(std::string_view text) override {
