@@ -251,7 +251,10 @@ TEST_F(MacAccessibilityTest, ElementControlActsOnTheElement) {
   const int slider = Node({.attributes = {{"AXRole", "AXSlider"}, {"AXValue", 0.5},
                                           {"AXSelected", true}, {"AXExpanded", true}},
                            .settable = {"AXValue"}});
-  const int stepper = Node({.attributes = {{"AXRole", "AXIncrementor"}, {"AXValue", int64_t{4}}}});
+  // A whole number beyond a double's exact range reads as the integer
+  // (CFNumberGetValue refuses the lossy Float64 conversion).
+  const int stepper = Node({.attributes = {{"AXRole", "AXIncrementor"},
+                                           {"AXValue", int64_t{9007199254740993}}}});
   Window("W", {Element{field}, Element{slider}, Element{stepper}});
   std::vector<ElementHandle> handles;
   {
@@ -287,7 +290,7 @@ TEST_F(MacAccessibilityTest, ElementControlActsOnTheElement) {
   ASSERT_TRUE(number->SetNumber(0.75));
   EXPECT_EQ(number->Read()->value, "0.75");
   EXPECT_EQ(number->Focus().error(), "unavailable: the application refused (AX error -25205)");
-  EXPECT_EQ(OpenElementControl(handles[2])->Read()->value, "4");
+  EXPECT_EQ(OpenElementControl(handles[2])->Read()->value, "9007199254740993");
 
   EXPECT_THAT(macfake::AxLog(),
               ::testing::ElementsAre(
