@@ -3,7 +3,8 @@
 // AT-SPI costs a D-Bus round trip per read, so nothing here waits for one
 // reply before sending the next read that does not depend on it: a level's
 // children, and every attribute of every recorded element, are in flight
-// together. Where the application offers org.a11y.atspi.Cache, one
+// together, and a child read on screen has its child count asked as soon
+// as its states are in, so the next level needs no round for counts. Where the application offers org.a11y.atspi.Cache, one
 // GetItems call gives the role, name, states, interfaces, child count
 // and index of every element as the application reads them when it
 // answers; the list of elements is only a hint (a cache can miss elements
@@ -173,6 +174,9 @@ struct Element {
   std::optional<CachedItem> cached;
   // Read with the element's parent's children (or from the cache).
   std::optional<uint64_t> states;
+  // Read right after the states of an uncached element the walk may
+  // expand, so its children follow without a round of their own.
+  std::optional<int32_t> child_count;
 };
 
 // One parent's children as read for the walk: ids and states by index.
@@ -331,7 +335,8 @@ std::optional<ElementId> AtspiApplication::Intern(std::string_view bus_name,
   key.append(bus_name).append(1, '\n').append(path);
   const auto [it, inserted] = ids_.try_emplace(std::move(key), static_cast<ElementId>(elements_.size()));
   if (inserted) {
-    elements_.push_back({std::string(bus_name), std::string(path), std::nullopt, std::nullopt});
+    elements_.push_back({std::string(bus_name), std::string(path), std::nullopt, std::nullopt,
+                         std::nullopt});
   }
   return it->second;
 }
@@ -518,9 +523,18 @@ void AtspiApplication::TakeChild(BusCalls& calls, ChildScan& scan, size_t i, Ele
     return;
   }
   Call(calls, child, kAccessible, "GetState", nullptr,
-       [this, &scan, i, child, done = std::move(done)](sd_bus_message* m) {
+       [this, &calls, &scan, i, child, done = std::move(done)](sd_bus_message* m) {
          uint64_t states = 0;
-         if (m && ReadStates(m, &states)) scan.states[i] = elements_[child].states = states;
+         if (m && ReadStates(m, &states)) {
+           scan.states[i] = elements_[child].states = states;
+           const OpenedApp* app = AppOf(child);
+           if (scan.hidden_too || IsOnScreen(states, app ? app->quirks : ToolkitQuirks{})) {
+             GetProperty(calls, child, "ChildCount", [this, child](sd_bus_message* r) {
+               int32_t count = 0;
+               if (r && ReadVariant(r, 'i', &count)) elements_[child].child_count = count;
+             });
+           }
+         }
          if (done) done();
        });
 }
@@ -597,12 +611,21 @@ std::vector<ChildScan> AtspiApplication::ScanChildren(std::span<const ChildrenRe
         continue;
       }
     }
-    GetProperty(calls, scan.parent, "ChildCount", [this, &calls, &scan](sd_bus_message* m) {
-      if (!m || !ReadVariant(m, 'i', &scan.count) || scan.count <= 0) return;
+    auto counted = [this, &calls, &scan](int32_t count) {
+      scan.count = count;
+      if (scan.count <= 0) return;
       if (const std::vector<ElementId>* cached = CachedChildren(scan.parent, scan.count)) {
         return TakeCached(scan, *cached);
       }
       ReadChildren(calls, scan);
+    };
+    if (parent.child_count && !silent_names_.contains(parent.bus_name)) {
+      counted(*parent.child_count);
+      continue;
+    }
+    GetProperty(calls, scan.parent, "ChildCount", [counted](sd_bus_message* m) {
+      int32_t count = 0;
+      if (m && ReadVariant(m, 'i', &count)) counted(count);
     });
   }
   Run(calls);
