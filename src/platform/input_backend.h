@@ -107,6 +107,9 @@ extern const char kInputUnavailableHint[];
 // Ends an open error when the display server was reached but did not
 // answer in time: the session is set up right, so no hint follows.
 inline constexpr char kInputServerSilent[] = " (the X server did not answer within 2 s)";
+// Ends the open error in a Wayland session whose backend has no input
+// yet: nothing the user sets would help, so no hint follows either.
+inline constexpr char kInputNotOnWayland[] = " is not supported on Wayland yet)";
 
 }  // namespace tarvix
 

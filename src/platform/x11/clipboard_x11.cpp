@@ -595,6 +595,9 @@ Result<T> OnThread(std::function<Result<T>(SelectionThread&)> work) {
 
 }  // namespace
 
+// Served through the desktop chooser (platform/desktop_backend.h).
+namespace x11 {
+
 Result<ClipboardText> ReadClipboard(size_t max_bytes) {
   return OnThread<ClipboardText>(
       [max_bytes](SelectionThread& thread) { return thread.Read(max_bytes); });
@@ -606,4 +609,5 @@ Result<void> WriteClipboard(std::string text) {
       [shared](SelectionThread& thread) { return thread.Write(std::move(*shared)); });
 }
 
+}  // namespace x11
 }  // namespace tarvix

@@ -29,6 +29,9 @@ bool SameRect(const XRect& a, const XRect& b) {
 
 }  // namespace
 
+// Served through the desktop chooser (platform/desktop_backend.h).
+namespace x11 {
+
 Result<std::vector<DisplayInfo>> ListDisplays() {
   Result<std::unique_ptr<XConnection>> opened = XConnection::Open();
   if (!opened) return Unavailable(opened.error());
@@ -67,4 +70,5 @@ Result<std::vector<DisplayInfo>> ListDisplays() {
   return displays;
 }
 
+}  // namespace x11
 }  // namespace tarvix

@@ -34,6 +34,9 @@ std::optional<int64_t> MonitorAt(const XConnection& x, int32_t root_x, int32_t r
 
 }  // namespace
 
+// Served through the desktop chooser (platform/desktop_backend.h).
+namespace x11 {
+
 Result<PointerLocation> LocatePointer() {
   Result<std::unique_ptr<XConnection>> x = XConnection::Open();
   if (!x) return Error(Unreachable(x.error()));
@@ -46,4 +49,5 @@ Result<PointerLocation> LocatePointer() {
   return PointerLocation{root_x - origin.x, root_y - origin.y, MonitorAt(**x, root_x, root_y)};
 }
 
+}  // namespace x11
 }  // namespace tarvix

@@ -550,6 +550,9 @@ class XScreenImage : public ScreenImage {
 
 }  // namespace
 
+// Served through the desktop chooser (platform/desktop_backend.h).
+namespace x11 {
+
 Result<std::string> CaptureMainDisplayPng(MemoryBudget& budget, MemoryBudget::Grant& grant) {
   // Large buffers of a capture get their own mappings (the daemon fixes
   // malloc's mmap threshold at start-up), so they leave with the capture.
@@ -571,4 +574,5 @@ Result<std::unique_ptr<ScreenImage>> GrabScreenArea(const CaptureArea& area, Mem
   return std::unique_ptr<ScreenImage>(std::move(image));
 }
 
+}  // namespace x11
 }  // namespace tarvix

@@ -73,6 +73,9 @@ class XDamageWatch final : public ScreenDamageWatch {
 
 }  // namespace
 
+// Served through the desktop chooser (platform/desktop_backend.h).
+namespace x11 {
+
 Result<std::unique_ptr<ScreenDamageWatch>> WatchScreenDamage() {
   Result<std::unique_ptr<XConnection>> opened = XConnection::Open();
   if (!opened) return Error("unavailable: " + std::move(opened).error());
@@ -101,4 +104,5 @@ Result<std::unique_ptr<ScreenDamageWatch>> WatchScreenDamage() {
   return std::unique_ptr<ScreenDamageWatch>(std::move(watch));
 }
 
+}  // namespace x11
 }  // namespace tarvix

@@ -312,6 +312,9 @@ class Control {
 
 }  // namespace
 
+// Served through the desktop chooser (platform/desktop_backend.h).
+namespace x11 {
+
 Result<bool> ControlWindow(const WindowActionRequest& request) {
   if (request.window == 0 || request.window > UINT32_MAX) {
     return Error("unknown window: " + std::to_string(request.window));
@@ -325,4 +328,5 @@ Result<bool> ControlWindow(const WindowActionRequest& request) {
   return control.Run(request);
 }
 
+}  // namespace x11
 }  // namespace tarvix

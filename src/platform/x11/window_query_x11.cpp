@@ -304,7 +304,11 @@ Result<std::vector<WindowRecord>> QueryWindowsOf(bool minimized) {
 
 }  // namespace
 
+// Served through the desktop chooser (platform/desktop_backend.h).
+namespace x11 {
+
 Result<std::vector<WindowRecord>> QueryWindows() { return QueryWindowsOf(false); }
 Result<std::vector<WindowRecord>> QueryAllWindows() { return QueryWindowsOf(true); }
 
+}  // namespace x11
 }  // namespace tarvix

@@ -418,6 +418,9 @@ std::string OpenFailure(const std::string& error) {
 
 }  // namespace
 
+// Served through the desktop chooser (platform/desktop_backend.h).
+namespace x11 {
+
 Result<std::unique_ptr<InputBackend>> OpenInputBackend() {
   std::unique_lock<std::mutex> hold = HoldInputForRequest();
   if (InputStopRequested()) {
@@ -436,4 +439,5 @@ Result<std::unique_ptr<InputBackend>> OpenInputBackend() {
   return std::unique_ptr<InputBackend>(std::move(backend));
 }
 
+}  // namespace x11
 }  // namespace tarvix

@@ -58,8 +58,9 @@ Result<std::vector<Key>> ModifiersParam(const Json& params) {
 }
 
 std::string InputUnavailable(const std::string& open_error) {
-  const bool silent = open_error.ends_with(kInputServerSilent);
-  return "input unavailable: " + open_error + (silent ? "" : kInputUnavailableHint);
+  const bool hint =
+      !open_error.ends_with(kInputServerSilent) && !open_error.ends_with(kInputNotOnWayland);
+  return "input unavailable: " + open_error + (hint ? kInputUnavailableHint : "");
 }
 
 Result<void> Prefixed(Result<void> step, const char* prefix) {

@@ -1,0 +1,56 @@
+// Displays on wlroots compositors: the wl_outputs with xdg-output's
+// logical rectangles, and the wlroots backend's table of services.
+#include <utility>
+
+#include "platform/wayland/wayland_connection.h"
+#include "platform/wayland/wlr_desktop.h"
+
+namespace tarvix {
+
+namespace wlr {
+
+std::optional<bool> ProbeScreencopy() {
+  Result<std::unique_ptr<WaylandConnection>> c = WaylandConnection::Open();
+  if (!c) return std::nullopt;
+  return (*c)->screencopy() != nullptr;
+}
+
+Result<std::vector<DisplayInfo>> ListDisplays() {
+  Result<std::unique_ptr<WaylandConnection>> opened = WaylandConnection::Open();
+  if (!opened) return Error("unavailable: " + opened.error());
+  WaylandConnection& c = **opened;
+  if (Result<void> described = c.DescribeOutputs(); !described) {
+    return Error("unavailable: " + described.error());
+  }
+  std::vector<OutputGeometry> outputs;
+  for (const auto& output : c.outputs()) outputs.push_back(output->geometry);
+  const std::optional<size_t> main = MainOutput(outputs);
+  if (!main) return Error("unavailable: the Wayland compositor has no output");
+  const PointRect origin = LogicalRect(outputs[*main]);
+  std::vector<DisplayInfo> displays;
+  for (size_t i = 0; i < outputs.size(); ++i) {
+    const PointRect r = LogicalRect(outputs[i]);
+    displays.push_back({.id = static_cast<int64_t>(i + 1),
+                        .name = outputs[i].name,
+                        .x = r.x - origin.x,
+                        .y = r.y - origin.y,
+                        .width = r.w,
+                        .height = r.h,
+                        .scale = PixelsPerPoint(outputs[i]),
+                        .primary = i == *main});
+  }
+  return displays;
+}
+
+}  // namespace wlr
+
+const DesktopServices& WlrootsDesktopServices() {
+  static const DesktopServices services{
+      .capture_main_display_png = wlr::CaptureMainDisplayPng,
+      .grab_screen_area = wlr::GrabScreenArea,
+      .list_displays = wlr::ListDisplays,
+  };
+  return services;
+}
+
+}  // namespace tarvix

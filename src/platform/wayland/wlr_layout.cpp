@@ -1,0 +1,95 @@
+#include "platform/wayland/wlr_layout.h"
+
+#include <algorithm>
+
+namespace tarvix {
+namespace {
+
+// DRM fourcc codes as wl_shm names them (wl_shm keeps 0 and 1 for the two
+// classic ones).
+constexpr uint32_t Fourcc(char a, char b, char c, char d) {
+  return uint32_t(uint8_t(a)) | uint32_t(uint8_t(b)) << 8 | uint32_t(uint8_t(c)) << 16 |
+         uint32_t(uint8_t(d)) << 24;
+}
+constexpr uint32_t kArgb8888 = 0, kXrgb8888 = 1;
+
+}  // namespace
+
+PointRect LogicalRect(const OutputGeometry& output) {
+  if (output.has_logical) {
+    return {output.logical_x, output.logical_y, output.logical_width, output.logical_height};
+  }
+  const int32_t scale = std::max(output.scale, 1);
+  int64_t w = output.mode_width / scale, h = output.mode_height / scale;
+  // Transforms 1, 3, 5 and 7 turn the output by 90 or 270 degrees.
+  if (output.transform % 2 == 1) std::swap(w, h);
+  return {output.x, output.y, w, h};
+}
+
+double PixelsPerPoint(const OutputGeometry& output) {
+  const PointRect logical = LogicalRect(output);
+  const int32_t pixels = output.transform % 2 == 1 ? output.mode_height : output.mode_width;
+  if (logical.w <= 0 || pixels <= 0) return 1;
+  return static_cast<double>(pixels) / static_cast<double>(logical.w);
+}
+
+std::optional<size_t> MainOutput(const std::vector<OutputGeometry>& outputs) {
+  if (outputs.empty()) return std::nullopt;
+  for (size_t i = 0; i < outputs.size(); ++i) {
+    const PointRect r = LogicalRect(outputs[i]);
+    if (r.x == 0 && r.y == 0) return i;
+  }
+  return 0;
+}
+
+std::optional<PointRect> OnOutput(const PointRect& global, const PointRect& main,
+                                  const OutputGeometry& output) {
+  const PointRect out = LogicalRect(output);
+  const int64_t left = std::max(global.x + main.x, out.x);
+  const int64_t top = std::max(global.y + main.y, out.y);
+  const int64_t right = std::min(global.x + main.x + global.w, out.x + out.w);
+  const int64_t bottom = std::min(global.y + main.y + global.h, out.y + out.h);
+  if (right <= left || bottom <= top) return std::nullopt;
+  return PointRect{left - out.x, top - out.y, right - left, bottom - top};
+}
+
+std::optional<PixelLayout> ShmFormatLayout(uint32_t format) {
+  // All are little-endian units: the fourcc names the channels from the
+  // most significant bit down.
+  switch (format) {
+    case kArgb8888:
+    case kXrgb8888:
+      return PixelLayout{32, false, 0xff0000, 0x00ff00, 0x0000ff};
+    case Fourcc('X', 'B', '2', '4'):
+    case Fourcc('A', 'B', '2', '4'):
+      return PixelLayout{32, false, 0x0000ff, 0x00ff00, 0xff0000};
+    case Fourcc('X', 'R', '3', '0'):
+    case Fourcc('A', 'R', '3', '0'):
+      return PixelLayout{32, false, 0x3ff00000, 0x000ffc00, 0x000003ff};
+    case Fourcc('X', 'B', '3', '0'):
+    case Fourcc('A', 'B', '3', '0'):
+      return PixelLayout{32, false, 0x000003ff, 0x000ffc00, 0x3ff00000};
+    case Fourcc('R', 'G', '1', '6'):
+      return PixelLayout{16, false, 0xf800, 0x07e0, 0x001f};
+    case Fourcc('R', 'G', '2', '4'):
+      return PixelLayout{24, false, 0xff0000, 0x00ff00, 0x0000ff};
+    case Fourcc('B', 'G', '2', '4'):
+      return PixelLayout{24, false, 0x0000ff, 0x00ff00, 0xff0000};
+    default:
+      return std::nullopt;
+  }
+}
+
+size_t ScreenshotPeakBytes(size_t buffer_bytes, uint32_t width, uint32_t height) {
+  const size_t rows = size_t{height} * (size_t{width} * 3 + 1);
+  const size_t png = rows + rows / 1000 + (size_t{height} / 64 + 1) * 64 + 4096;
+  return buffer_bytes + png + (png + 2) / 3 * 4;
+}
+
+size_t CapturePeakBytes(size_t buffer_bytes, uint32_t width, uint32_t height) {
+  const size_t pixels = size_t{width} * height;
+  const size_t encoded = std::max(ScreenshotPeakBytes(0, width, height), pixels * 4 + 65536);
+  return buffer_bytes + pixels * 4 + encoded + (encoded + 2) / 3 * 4;
+}
+
+}  // namespace tarvix
