@@ -10,6 +10,9 @@ packages=(
   libxcb-xkb-dev libxcb-xfixes0-dev libxkbcommon-dev libxkbcommon-x11-dev libdeflate-dev
   zlib1g-dev libpixman-1-dev libturbojpeg0-dev libsystemd-dev
   libxcb-damage0-dev
+  # Wayland sessions of wlroots compositors: the client library and
+  # wayland-scanner, xdg-output's protocol file.
+  libwayland-dev wayland-protocols
 )
 if [[ "${1:-}" == "--test" ]]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev procps)
@@ -36,6 +39,9 @@ if [[ "${1:-}" == "--test" ]]; then
   # tarvix-mcp's test drives it with the official MCP SDK (npm); Debian's
   # Node.js only where no node is installed already.
   command -v node >/dev/null || packages+=(nodejs npm)
+  # A headless sway session for the Wayland tests (swaybg draws the
+  # backgrounds), grim as the independent screen capture.
+  packages+=(sway swaybg grim)
 fi
 if [[ "${1:-}" == "--bench" ]]; then
   packages+=(libbenchmark-dev wrk nginx-light procps)
@@ -46,6 +52,8 @@ if [[ "${1:-}" == "--bench" ]]; then
   # Real applications nobody here wrote: a GTK 3 editor, a GTK 4 calculator,
   # GTK dialogs.
   packages+=(mousepad gnome-calculator zenity)
+  # Screenshots on headless sway against grim.
+  packages+=(sway swaybg grim)
 fi
 
 # One dpkg query for all of them: this runs on every start of scripts/run.sh.

@@ -508,10 +508,13 @@ constexpr std::array<ToolEntry, 25> kTools = {{
     {"displays", "List displays",
      "The monitors that make up the desktop: for each, id (what capture's display parameter "
      "takes), name, x and y of its top-left corner and width and height, all in the global "
-     "points input uses, scale (pixels per point: 1 on X11, 2 on a Retina display) and "
-     "primary (the main display, whose top-left corner is the origin 0,0). Displays left of "
-     "or above the main one have negative x or y. bounds {x, y, w, h} is the smallest "
-     "rectangle holding every display. Takes no arguments.",
+     "points input uses, scale (pixels per point: 1 on X11, 2 on a Retina display or a "
+     "Wayland output at scale 2) and primary (the main display, whose top-left corner is the "
+     "origin 0,0). Displays left of or above the main one have negative x or y. bounds {x, y, "
+     "w, h} is the smallest rectangle holding every display. On a Wayland session of a "
+     "wlroots compositor (sway and the like) these are its outputs; there only screenshot, "
+     "capture and displays work so far, and other desktop tools say they are not supported "
+     "on Wayland yet. Takes no arguments.",
      false, false, false, true, NoParams},
     {"capture", "Capture screen area",
      "An image of part of the desktop, scaled down to fit your limits: region {x, y, w, h} in "

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -80,7 +81,16 @@ std::unique_ptr<TestDaemon> TestDaemon::Start(DaemonOptions options) {
   daemon->home_ = MakeTempHome();
   daemon->port_ = options.pick_port ? FreePort() : 0;
 
-  std::vector<std::string> args = {TARVIX_DAEMON_PATH};
+  std::vector<std::string> args;
+  if (!options.user.empty()) {
+    const passwd* user = getpwnam(options.user.c_str());
+    if (user == nullptr || chown(daemon->home_.c_str(), user->pw_uid, user->pw_gid) != 0) {
+      return nullptr;
+    }
+    args = {"/usr/bin/setpriv", "--reuid=" + options.user, "--regid=" + options.user,
+            "--init-groups", "--"};
+  }
+  args.push_back(TARVIX_DAEMON_PATH);
   if (options.pick_port) {
     args.push_back("--port");
     args.push_back(std::to_string(daemon->port_));

@@ -29,6 +29,10 @@ struct DaemonOptions {
   // Added to the daemon's environment, which otherwise holds only PATH and
   // HOME (a fresh temporary directory).
   std::map<std::string, std::string> env;
+  // Run as this user (setpriv, so the pid is still the daemon's; root
+  // only), its HOME handed to it: a daemon in a desktop session runs as
+  // the session's user.
+  std::string user;
   // Pass --port with a free port (otherwise the arguments decide).
   bool pick_port = true;
   // Wait until the banner (or an exit) before returning.

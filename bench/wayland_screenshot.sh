@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Screenshot figures on a headless sway session with one 1920x1080 output:
+# the screenshot through the RPC (warm daemon, wlroots screencopy) against
+# grim (whole process, its default PNG level and -l 1) in the same run, on
+# a plain background and on a photo-like one (seeded noise), with ratios;
+# and how long sway took to come up.
+# Prints figures only; nothing here passes or fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh --bench >&2
+scripts/build.sh release -DCMAKE_BUILD_TYPE=Release -DTARVIX_TESTS=OFF -- tarvix-agentd >&2
+runs=${TARVIX_BENCH_RUNS:-30}
+source bench/session.sh
+source bench/wayland_session.sh
+
+rpc_ms() {
+  python3 - "$port" "$token" "$runs" <<'PY'
+import http.client, json, sys, time
+port, token, runs = int(sys.argv[1]), sys.argv[2], int(sys.argv[3])
+c = http.client.HTTPConnection("127.0.0.1", port)
+body = json.dumps({"method": "screenshot", "params": {}})
+head = {"authorization": "Bearer " + token, "content-type": "application/json"}
+def call():
+    c.request("POST", "/rpc", body, head)
+    reply = c.getresponse().read()
+    assert reply.startswith(b'{"ok":true'), reply[:200]
+call()
+t = time.perf_counter()
+for _ in range(runs): call()
+print("%.2f" % (1000 * (time.perf_counter() - t) / runs))
+PY
+}
+grim_ms() {
+  python3 - "$runs" "$@" <<'PY'
+import subprocess, sys, time
+runs, cmd = int(sys.argv[1]), sys.argv[2:]
+quiet = dict(check=True, stdout=subprocess.DEVNULL)
+subprocess.run(cmd, **quiet)
+t = time.perf_counter()
+for _ in range(runs): subprocess.run(cmd, **quiet)
+print("%.2f" % (1000 * (time.perf_counter() - t) / runs))
+PY
+}
+ratio() { python3 -c "print('%.2f' % ($1 / $2))"; }
+
+/usr/bin/convert -size 1920x1080 xc: -seed 3 +noise Random "$work/noise.png"
+chmod 644 "$work/noise.png"
+for scene in plain noise; do
+  background='#5a6e82'
+  [[ $scene == noise ]] && background=$work/noise.png
+  source_pids=${#pids[@]}
+  bench_sway 1920x1080 "$background"
+  printf 'sway up (answered get_outputs) in %s ms\n' "$sway_start_ms"
+  bench_daemon build/release/tarvix-agentd
+  # The background is drawn by swaybg a moment after sway is up.
+  for _ in $(seq 200); do
+    [[ $("${as_sway[@]}" grim -t ppm - | md5sum) == $("${as_sway[@]}" grim -t ppm - | md5sum) ]] && break
+  done
+  ours=$(rpc_ms)
+  grim_default=$(grim_ms "${as_sway[@]}" grim -t png "$work/grim.png")
+  grim_fast=$(grim_ms "${as_sway[@]}" grim -t png -l 1 "$work/grim.png")
+  printf '%-5s screenshot rpc %7s ms | grim %7s ms (ratio %s) | grim -l 1 %7s ms (ratio %s)\n' \
+    "$scene" "$ours" "$grim_default" "$(ratio "$ours" "$grim_default")" "$grim_fast" \
+    "$(ratio "$ours" "$grim_fast")"
+  for ((i = ${#pids[@]} - 1; i >= source_pids; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  pids=("${pids[@]:0:source_pids}")
+  rm -rf "$work/sway"
+done

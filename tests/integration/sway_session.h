@@ -1,0 +1,79 @@
+// A private headless sway session for the Wayland desktop tests: sway with
+// the headless backend and the pixman renderer, no input devices, its own
+// XDG_RUNTIME_DIR and configuration. sway refuses to run as root, so under
+// root it runs as the test user kSwayTestUser (created on first use);
+// otherwise as the caller. The daemon under test runs as the same user,
+// as a user service would (DaemonOptions::user).
+//
+//   auto sway = SwaySession::Start({.outputs = {{1920, 1080}}});  // null if sway cannot start
+//   TestDaemon::Start({.env = sway->Env(), .user = sway->user()});
+//   sway->Run("grim -o HEADLESS-1 -");                             // as the session's user
+#ifndef TARVIX_TESTS_INTEGRATION_SWAY_SESSION_H_
+#define TARVIX_TESTS_INTEGRATION_SWAY_SESSION_H_
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "integration/x_session.h"
+
+namespace tarvix::testing {
+
+inline constexpr char kSwayTestUser[] = "tarvix-wayland-test";
+
+struct SwayOutput {
+  int width = 1920;
+  int height = 1080;
+  // Position in sway's layout and scale (sway's "output ... pos ... scale").
+  int x = 0;
+  int y = 0;
+  int scale = 1;
+};
+
+struct SwayOptions {
+  std::vector<SwayOutput> outputs = {SwayOutput{}};
+  // The background of every output: a colour "#RRGGBB", or the path of
+  // an image (readable by the session's user) stretched over each output.
+  std::string background = "#336699";
+};
+
+class SwaySession {
+ public:
+  // Null when sway (or the test user) is not there or did not answer
+  // `swaymsg -t get_outputs` within a few seconds.
+  static std::unique_ptr<SwaySession> Start(const SwayOptions& options = {});
+  ~SwaySession();
+  SwaySession(const SwaySession&) = delete;
+  SwaySession& operator=(const SwaySession&) = delete;
+
+  // The user sway runs as ("" when it runs as the caller).
+  const std::string& user() const { return user_; }
+  pid_t pid() const { return sway_ ? sway_->pid() : -1; }
+  // How long sway took to answer its first get_outputs.
+  std::chrono::milliseconds start_time() const { return start_time_; }
+
+  // XDG_RUNTIME_DIR, WAYLAND_DISPLAY and SWAYSOCK of the session.
+  std::map<std::string, std::string> Env() const;
+
+  // Runs a shell command as the session's user in the session's
+  // environment; its standard output.
+  std::string Run(const std::string& shell_command) const;
+
+ private:
+  SwaySession() = default;
+  std::string runtime_dir_;
+  std::string user_;
+  std::string wayland_display_;
+  std::string swaysock_;
+  std::chrono::milliseconds start_time_{0};
+  std::unique_ptr<SessionProcess> sway_;
+};
+
+}  // namespace tarvix::testing
+
+#endif  // TARVIX_TESTS_INTEGRATION_SWAY_SESSION_H_

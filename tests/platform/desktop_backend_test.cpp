@@ -1,0 +1,31 @@
+#include "platform/desktop_backend.h"
+
+#include <gtest/gtest.h>
+
+namespace tarvix {
+namespace {
+
+TEST(ChooseDesktopBackendTest, WaylandOnlyWhereTheCompositorIsReachable) {
+  const struct {
+    const char* name;
+    DesktopSession session;
+    DesktopBackend expected;
+  } cases[] = {
+      {"X11 session", {.wayland = false}, DesktopBackend::kX11},
+      // Never asked outside Wayland, and ignored if it were.
+      {"X11 session, stale answer", {.wayland = false, .screencopy = true}, DesktopBackend::kX11},
+      {"sway", {.wayland = true, .screencopy = true}, DesktopBackend::kWlroots},
+      {"GNOME or KDE", {.wayland = true, .screencopy = false},
+       DesktopBackend::kWaylandUnsupported},
+      // A dead WAYLAND_DISPLAY: DISPLAY (XWayland or a plain server) may still serve.
+      {"compositor unreachable", {.wayland = true, .screencopy = std::nullopt},
+       DesktopBackend::kX11},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ChooseDesktopBackend(c.session), c.expected) << c.name;
+  }
+  EXPECT_EQ(DesktopBackendName(DesktopBackend::kWlroots), "wlroots");
+}
+
+}  // namespace
+}  // namespace tarvix
