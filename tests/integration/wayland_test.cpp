@@ -2,7 +2,6 @@
 // running as the session's user: screenshots and captures pixel for pixel
 // against grim, displays against sway's own output list, and the texts of
 // the services not built on Wayland yet.
-#include <openssl/evp.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -21,16 +20,6 @@ namespace tarvix::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-std::string DecodeBase64(const std::string& text) {
-  std::string bytes(text.size() / 4 * 3, '\0');
-  const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(bytes.data()),
-                                reinterpret_cast<const unsigned char*>(text.data()),
-                                static_cast<int>(text.size()));
-  bytes.resize(static_cast<size_t>(std::max(n, 0)));
-  bytes.resize(bytes.size() - (text.ends_with("==") ? 2 : text.ends_with("=") ? 1 : 0));
-  return bytes;
-}
 
 // PNG bytes as 8-bit RGB rows, decoded by ImageMagick (an independent
 // decoder); "" when they are no image.
