@@ -15,8 +15,18 @@ std::string_view DesktopBackendName(DesktopBackend backend) {
 }
 
 DesktopBackend ChooseDesktopBackend(const DesktopSession& session) {
-  if (!session.wayland || !session.screencopy) return DesktopBackend::kX11;
-  return *session.screencopy ? DesktopBackend::kWlroots : DesktopBackend::kWaylandUnsupported;
+  if (!session.wayland) return DesktopBackend::kX11;
+  switch (session.compositor) {
+    case CompositorProbe::kNotAsked:
+    case CompositorProbe::kUnreachable:
+      return DesktopBackend::kX11;
+    case CompositorProbe::kSilent:
+    case CompositorProbe::kScreencopy:
+      return DesktopBackend::kWlroots;
+    case CompositorProbe::kNoScreencopy:
+      break;
+  }
+  return DesktopBackend::kWaylandUnsupported;
 }
 
 }  // namespace tarvix

@@ -15,7 +15,6 @@
 
 #include <cstddef>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,19 +43,28 @@ enum class DesktopBackend {
 // "x11", "wlroots" or "wayland-unsupported".
 std::string_view DesktopBackendName(DesktopBackend backend);
 
+// What one registry round trip with the compositor told.
+enum class CompositorProbe {
+  kNotAsked,
+  kUnreachable,   // no compositor at WAYLAND_DISPLAY
+  kSilent,        // connected, but it did not answer in time
+  kScreencopy,    // it offers zwlr_screencopy_manager_v1
+  kNoScreencopy,  // it answered without it
+};
+
 // What the chooser knows about the session at the start of a call.
 struct DesktopSession {
   // WAYLAND_DISPLAY is set, or XDG_SESSION_TYPE is "wayland".
   bool wayland = false;
-  // Asked only in a Wayland session: whether the compositor offers
-  // zwlr_screencopy_manager_v1; nullopt when it could not be reached.
-  std::optional<bool> screencopy;
+  // Asked only in a Wayland session.
+  CompositorProbe compositor = CompositorProbe::kNotAsked;
 };
 
 // The backend for `session`: wlroots where the compositor offers
-// screencopy, X11 outside Wayland and where the compositor cannot be
-// reached (XWayland or a plain X server may still serve), else the
-// unsupported Wayland backend.
+// screencopy, and where it is there but silent (its own calls then fail
+// with the deadline's text, not with a wrong backend's); X11 outside
+// Wayland and where no compositor can be reached (XWayland or a plain X
+// server may still serve); else the unsupported Wayland backend.
 DesktopBackend ChooseDesktopBackend(const DesktopSession& session);
 
 // The services of one backend; a null entry is one it lacks so far.

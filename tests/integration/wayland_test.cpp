@@ -2,6 +2,7 @@
 // running as the session's user: screenshots and captures pixel for pixel
 // against grim, displays against sway's own output list, and the texts of
 // the services not built on Wayland yet.
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -181,6 +182,21 @@ TEST_F(WaylandTest, ServicesNotBuiltOnWaylandSaySoInsteadOfServingXWayland) {
     const Json reply = daemon_->Call(c.method, c.params);
     EXPECT_EQ(reply, (Json{{"error", c.error}, {"ok", false}})) << c.method;
   }
+}
+
+TEST_F(WaylandTest, AStoppedCompositorCostsADeadlineNotAWorker) {
+  ASSERT_EQ(kill(sway_->pid(), SIGSTOP), 0);
+  struct Resume {
+    pid_t pid;
+    ~Resume() { kill(pid, SIGCONT); }
+  } resume{sway_->pid()};
+  EXPECT_EQ(daemon_->Call("screenshot"),
+            (Json{{"error", "screencapture failed - the Wayland compositor did not answer within 2 s"},
+                  {"ok", false}}));
+  // The worker is free again: the daemon still answers.
+  EXPECT_EQ(daemon_->Call("ping")["ok"], true);
+  kill(sway_->pid(), SIGCONT);
+  EXPECT_EQ(daemon_->Call("screenshot")["ok"], true);
 }
 
 // A Wayland compositor that offers wl_shm and no wlroots screencopy, as

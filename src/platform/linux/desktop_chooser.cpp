@@ -33,7 +33,7 @@ struct Chosen {
 Chosen Choose() {
   DesktopSession session;
   session.wayland = InWaylandSession();
-  if (session.wayland) session.screencopy = wlr::ProbeScreencopy();
+  if (session.wayland) session.compositor = wlr::ProbeCompositor();
   const DesktopBackend backend = ChooseDesktopBackend(session);
   static const DesktopServices kNone;
   switch (backend) {

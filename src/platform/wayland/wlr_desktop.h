@@ -12,16 +12,14 @@
 #ifndef TARVIX_PLATFORM_WAYLAND_WLR_DESKTOP_H_
 #define TARVIX_PLATFORM_WAYLAND_WLR_DESKTOP_H_
 
-#include <optional>
 
 #include "platform/desktop_backend.h"
 
 namespace tarvix::wlr {
 
 // Whether the compositor of WAYLAND_DISPLAY offers zwlr_screencopy_manager_v1
-// (one registry round trip); nullopt when it cannot be reached or did not
-// answer in time.
-std::optional<bool> ProbeScreencopy();
+// (one registry round trip, within the deadline).
+CompositorProbe ProbeCompositor();
 
 Result<std::string> CaptureMainDisplayPng(MemoryBudget& budget, MemoryBudget::Grant& grant);
 Result<std::unique_ptr<ScreenImage>> GrabScreenArea(const CaptureArea& area, MemoryBudget& budget,

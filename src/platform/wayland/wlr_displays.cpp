@@ -9,10 +9,13 @@ namespace tarvix {
 
 namespace wlr {
 
-std::optional<bool> ProbeScreencopy() {
+CompositorProbe ProbeCompositor() {
   Result<std::unique_ptr<WaylandConnection>> c = WaylandConnection::Open();
-  if (!c) return std::nullopt;
-  return (*c)->screencopy() != nullptr;
+  if (!c) {
+    return c.error() == kCompositorSilent ? CompositorProbe::kSilent : CompositorProbe::kUnreachable;
+  }
+  return (*c)->screencopy() != nullptr ? CompositorProbe::kScreencopy
+                                       : CompositorProbe::kNoScreencopy;
 }
 
 Result<std::vector<DisplayInfo>> ListDisplays() {
