@@ -5,10 +5,15 @@
 # a plain background and on a photo-like one (seeded noise), with ratios;
 # and how long sway took to come up.
 # Prints figures only; nothing here passes or fails.
+#   bench/wayland_screenshot.sh [daemon binary]   (default: a release build made here)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh --bench >&2
-scripts/build.sh release -DCMAKE_BUILD_TYPE=Release -DTARVIX_TESTS=OFF -- tarvix-agentd >&2
+binary=${1:-}
+if [[ -z $binary ]]; then
+  scripts/build.sh release -DCMAKE_BUILD_TYPE=Release -DTARVIX_TESTS=OFF -- tarvix-agentd >&2
+  binary=build/release/tarvix-agentd
+fi
 runs=${TARVIX_BENCH_RUNS:-30}
 source bench/session.sh
 source bench/wayland_session.sh
@@ -51,14 +56,14 @@ for scene in plain noise; do
   source_pids=${#pids[@]}
   bench_sway 1920x1080 "$background"
   printf 'sway up (answered get_outputs) in %s ms\n' "$sway_start_ms"
-  bench_daemon build/release/tarvix-agentd
+  bench_daemon "$binary"
   # The background is drawn by swaybg a moment after sway is up.
   for _ in $(seq 200); do
     [[ $("${as_sway[@]}" grim -t ppm - | md5sum) == $("${as_sway[@]}" grim -t ppm - | md5sum) ]] && break
   done
   ours=$(rpc_ms)
-  grim_default=$(grim_ms "${as_sway[@]}" grim -t png "$work/grim.png")
-  grim_fast=$(grim_ms "${as_sway[@]}" grim -t png -l 1 "$work/grim.png")
+  grim_default=$(grim_ms "${as_sway[@]}" grim -t png "$XDG_RUNTIME_DIR/grim.png")
+  grim_fast=$(grim_ms "${as_sway[@]}" grim -t png -l 1 "$XDG_RUNTIME_DIR/grim.png")
   printf '%-5s screenshot rpc %7s ms | grim %7s ms (ratio %s) | grim -l 1 %7s ms (ratio %s)\n' \
     "$scene" "$ours" "$grim_default" "$(ratio "$ours" "$grim_default")" "$grim_fast" \
     "$(ratio "$ours" "$grim_fast")"
