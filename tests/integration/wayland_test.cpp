@@ -66,7 +66,8 @@ class WaylandTest : public ::testing::Test {
     unlink(pattern_.c_str());
   }
   void SetUp() override {
-    if (sway_ == nullptr) GTEST_SKIP() << "headless sway did not start";
+    if (access("/usr/bin/sway", X_OK) != 0) GTEST_SKIP() << "sway is not installed";
+    ASSERT_NE(sway_, nullptr) << "headless sway did not start";
     ASSERT_NE(daemon_, nullptr);
   }
 
