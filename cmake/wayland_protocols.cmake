@@ -3,6 +3,11 @@
 # (vendored under third_party/wlr-protocols) and xdg-output (from the
 # system's wayland-protocols). Sets TARVIX_WAYLAND_PROTOCOL_SOURCES and
 # TARVIX_WAYLAND_PROTOCOL_INCLUDE_DIR.
+# The glue is C: built by the C compiler of the C++ compiler's family, so
+# flags meant for one (clang's fuzzer options) suit the other.
+if(NOT CMAKE_C_COMPILER AND NOT DEFINED ENV{CC} AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  string(REGEX REPLACE "clang\\+\\+" "clang" CMAKE_C_COMPILER "${CMAKE_CXX_COMPILER}")
+endif()
 enable_language(C)
 pkg_check_modules(WAYLAND REQUIRED IMPORTED_TARGET wayland-client)
 pkg_get_variable(TARVIX_WAYLAND_PROTOCOLS_DIR wayland-protocols pkgdatadir)
