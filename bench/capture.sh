@@ -53,25 +53,11 @@ print("%.2f ms (min %.2f ms; %dx%d, %d bytes)" % (1000 * times[len(times) // 2],
                                                r["width"], r["height"], r["bytes"]))
 PY
 }
-process_ms() {
-  python3 - "$runs" "$1" <<'PY'
-import subprocess, sys, time
-runs, cmd = int(sys.argv[1]), sys.argv[2]
-subprocess.run(cmd, shell=True, check=True, stdout=subprocess.DEVNULL)
-times = []
-for _ in range(runs):
-    t = time.perf_counter()
-    subprocess.run(cmd, shell=True, check=True, stdout=subprocess.DEVNULL)
-    times.append(time.perf_counter() - t)
-times.sort()
-print("%.2f" % (1000 * times[len(times) // 2]))
-PY
-}
 ms() { echo "${1%% ms*}"; }
 ratio() { python3 -c "print('%.3f' % ($1 / $2))"; }
 
 jpeg=$(rpc capture '{"max_width":1280,"format":"jpeg","quality":80}')
-scrot=$(process_ms "scrot -o $work/scrot.png && /usr/bin/convert $work/scrot.png -resize 1280x -quality 80 jpg:- >/dev/null")
+scrot=$(bench_process_ms sh -c "scrot -o $work/scrot.png && /usr/bin/convert $work/scrot.png -resize 1280x -quality 80 jpg:- >/dev/null")
 printf 'capture 1280 jpeg q80 rpc %s | scrot + convert -resize %s ms (ratio %s)\n' \
   "$jpeg" "$scrot" "$(ratio "$(ms "$jpeg")" "$scrot")"
 png=$(rpc capture '{"max_width":1280}')

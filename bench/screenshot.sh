@@ -24,49 +24,14 @@ bench_wm
 xsetroot -solid '#5a6e82' 2>/dev/null || true
 bench_daemon build/release/tarvix-agentd
 
-# Times `runs` RPC calls on one keep-alive connection after one warm-up
-# call; prints the mean in ms.
-rpc_ms() {
-  python3 - "$port" "$token" "$1" "$2" <<'PY'
-import http.client, json, sys, time
-port, token, method, runs = int(sys.argv[1]), sys.argv[2], sys.argv[3], int(sys.argv[4])
-c = http.client.HTTPConnection("127.0.0.1", port)
-body = json.dumps({"method": method, "params": {}})
-head = {"authorization": "Bearer " + token, "content-type": "application/json"}
-def call():
-    # The reply is checked, not parsed: decoding megabytes of JSON in Python
-    # would cost more than the screenshot.
-    c.request("POST", "/rpc", body, head)
-    reply = c.getresponse().read()
-    assert reply.startswith(b'{"ok":true'), reply[:200]
-call()
-times = []
-for _ in range(runs):
-    t = time.perf_counter(); call(); times.append(time.perf_counter() - t)
-times.sort()
-print("%.2f" % (1000 * sum(times) / len(times)))
-PY
-}
-# Mean wall time of `runs` runs of a command, in ms.
-process_ms() {
-  python3 - "$runs" "$@" <<'PY'
-import subprocess, sys, time
-runs, cmd = int(sys.argv[1]), sys.argv[2:]
-quiet = dict(check=True, stdout=subprocess.DEVNULL)
-subprocess.run(cmd, **quiet)
-t = time.perf_counter()
-for _ in range(runs): subprocess.run(cmd, **quiet)
-print("%.2f" % (1000 * (time.perf_counter() - t) / runs))
-PY
-}
 ratio() { python3 -c "print('%.2f' % ($1 / $2))"; }
 
 scene() {
   local name=$1
   local ours scrot import
-  ours=$(rpc_ms screenshot "$runs")
-  scrot=$(process_ms scrot -o "$work/scrot.png")
-  import=$(process_ms import -window root "$work/import.png")
+  ours=$(bench_rpc_ms screenshot)
+  scrot=$(bench_process_ms scrot -o "$work/scrot.png")
+  import=$(bench_process_ms import -window root "$work/import.png")
   printf '%-6s screenshot rpc %7s ms | scrot %7s ms (ratio %s) | import %7s ms (ratio %s)\n' \
     "$name" "$ours" "$scrot" "$(ratio "$ours" "$scrot")" "$import" "$(ratio "$ours" "$import")"
   build/release/png_encode_bench --benchmark_min_time=0.5 2>/dev/null |
@@ -104,8 +69,8 @@ import http.client, json
 c = http.client.HTTPConnection('127.0.0.1', $port)
 c.request('POST', '/rpc', json.dumps({'method': 'ui_tree'}), {'authorization': 'Bearer $token'})
 print(len(json.loads(c.getresponse().read())['result']['windows']))")
-ours=$(rpc_ms ui_tree "$runs")
-wmctrl=$(process_ms wmctrl -l -G)
+ours=$(bench_rpc_ms ui_tree)
+wmctrl=$(bench_process_ms wmctrl -l -G)
 printf 'window list (%s windows) rpc %s ms | wmctrl -l -G %s ms (ratio %s)\n' \
   "$listed" "$ours" "$wmctrl" "$(ratio "$ours" "$wmctrl")"
 for pid in "${windows[@]}"; do kill "$pid"; done
@@ -136,7 +101,7 @@ counts() {
 rss() { awk '/VmRSS/ {print $2 " kB"}' "/proc/$daemon/status"; }
 sleep 4
 echo "idle before 1000 screenshots: $(counts), rss $(rss)"
-rpc_ms screenshot 1000 >/dev/null
+bench_rpc_ms screenshot "{}" 1000 >/dev/null
 echo "right after 1000 screenshots:  rss $(rss)"
 sleep 5
 echo "idle after 1000 screenshots:  $(counts), rss $(rss)"

@@ -54,3 +54,40 @@ PY
   echo "the daemon did not start" >&2
   exit 1
 }
+
+# Timing, in ms, as medians (the machines are shared), each after one
+# warm-up run; `runs` (default 30) sets how many.
+# bench_rpc_ms METHOD [PARAMS_JSON] [RUNS]: calls on one keep-alive
+# connection to the daemon; each reply is checked, not parsed (decoding
+# megabytes of JSON in Python would cost more than the call).
+bench_rpc_ms() {
+  /usr/bin/python3 - "$port" "$token" "$1" "${2:-{\}}" "${3:-${runs:-30}}" <<'PY'
+import http.client, json, statistics, sys, time
+port, token, method, params, runs = sys.argv[1:6]
+c = http.client.HTTPConnection("127.0.0.1", int(port))
+body = json.dumps({"method": method, "params": json.loads(params)})
+head = {"authorization": "Bearer " + token, "content-type": "application/json"}
+def call():
+    c.request("POST", "/rpc", body, head)
+    reply = c.getresponse().read()
+    assert reply.startswith(b'{"ok":true'), reply[:200]
+call()
+times = []
+for _ in range(int(runs)):
+    t = time.perf_counter(); call(); times.append(time.perf_counter() - t)
+print("%.2f" % (1000 * statistics.median(times)))
+PY
+}
+# bench_process_ms COMMAND [ARGS...]: whole runs of a command.
+bench_process_ms() {
+  /usr/bin/python3 - "${runs:-30}" "$@" <<'PY'
+import statistics, subprocess, sys, time
+runs, cmd = int(sys.argv[1]), sys.argv[2:]
+quiet = dict(check=True, stdout=subprocess.DEVNULL)
+subprocess.run(cmd, **quiet)
+times = []
+for _ in range(runs):
+    t = time.perf_counter(); subprocess.run(cmd, **quiet); times.append(time.perf_counter() - t)
+print("%.2f" % (1000 * statistics.median(times)))
+PY
+}

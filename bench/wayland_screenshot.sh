@@ -18,34 +18,6 @@ runs=${TARVIX_BENCH_RUNS:-30}
 source bench/session.sh
 source bench/wayland_session.sh
 
-rpc_ms() {
-  python3 - "$port" "$token" "$runs" <<'PY'
-import http.client, json, sys, time
-port, token, runs = int(sys.argv[1]), sys.argv[2], int(sys.argv[3])
-c = http.client.HTTPConnection("127.0.0.1", port)
-body = json.dumps({"method": "screenshot", "params": {}})
-head = {"authorization": "Bearer " + token, "content-type": "application/json"}
-def call():
-    c.request("POST", "/rpc", body, head)
-    reply = c.getresponse().read()
-    assert reply.startswith(b'{"ok":true'), reply[:200]
-call()
-t = time.perf_counter()
-for _ in range(runs): call()
-print("%.2f" % (1000 * (time.perf_counter() - t) / runs))
-PY
-}
-grim_ms() {
-  python3 - "$runs" "$@" <<'PY'
-import subprocess, sys, time
-runs, cmd = int(sys.argv[1]), sys.argv[2:]
-quiet = dict(check=True, stdout=subprocess.DEVNULL)
-subprocess.run(cmd, **quiet)
-t = time.perf_counter()
-for _ in range(runs): subprocess.run(cmd, **quiet)
-print("%.2f" % (1000 * (time.perf_counter() - t) / runs))
-PY
-}
 ratio() { python3 -c "print('%.2f' % ($1 / $2))"; }
 
 /usr/bin/convert -size 1920x1080 xc: -seed 3 +noise Random "$work/noise.png"
@@ -61,9 +33,9 @@ for scene in plain noise; do
   for _ in $(seq 200); do
     [[ $("${as_sway[@]}" grim -t ppm - | md5sum) == $("${as_sway[@]}" grim -t ppm - | md5sum) ]] && break
   done
-  ours=$(rpc_ms)
-  grim_default=$(grim_ms "${as_sway[@]}" grim -t png "$XDG_RUNTIME_DIR/grim.png")
-  grim_fast=$(grim_ms "${as_sway[@]}" grim -t png -l 1 "$XDG_RUNTIME_DIR/grim.png")
+  ours=$(bench_rpc_ms screenshot)
+  grim_default=$(bench_process_ms "${as_sway[@]}" grim -t png "$XDG_RUNTIME_DIR/grim.png")
+  grim_fast=$(bench_process_ms "${as_sway[@]}" grim -t png -l 1 "$XDG_RUNTIME_DIR/grim.png")
   printf '%-5s screenshot rpc %7s ms | grim %7s ms (ratio %s) | grim -l 1 %7s ms (ratio %s)\n' \
     "$scene" "$ours" "$grim_default" "$(ratio "$ours" "$grim_default")" "$grim_fast" \
     "$(ratio "$ours" "$grim_fast")"
