@@ -45,7 +45,7 @@ ToolResult ClipboardReadFrom(const Json& params, const ClipboardReader& read) {
   if (!got) return Error(std::move(got).error());
   bool truncated = got->truncated;
   std::string& raw = got->text;
-  if (truncated) raw.resize(WithoutCutSequence(raw));
+  if (truncated) raw.erase(WithoutCutSequence(raw));
   std::string text = LossyUtf8(std::move(raw));
   // Replacement characters are longer than the bytes they replace.
   if (const size_t keep = BoundaryAtOrBefore(text, max_bytes); keep < text.size()) {

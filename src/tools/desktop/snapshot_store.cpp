@@ -37,7 +37,13 @@ std::optional<ElementRef> ParseElementRef(std::string_view text) {
 }
 
 std::string ElementRefText(ElementRef ref) {
-  return "s" + std::to_string(ref.snapshot) + "e" + std::to_string(ref.element);
+  // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) about
+  // "s" + std::string at -O3.
+  std::string text = "s";
+  text += std::to_string(ref.snapshot);
+  text += 'e';
+  text += std::to_string(ref.element);
+  return text;
 }
 
 uint64_t SnapshotStore::Add(std::vector<ElementHandle> elements) {
