@@ -55,6 +55,11 @@ if [[ "${1:-}" == "--bench" ]]; then
   # Screenshots on headless sway against grim.
   packages+=(sway swaybg grim)
 fi
+if [[ "${1:-}" == "--macos-link" ]]; then
+  # scripts/check-macos-link.sh: clang and lld's Mach-O linker, llvm's
+  # Mach-O tools, and libc++'s headers for an SDK copy that lacks them.
+  packages+=(clang-14 lld-14 llvm-14 libc++-14-dev)
+fi
 
 # One dpkg query for all of them: this runs on every start of scripts/run.sh.
 declare -A installed=()
