@@ -168,7 +168,8 @@ for arch in "${archs[@]}"; do
     -nostdinc++ -isysroot "$root" -isystem "$deps" -isystem "$cxx_include" -isystem "$c_include"
     -iframework "$framework_dir" -DBOOST_ASIO_NO_DEPRECATED -Isrc)
 
-  # One object per source, JOBS at a time.
+  # One object per source, JOBS at a time; a failure stops nothing, so
+  # every file that does not compile is listed.
   objects=()
   for src in "${core_sources[@]}" "${mcp_sources[@]}" src/main.cpp src/mcp_main.cpp; do
     objects+=("$out/obj/${src%.*}.o")
@@ -180,7 +181,7 @@ for arch in "${archs[@]}"; do
       eval "flags=($compile_flags)"
       extra=(); [[ $src == src/mcp_main.cpp ]] && extra=("-DTARVIX_VERSION=\"$version\"")
       $compiler_cmd "${flags[@]}" "${extra[@]}" -c "$src" -o "$obj" ||
-        { echo "$src: does not compile for macOS ('"$arch"')" >&2; exit 255; }' ||
+        { echo "$src: does not compile for macOS ('"$arch"')" >&2; exit 1; }' ||
     { echo "$arch: compile failed" >&2; failed=1; continue; }
 
   core_objects=() mcp_objects=()
