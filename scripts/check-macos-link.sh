@@ -45,12 +45,13 @@
 # undefined and are accepted by rule, not by a stub:
 # - C++ runtime: names that demangle into namespace std (libc++ and
 #   libc++abi) but mention none of the project's own types, operator
-#   new/delete, and the unmangled ___cxa_*, ___gxx_*, __Unwind_* entries;
+#   new/delete, the type_info of fundamental types (__ZTIv), and the
+#   unmangled ___cxa_*, ___gxx_*, __Unwind_* entries;
 # - C library: names declared in the SDK's include/ headers (a heuristic:
 #   the name, less Darwin's $-suffix, appears there as an identifier
 #   followed by "(", ";" or "["), plus the few entries compilers and
-#   linkers call on their own (stack protector, ___chkstk_darwin,
-#   dyld_stub_binder).
+#   linkers call on their own (stack protector, ___chkstk_darwin, ___bzero
+#   for zeroed memory, dyld_stub_binder).
 # So the mirror cannot check that libc++'s dylib exports a template
 # instantiation the headers declare extern, nor that a C function declared
 # in the headers is exported for the target OS. Every framework symbol, in
@@ -69,9 +70,9 @@ frameworks=(ApplicationServices Carbon AppKit CoreFoundation)
 project_namespace=tarvix
 
 # Symbols of the two libraries the macOS build takes from Homebrew.
-openssl_symbols=(CRYPTO_memcmp EVP_DecodeBlock EVP_EncodeBlock)
+openssl_symbols=(CRYPTO_memcmp EVP_EncodeBlock)
 icu_symbols=('icu::CaseMap::utf8ToLower(char const*, unsigned int, icu::StringPiece, icu::ByteSink&, icu::Edits*, UErrorCode&)'
-  'icu::StringPiece::StringPiece(char const*)'
+  'icu::UMemory::operator delete(void*)'
   'icu::ByteSink::~ByteSink()'
   'icu::ByteSink::GetAppendBuffer(int, int, char*, int, int*)'
   'icu::ByteSink::Flush()'
@@ -232,9 +233,10 @@ for arch in "${archs[@]}"; do
         icu+=("$(sed -E 's/icu_[0-9]+::/icu::/g; s/_[0-9]+$//' <<<"$demangled")")
       elif ((!full_sdk)) && [[ $demangled != *"$project_namespace::"* ]] &&
         [[ $demangled =~ ^((vtable|typeinfo|typeinfo\ name|VTT)\ for\ )?(std|__cxxabiv1):: ||
-           $demangled =~ ^operator\ (new|delete) || $plain =~ ^(__cxa_|__gxx_|_Unwind_) ]]; then
+           $demangled =~ ^operator\ (new|delete) || $plain =~ ^(__cxa_|__gxx_|_Unwind_) ||
+           $plain =~ ^_ZT[IS](P|PK)?[a-z]$ ]]; then
         cxx+=("$plain")
-      elif ((!full_sdk)) && { [[ $plain =~ ^(__stack_chk_fail|__stack_chk_guard|___chkstk_darwin|dyld_stub_binder)$ ]] ||
+      elif ((!full_sdk)) && { [[ $plain =~ ^(__stack_chk_fail|__stack_chk_guard|__chkstk_darwin|__bzero|dyld_stub_binder)$ ]] ||
         grep -qxF -- "${plain%%\$*}" <<<"$c_names"; }; then
         libc+=("$plain")
       else
