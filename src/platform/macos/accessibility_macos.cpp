@@ -6,12 +6,12 @@
 #include <ApplicationServices/ApplicationServices.h>
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <set>
 #include <unordered_map>
 
+#include "base/decimal_text.h"
 #include "platform/accessibility.h"
 #include "platform/macos/cf_value.h"
 #include "platform/window_query.h"
@@ -40,9 +40,7 @@ constexpr AccessibilityPlatform::Verb kVerbs[] = {{"press", kPressNames},
 std::string NumberText(double number) {
   if (!std::isfinite(number)) return std::isnan(number) ? "nan" : number > 0 ? "inf" : "-inf";
   if (number == 0) return "0";
-  char buffer[64];
-  const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, number);
-  return error == std::errc() ? std::string(buffer, end) : "";
+  return ShortestDecimal(number);
 }
 
 // An element's value as the replies show it: text, or a number.

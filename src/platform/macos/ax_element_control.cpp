@@ -4,9 +4,9 @@
 #include <ApplicationServices/ApplicationServices.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 
+#include "base/decimal_text.h"
 #include "platform/accessibility.h"
 #include "platform/macos/cf_value.h"
 
@@ -18,9 +18,7 @@ constexpr float kPerCallSeconds = 1.0f;
 std::string NumberText(double number) {
   if (!std::isfinite(number)) return std::isnan(number) ? "nan" : number > 0 ? "inf" : "-inf";
   if (number == 0) return "0";
-  char buffer[64];
-  const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, number);
-  return error == std::errc() ? std::string(buffer, end) : "";
+  return ShortestDecimal(number);
 }
 
 class AxElementControl final : public ElementControl {

@@ -1,10 +1,10 @@
 #include "tools/desktop/ui_action.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <thread>
 
+#include "base/decimal_text.h"
 #include "json/params.h"
 
 namespace tarvix {
@@ -138,13 +138,7 @@ std::string NotSupported(std::string_view action, const ElementReading& element)
 constexpr size_t kMaxActionName = 64;
 
 // A whole string that reads as a finite number.
-std::optional<double> NumberOf(const std::string& text) {
-  double number = 0;
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, number);
-  if (error != std::errc() || stop != end || !std::isfinite(number)) return std::nullopt;
-  return number;
-}
+std::optional<double> NumberOf(const std::string& text) { return ParseFiniteDecimal(text); }
 
 }  // namespace
 
