@@ -195,6 +195,7 @@ void Reset() {
   ResetCg();
   ResetKeyboard();
   ResetDarwin();
+  ResetPasteboard();
   ResetCf();
 }
 

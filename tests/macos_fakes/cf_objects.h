@@ -106,6 +106,7 @@ void ResetAx();
 void ResetCg();
 void ResetKeyboard();
 void ResetDarwin();
+void ResetPasteboard();
 
 }  // namespace macfake
 

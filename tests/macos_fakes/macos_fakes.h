@@ -115,6 +115,17 @@ struct Display {
 std::vector<Display>& Displays();
 void FailDisplayList(bool fail);
 
+// ---- The general pasteboard (NSPasteboard).
+struct Pasteboard {
+  // Types declared by the owner, in order ("public.utf8-plain-text"...).
+  std::vector<std::string> types;
+  // The plain text's bytes, when offered.
+  std::optional<std::string> text;
+  // setData:forType: answers NO while set.
+  bool refuse_writes = false;
+};
+Pasteboard& GeneralPasteboard();
+
 // ---- Quartz events, in posting order.
 inline constexpr uint32_t kKeyDown = 10;      // kCGEventKeyDown
 inline constexpr uint32_t kKeyUp = 11;        // kCGEventKeyUp

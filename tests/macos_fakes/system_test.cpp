@@ -1,7 +1,7 @@
 // The smaller macOS adapters under the fakes: displays, the pointer's
 // place, screen damage by frame comparison, screencapture and sips runs,
 // process exit through kqueue, the per-user temporary directory, the
-// allocator, and a descriptor's path.
+// allocator, a descriptor's path, and the clipboard.
 #include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -10,6 +10,7 @@
 
 #include "fake_test.h"
 #include "platform/allocator.h"
+#include "platform/clipboard.h"
 #include "platform/displays.h"
 #include "platform/pointer_location.h"
 #include "platform/process_exit.h"
@@ -240,6 +241,46 @@ TEST_F(MacSystemTest, TempDirAllocatorAndPaths) {
   close(fd);
   std::filesystem::remove(moved);
   EXPECT_FALSE(RealPathOfDescriptor(fd));
+}
+
+TEST_F(MacSystemTest, ClipboardReadsAndOwnsThePasteboard) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> types;
+    std::optional<std::string> text;
+    size_t max_bytes;
+    std::string want_text;
+    bool want_truncated;
+  };
+  const std::vector<Case> cases = {
+      {"nothing owns it", {}, std::nullopt, 100, "", false},
+      {"an image only", {"public.png", "public.tiff"}, std::nullopt, 100, "", false},
+      {"text within the limit", {"public.utf8-plain-text"}, "h\xc3\xa9llo", 6, "h\xc3\xa9llo", false},
+      {"text over the limit", {"public.utf8-plain-text"}, "h\xc3\xa9llo", 2, "h\xc3", true},
+      {"an empty text", {"public.utf8-plain-text"}, "", 0, "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    macfake::GeneralPasteboard() = {.types = c.types, .text = c.text};
+    const Result<ClipboardText> read = ReadClipboard(c.max_bytes);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->text, c.want_text);
+    EXPECT_EQ(read->truncated, c.want_truncated);
+    EXPECT_EQ(read->types, c.types);
+  }
+
+  // Owning the clipboard replaces whatever was offered before.
+  macfake::GeneralPasteboard() = {.types = {"public.png"}};
+  ASSERT_TRUE(WriteClipboard(std::string("caf\xc3\xa9\0x", 7)));
+  const Result<ClipboardText> read = ReadClipboard(kMaxClipboardBytes);
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->text, std::string("caf\xc3\xa9\0x", 7));
+  EXPECT_THAT(read->types, ElementsAre("public.utf8-plain-text"));
+
+  macfake::GeneralPasteboard().refuse_writes = true;
+  const Result<void> refused = WriteClipboard("x");
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error(), "unavailable: the pasteboard refused the text");
 }
 
 }  // namespace
