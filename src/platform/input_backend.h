@@ -110,6 +110,9 @@ inline constexpr char kInputServerSilent[] = " (the X server did not answer with
 // Ends the open error in a Wayland session whose backend has no input
 // yet: nothing the user sets would help, so no hint follows either.
 inline constexpr char kInputNotOnWayland[] = " is not supported on Wayland yet)";
+// Named in every open error of a Wayland backend, whose session needs
+// none of the variables the hint names: no hint follows.
+inline constexpr char kInputWaylandCompositor[] = "the Wayland compositor";
 
 }  // namespace tarvix
 

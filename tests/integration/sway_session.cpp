@@ -197,4 +197,34 @@ std::string SwaySession::Run(const std::string& shell_command) const {
   return Output(command);
 }
 
+std::unique_ptr<SessionProcess> SwaySession::Launch(const std::vector<std::string>& argv) const {
+  std::string command = "exec ";
+  if (!user_.empty()) {
+    command += "setpriv --reuid=" + user_ + " --regid=" + user_ + " --init-groups -- ";
+  }
+  command += "env";
+  for (const auto& [key, value] : Env()) command += " " + key + "=" + Quoted(value);
+  for (const std::string& arg : argv) command += " " + Quoted(arg);
+  int out[2] = {-1, -1};
+  if (pipe2(out, O_CLOEXEC) != 0) return nullptr;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  const char* args[] = {"/bin/sh", "-c", command.c_str(), nullptr};
+  pid_t pid = -1;
+  // Every exec on the way (sh, setpriv, env) replaces the one before: the
+  // pid is the program's.
+  const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, const_cast<char**>(args),
+                                  environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  if (spawned != 0) {
+    close(out[0]);
+    return nullptr;
+  }
+  return std::make_unique<SessionProcess>(pid, out[0]);
+}
+
 }  // namespace tarvix::testing

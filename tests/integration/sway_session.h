@@ -63,6 +63,10 @@ class SwaySession {
   // Runs a shell command as the session's user in the session's
   // environment; its standard output.
   std::string Run(const std::string& shell_command) const;
+  // Starts a program (argv[0] a path) as the session's user in the
+  // session's environment, its standard output a pipe to read lines from;
+  // the returned process is the program itself. Null when it cannot start.
+  std::unique_ptr<SessionProcess> Launch(const std::vector<std::string>& argv) const;
 
  private:
   SwaySession() = default;

@@ -4,6 +4,7 @@
 
 #include "platform/wayland/wayland_connection.h"
 #include "platform/wayland/wlr_desktop.h"
+#include "platform/wayland/wlr_input.h"
 
 namespace tarvix {
 
@@ -52,6 +53,7 @@ const DesktopServices& WlrootsDesktopServices() {
       .capture_main_display_png = wlr::CaptureMainDisplayPng,
       .grab_screen_area = wlr::GrabScreenArea,
       .list_displays = wlr::ListDisplays,
+      .open_input_backend = wlr::OpenInputBackend,
   };
   return services;
 }

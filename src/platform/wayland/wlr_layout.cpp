@@ -1,6 +1,7 @@
 #include "platform/wayland/wlr_layout.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace tarvix {
 namespace {
@@ -51,6 +52,27 @@ std::optional<PointRect> OnOutput(const PointRect& global, const PointRect& main
   const int64_t bottom = std::min(global.y + main.y + global.h, out.y + out.h);
   if (right <= left || bottom <= top) return std::nullopt;
   return PointRect{left - out.x, top - out.y, right - left, bottom - top};
+}
+
+std::optional<AbsoluteMotion> PointerMotionTo(int64_t x, int64_t y,
+                                              const std::vector<OutputGeometry>& outputs) {
+  const std::optional<size_t> main = MainOutput(outputs);
+  if (!main) return std::nullopt;
+  const PointRect origin = LogicalRect(outputs[*main]);
+  int64_t left = INT64_MAX, top = INT64_MAX, right = INT64_MIN, bottom = INT64_MIN;
+  for (const OutputGeometry& output : outputs) {
+    const PointRect r = LogicalRect(output);
+    left = std::min(left, r.x);
+    top = std::min(top, r.y);
+    right = std::max(right, r.x + r.w);
+    bottom = std::max(bottom, r.y + r.h);
+  }
+  if (right <= left || bottom <= top) return std::nullopt;
+  const auto inside = [](int64_t v, int64_t low, int64_t high) {
+    return static_cast<uint32_t>(std::clamp(v, low, high - 1) - low);
+  };
+  return AbsoluteMotion{inside(x + origin.x, left, right), inside(y + origin.y, top, bottom),
+                        static_cast<uint32_t>(right - left), static_cast<uint32_t>(bottom - top)};
 }
 
 std::optional<PixelLayout> ShmFormatLayout(uint32_t format) {

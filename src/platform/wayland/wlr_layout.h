@@ -56,6 +56,23 @@ std::optional<size_t> MainOutput(const std::vector<OutputGeometry>& outputs);
 std::optional<PointRect> OnOutput(const PointRect& global, const PointRect& main,
                                   const OutputGeometry& output);
 
+// Absolute pointer motion as zwlr_virtual_pointer_v1 takes it: a position
+// within the bounding box of all outputs, out of the box's size.
+struct AbsoluteMotion {
+  uint32_t x = 0;
+  uint32_t y = 0;
+  uint32_t x_extent = 0;
+  uint32_t y_extent = 0;
+  bool operator==(const AbsoluteMotion&) const = default;
+};
+
+// The motion that puts the pointer on the global point (`x`, `y`): the
+// point in the compositor's layout (global points are relative to the
+// main output), kept inside the outputs' bounding box as an X server keeps
+// the pointer on its screen. Nothing for an empty list.
+std::optional<AbsoluteMotion> PointerMotionTo(int64_t x, int64_t y,
+                                              const std::vector<OutputGeometry>& outputs);
+
 // How a wl_shm format (DRM fourcc codes, with ARGB8888 = 0 and
 // XRGB8888 = 1) lays its pixels out in memory; nothing for formats the
 // encoders cannot read (8-bit, YUV, 16-bit float, 64-bit).

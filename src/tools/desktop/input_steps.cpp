@@ -58,8 +58,9 @@ Result<std::vector<Key>> ModifiersParam(const Json& params) {
 }
 
 std::string InputUnavailable(const std::string& open_error) {
-  const bool hint =
-      !open_error.ends_with(kInputServerSilent) && !open_error.ends_with(kInputNotOnWayland);
+  const bool hint = !open_error.ends_with(kInputServerSilent) &&
+                    !open_error.ends_with(kInputNotOnWayland) &&
+                    open_error.find(kInputWaylandCompositor) == std::string::npos;
   return "input unavailable: " + open_error + (hint ? kInputUnavailableHint : "");
 }
 

@@ -65,6 +65,27 @@ TEST(WlrLayoutTest, MainOutputAndRectanglesOnOutputs) {
   for (const auto& c : cases) EXPECT_EQ(OnOutput(c.global, main, *c.output), c.expected) << c.name;
 }
 
+TEST(WlrLayoutTest, PointerMotionOverTheLayoutsBoundingBox) {
+  // A HiDPI output left of the main one and one above right of it: the
+  // box runs from (-1280, -300) to (3200, 1080).
+  const std::vector<OutputGeometry> outputs = {Logical(0, 0, 1920, 1080, 1920, 1080),
+                                               Logical(-1280, 0, 1280, 720, 2560, 1440),
+                                               Logical(1920, -300, 1280, 1024, 1280, 1024)};
+  const struct {
+    const char* name;
+    int64_t x, y;
+    AbsoluteMotion expected;
+  } cases[] = {
+      {"the main output's origin", 0, 0, {1280, 300, 4480, 1380}},
+      {"on the left output", -1000, 700, {280, 1000, 4480, 1380}},
+      {"on the upper output", 2000, -250, {3280, 50, 4480, 1380}},
+      {"beyond the box: its last point", 99999, -99999, {4479, 0, 4480, 1380}},
+      {"before the box: its first point", INT32_MIN, INT32_MAX, {0, 1379, 4480, 1380}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(PointerMotionTo(c.x, c.y, outputs), c.expected) << c.name;
+  EXPECT_EQ(PointerMotionTo(0, 0, {}), std::nullopt);
+}
+
 // The pixel a layout reads from `bytes` (memory order), as 8-bit R, G, B.
 uint32_t ReadRgb(const PixelLayout& layout, const std::vector<uint8_t>& bytes) {
   uint32_t unit = 0;
