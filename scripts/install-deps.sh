@@ -52,8 +52,8 @@ if [[ "${1:-}" == "--bench" ]]; then
   # Real applications nobody here wrote: a GTK 3 editor, a GTK 4 calculator,
   # GTK dialogs.
   packages+=(mousepad gnome-calculator zenity)
-  # Screenshots on headless sway against grim.
-  packages+=(sway swaybg grim)
+  # Screenshots on headless sway against grim; typing against wtype.
+  packages+=(sway swaybg grim wtype)
 fi
 if [[ "${1:-}" == "--macos-link" ]]; then
   # scripts/check-macos-link.sh: clang and lld's Mach-O linker, llvm's
