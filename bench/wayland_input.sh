@@ -45,6 +45,22 @@ for name in mixed ascii non_ascii; do
     "$(ratio "$ours" "$theirs")"
   bench_rpc_ms input '{"action":"key","name":"Escape"}' 1 >/dev/null
 done
-printf 'click rpc %s ms | move rpc %s ms\n' \
-  "$(bench_rpc_ms input '{"action":"click","x":200,"y":100}')" \
+# Clicks at two points far apart in turn (one point again and again would
+# be paced apart by the double-click time).
+clicks=$(/usr/bin/python3 - "$port" "$token" "$runs" <<'PY'
+import http.client, json, statistics, sys, time
+port, token, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
+c = http.client.HTTPConnection("127.0.0.1", int(port))
+head = {"authorization": "Bearer " + token, "content-type": "application/json"}
+times = []
+for i in range(runs + 1):
+    body = json.dumps({"method": "input", "params": {"action": "click", "x": 200 + 300 * (i % 2), "y": 100}})
+    t = time.perf_counter()
+    c.request("POST", "/rpc", body, head)
+    assert c.getresponse().read().startswith(b'{"ok":true')
+    if i: times.append(time.perf_counter() - t)
+print("%.2f" % (1000 * statistics.median(times)))
+PY
+)
+printf 'click rpc (moving between two points) %s ms | move rpc %s ms\n' "$clicks" \
   "$(bench_rpc_ms input '{"action":"move","x":300,"y":200}')"

@@ -126,6 +126,8 @@ class VirtualDevices {
   // The keymap of the keys now being typed.
   const VirtualKeymap& keymap() const { return keymap_; }
   bool chord_keymap() const { return chord_; }
+  // Whether the last Use...Keymap call uploaded a keymap.
+  bool keymap_changed() const { return changed_; }
   uint32_t locked() const { return locked_; }
   void Toggle(uint32_t mask) { locked_ ^= mask; }
 
@@ -141,6 +143,7 @@ class VirtualDevices {
         wanted.push_back(keysym);
       }
     }
+    changed_ = missing;
     if (!missing) return {};
     VirtualKeymap keymap = ChordKeymap(wanted);
     extras_ = std::move(wanted);
@@ -150,6 +153,7 @@ class VirtualDevices {
 
   Result<void> UseTextKeymap(const std::vector<xkb_keysym_t>& keysyms) {
     chord_ = false;
+    changed_ = true;
     extras_.clear();
     return Upload(TextKeymap(keysyms));
   }
@@ -214,6 +218,7 @@ class VirtualDevices {
   std::set<uint32_t> removed_;  // registry names of outputs gone since
   VirtualKeymap keymap_;
   bool chord_ = false;
+  bool changed_ = false;
   std::vector<xkb_keysym_t> extras_;  // of the chord keymap
   uint32_t locked_ = 0;               // Caps Lock and Num Lock as toggled by us
 };
@@ -248,6 +253,11 @@ class WlrInputBackend : public InputBackend {
     return ClickTiming{kDoubleClickTime, true, kDoubleClickDistance};
   }
 
+  // The compositor does not tell where the pointer is; right after this
+  // request moved it, it is where the move put it (a physical mouse moved
+  // in those few milliseconds aside), so a click elsewhere need not wait.
+  std::optional<PointerPoint> QueryPointer() override { return moved_to_; }
+
   Result<void> MovePointer(int32_t x, int32_t y) override {
     constexpr char kReason[] = "failed creating event to move the mouse";
     const std::optional<AbsoluteMotion> motion = PointerMotionTo(x, y, d_.Outputs());
@@ -255,7 +265,10 @@ class WlrInputBackend : public InputBackend {
     zwlr_virtual_pointer_v1_motion_absolute(d_.pointer(), NowMs(), motion->x, motion->y,
                                             motion->x_extent, motion->y_extent);
     zwlr_virtual_pointer_v1_frame(d_.pointer());
-    return Synced(kReason);
+    moved_to_.reset();
+    if (Result<void> synced = Synced(kReason); !synced) return synced;
+    moved_to_ = PointerPoint{x, y};
+    return {};
   }
 
   Result<void> ClickButton(MouseButton button, int64_t /*click_count*/) override {
@@ -311,14 +324,24 @@ class WlrInputBackend : public InputBackend {
     constexpr char kReason[] = "failed creating event to press the key";
     const xkb_keysym_t keysym = KeysymForKey(key);
     if (keysym == XKB_KEY_NoSymbol) return Error(Failure(kReason));
+    const bool was_chord = d_.chord_keymap();
     if (Result<void> ready = d_.UseChordKeymap({keysym}); !ready) return Error(Failure(kReason));
+    if (!held_.empty() && was_chord && d_.keymap_changed()) {
+      // Clients start a new keymap with no modifier and hear of the held
+      // ones only when the state changes: it changes twice.
+      d_.Modifiers(0, 0);
+      d_.Modifiers(Depressed(0), d_.locked());
+    }
     const std::optional<KeymapStroke> stroke = d_.keymap().Find(keysym);
     if (!stroke) return Error(Failure(kReason));
+    const std::optional<KeymapStroke> shift = d_.keymap().Find(XKB_KEY_Shift_L);
     held_.push_back(HeldKey{keysym, *stroke});
-    // The modifiers the key needs go first, so the key arrives with them;
-    // what a modifier key sets follows its press.
+    // The Shift a character needs goes down first, as its own key and in
+    // the modifier state, so the key arrives with it; what a modifier key
+    // sets follows its press.
+    if ((stroke->modifiers & kModShift) != 0 && shift) Down(shift->keycode);
     if ((stroke->modifiers & ~Depressed(1)) != 0) d_.Modifiers(Depressed(0), d_.locked());
-    if (keys_down_[stroke->keycode]++ == 0) d_.Key(stroke->keycode, true);
+    Down(stroke->keycode);
     d_.Toggle(stroke->toggles);
     d_.Modifiers(Depressed(0), d_.locked());
     return Synced(kReason);
@@ -392,10 +415,19 @@ class WlrInputBackend : public InputBackend {
   // A key goes up with its last holder; the modifiers it needed or set go
   // with it.
   void Up(const KeymapStroke& stroke) {
-    if (keys_down_[stroke.keycode] > 0 && --keys_down_[stroke.keycode] == 0) {
-      d_.Key(stroke.keycode, false);
+    Release(stroke.keycode);
+    if ((stroke.modifiers & kModShift) != 0) {
+      if (const std::optional<KeymapStroke> shift = d_.keymap().Find(XKB_KEY_Shift_L)) {
+        Release(shift->keycode);
+      }
     }
     d_.Modifiers(Depressed(0), d_.locked());
+  }
+  void Down(uint32_t keycode) {
+    if (keys_down_[keycode]++ == 0) d_.Key(keycode, true);
+  }
+  void Release(uint32_t keycode) {
+    if (keys_down_[keycode] > 0 && --keys_down_[keycode] == 0) d_.Key(keycode, false);
   }
 
   void PostButton(uint32_t code, bool pressed) {
@@ -413,6 +445,7 @@ class WlrInputBackend : public InputBackend {
   std::vector<HeldKey> held_;
   std::array<uint16_t, 256> keys_down_{};
   std::array<bool, kMouseButtonCount> buttons_down_{};
+  std::optional<PointerPoint> moved_to_;
 };
 
 }  // namespace
