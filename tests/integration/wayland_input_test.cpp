@@ -3,6 +3,7 @@
 // (GDK_BACKEND=wayland) that report what they receive: points in the
 // window's own coordinates, clicks as GTK counts them, wheel steps, keys,
 // exact text and accelerators.
+#include <signal.h>
 #include <unistd.h>
 
 #include <string>
@@ -181,6 +182,27 @@ TEST_F(WaylandInputTest, ChordsFireAcceleratorsAndDragsMoveAScale) {
     value = report["value"];
   }
   EXPECT_EQ(value, 100);
+}
+
+TEST_F(WaylandInputTest, AStoppedCompositorCostsDeadlinesAndItsReturnNewDevices) {
+  ASSERT_EQ(kill(sway_->pid(), SIGSTOP), 0);
+  struct Resume {
+    pid_t pid;
+    ~Resume() { kill(pid, SIGCONT); }
+  } resume{sway_->pid()};
+  EXPECT_EQ(daemon_->Call("input", {{"action", "move"}, {"x", 5}, {"y", 5}}),
+            (Json{{"error",
+                   "input unavailable: no connection could be established: (the Wayland "
+                   "compositor did not answer within 2 s)"},
+                  {"ok", false}}));
+  kill(sway_->pid(), SIGCONT);
+  // The devices of the connection given up are made again on a new one.
+  ASSERT_FALSE(StartProbe("input_probe.py").is_null());
+  Reports();
+  const auto [x, y] = Global(30, 40);
+  Result("input", {{"action", "click"}, {"x", x}, {"y", y}});
+  EXPECT_EQ(probe_->NextReportWith("button", 3s),
+            Json({{"button", 1}, {"type", "BUTTON_PRESS"}, {"x", 30}, {"y", 40}}));
 }
 
 }  // namespace

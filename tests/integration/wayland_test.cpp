@@ -171,9 +171,6 @@ TEST_F(WaylandTest, ServicesNotBuiltOnWaylandSaySoInsteadOfServingXWayland) {
       {"list_windows", Json::object(),
        "window list unavailable - the window list is not supported on Wayland yet (wlroots "
        "compositor)"},
-      {"input", {{"action", "move"}, {"x", 10}, {"y", 10}},
-       "input unavailable: no connection could be established: (input is not supported on "
-       "Wayland yet)"},
       {"clipboard_read", Json::object(),
        "unavailable: the clipboard is not supported on Wayland yet (wlroots compositor)"},
       {"cursor", Json::object(),
