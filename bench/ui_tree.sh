@@ -4,9 +4,10 @@
 # through the RPC on gtk3-widget-factory, mousepad and the small test
 # window, against a node-by-node pyatspi walk of the same window (role, name,
 # states, extents, actions, text; tests/integration/atspi_walk.py) in the
-# same run; then what one call costs when the application in front is
-# stopped, and the daemon's memory peak. Then ui_snapshot of every element
-# of gtk3-widget-factory (hidden pages included), and of a window of 2,000
+# same run, and where a widget-factory call spends processor time; then
+# what one call costs when the application in front is stopped, and the
+# daemon's memory peak. Then ui_snapshot of every element of
+# gtk3-widget-factory (hidden pages included), and of a window of 2,000
 # elements (1,957 labels in 41 rows), each against a pyatspi walk of the
 # same elements in the same run. Prints figures; asserts nothing on time.
 #   bench/ui_tree.sh [build dir, default build/ci] [calls, default 100]
@@ -117,6 +118,23 @@ gtk3-widget-factory >/dev/null 2>&1 &
 pids+=($!)
 factory=$!
 report "gtk3-widget-factory" "$factory" "gtk3-widget-factory"
+
+# Where one widget-factory ui_tree spends processor time: ms per call of
+# each process taking part, from their user and system times.
+ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+xvfb=${pids[0]}
+bus_daemon=$(tail -1 <<<"$adopted")
+parts=("$factory" "$bus_daemon" "$daemon" "$xvfb")
+before=()
+for p in "${parts[@]}"; do before+=("$(ticks "$p")"); done
+ui_tree "gtk3-widget-factory" >/dev/null
+hz=$(getconf CLK_TCK)
+spent=()
+for i in "${!parts[@]}"; do
+  spent+=("$(echo "($(ticks "${parts[i]}") - ${before[i]}) * 1000 / $hz / ($calls + 1)" | bc -l)")
+done
+printf 'processor ms per ui_tree call: application %.1f, accessibility bus %.1f, daemon %.1f, Xvfb %.1f\n' \
+  "${spent[@]}"
 
 # ui_snapshot of up to 2,000 elements of the application `pid` (its active
 # window; hidden elements too unless visible only) against pyatspi reading

@@ -4,6 +4,7 @@
 // node-by-node pyatspi walk (atspi_walk.py) of the same window.
 #include <signal.h>
 
+#include <filesystem>
 #include <future>
 #include <regex>
 #include <sstream>
@@ -25,6 +26,17 @@ using Clock = std::chrono::steady_clock;
 constexpr char kFallbackNote[] =
     "Linux AT-SPI element tree empty/unavailable (enable the desktop's accessibility bus, or no "
     "focused window) \xE2\x80\x94 returning window list instead.";
+
+// The sockets process `pid` holds open.
+size_t SocketsOf(pid_t pid) {
+  const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
+  size_t sockets = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    std::error_code error;
+    sockets += std::filesystem::read_symlink(entry.path(), error).string().starts_with("socket:");
+  }
+  return sockets;
+}
 
 bool Inside(const Json& inner, const Json& outer) {
   return inner["x"] >= outer["x"] && inner["y"] >= outer["y"] &&
@@ -254,6 +266,30 @@ TEST_F(AtspiTreeTest, WidgetFactoryEqualsNodeByNodeWalk) {
       ASSERT_EQ(elements[i], expected) << "element " << i << (tree == &before ? " before" : " after");
     }
   }
+}
+
+// An application is read over one direct connection that lasts: 20 more
+// calls add no socket to the application (its bridge keeps every
+// connection ever made, so one per call would show), and the daemon
+// closes its end once the application has quit.
+TEST_F(AtspiTreeTest, OneLastingDirectConnectionPerApplication) {
+  std::unique_ptr<SessionProcess> app =
+      x_->LaunchPython("gtk_window.py", {"--title", "Peer test", "--size", "200x100"});
+  ASSERT_NE(app, nullptr);
+  ASSERT_TRUE(app->ReadLine(20s).value_or("").starts_with("ready "));
+  ASSERT_EQ(TreeOf(*daemon_, "Peer test")["window"], "Peer test");
+  const size_t sockets = SocketsOf(app->pid());
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_EQ(daemon_->Call("ui_tree")["result"]["window"], "Peer test") << i;
+  }
+  EXPECT_EQ(SocketsOf(app->pid()), sockets);
+  const std::string fds = "/proc/" + std::to_string(daemon_->pid()) + "/fd";
+  const size_t daemon_fds = CountEntries(fds);
+  app.reset();
+  const Json left = PollUntil([&] { return Json(CountEntries(fds)); },
+                              [&](const Json& n) { return n < daemon_fds; }, 10s);
+  EXPECT_EQ(left, daemon_fds - 1);
+  EXPECT_EQ(TreeOf(*daemon_, "Tree test")["window"], "Tree test");
 }
 
 TEST_F(AtspiTreeTest, ApplicationWithoutBridgeInFrontGivesTheWindowList) {

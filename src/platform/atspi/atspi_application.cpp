@@ -19,6 +19,11 @@
 // the bridge takes as the sign to build its cache. It stays for the
 // application's life and is kept current by the bridge.
 //
+// An application that offers a direct connection (the ATK bridge does) is
+// read over it, past the bus daemon; one is made the first time the
+// application is read and kept (see atspi_peers.h). Registry calls, and
+// the second GetItems that must follow the registry's news, stay on the bus.
+//
 // Only what is on screen is walked: a child without the SHOWING state
 // (an item of a closed menu, a hidden page, a scrolled-out row) is left
 // out with its subtree, so its states are read with the children. GTK 4
@@ -40,6 +45,7 @@
 #include "base/utf8.h"
 #include "platform/accessibility.h"
 #include "platform/atspi/atspi_bus.h"
+#include "platform/atspi/atspi_peers.h"
 #include "platform/atspi/atspi_roles.h"
 #include "platform/atspi/atspi_states.h"
 #include "platform/atspi/atspi_values.h"
@@ -123,6 +129,27 @@ bool FirstAskForCache(const std::string& bus_name) {
   std::lock_guard lock(asked_mutex);
   if (asked_for_cache.size() >= kMaxAskedForCache) asked_for_cache.clear();
   return asked_for_cache.insert(bus_name).second;
+}
+
+// The process behind an application's unique bus name: a bus never gives
+// a unique name twice, so it is asked once per name and bus.
+constexpr size_t kMaxKnownOwners = 4096;
+std::mutex owners_mutex;
+auto& known_owners = *new std::unordered_map<std::string, uint32_t>;  // lives as long as the process
+
+std::optional<uint32_t> KnownOwner(const std::string& bus_id, const std::string& name) {
+  if (bus_id.empty()) return std::nullopt;
+  std::lock_guard lock(owners_mutex);
+  const auto it = known_owners.find(bus_id + '\n' + name);
+  if (it == known_owners.end()) return std::nullopt;
+  return it->second;
+}
+
+void RememberOwner(const std::string& bus_id, const std::string& name, uint32_t pid) {
+  if (bus_id.empty()) return;
+  std::lock_guard lock(owners_mutex);
+  if (known_owners.size() >= kMaxKnownOwners) known_owners.clear();
+  known_owners[bus_id + '\n' + name] = pid;
 }
 
 class ReadSlot {
@@ -304,8 +331,22 @@ class AtspiApplication final : public AccessibleApplication {
   // The names of `windows`, from the cache or read.
   std::vector<std::string> WindowNames(std::span<const ElementId> windows);
 
+  // Calls to an application with a direct connection go over it.
+  void RouteToPeers(BusCalls& calls) const {
+    for (const auto& peer : peers_) {
+      if (sd_bus_is_open(peer.second.get()) > 0) calls.Route(peer.first, peer.second.get());
+    }
+  }
+  // Connects to the applications that gave their direct address, keeping
+  // the connections that answer.
+  void ConnectPeers(std::span<const std::pair<size_t, std::string>> addresses);
+
   std::unique_ptr<ReadSlot> slot_;
   AtspiBusLease bus_;
+  // The bus's id, telling its applications from those of an earlier bus.
+  std::string bus_id_;
+  // Direct connections held by this call, by application bus name.
+  std::vector<std::pair<std::string, AtspiPeerLease>> peers_;
   BusClock::time_point deadline_;
   // How long one read waits for an application that does not answer.
   std::chrono::microseconds per_call_;
@@ -355,14 +396,31 @@ bool AtspiApplication::Find(std::optional<int32_t> pid) {
     std::string path;
   };
   std::vector<Match> matches;
+  std::vector<std::string> present;
+  bool listed = false;
+  sd_id128_t bus_id;
+  if (sd_bus_get_bus_id(bus_.get(), &bus_id) >= 0) {
+    char text[SD_ID128_STRING_MAX];
+    bus_id_ = sd_id128_to_string(bus_id, text);
+  }
+  auto take = [&](size_t order, uint32_t owner, const std::string& name, const char* path) {
+    if (pid && owner != static_cast<uint32_t>(*pid)) return;
+    matches.push_back({order, static_cast<int32_t>(owner), name, path});
+  };
   BusCalls calls(bus_.get(), deadline_, per_call_);
   calls.Add("org.a11y.atspi.Registry", kRootPath, kAccessible, "GetChildren", nullptr,
             [&](sd_bus_message* m) {
               if (!m || sd_bus_message_enter_container(m, 'a', "(so)") <= 0) return;
+              listed = true;
               ObjectRef app;
               for (size_t order = 0; order < kMaxApplications && ReadRef(m, &app); ++order) {
                 // The reply's strings die with it; the call is sent later.
                 std::string name = app.name;
+                present.push_back(name);
+                if (const std::optional<uint32_t> owner = KnownOwner(bus_id_, name)) {
+                  take(order, *owner, name, app.path);
+                  continue;
+                }
                 calls.Add(kDBus, "/org/freedesktop/DBus", kDBus, "GetConnectionUnixProcessID",
                           [name](sd_bus_message* call) {
                             return sd_bus_message_append(call, "s", name.c_str());
@@ -371,13 +429,15 @@ bool AtspiApplication::Find(std::optional<int32_t> pid) {
                               sd_bus_message* r) {
                             uint32_t owner = 0;
                             if (!r || sd_bus_message_read(r, "u", &owner) <= 0) return;
-                            if (pid && owner != static_cast<uint32_t>(*pid)) return;
-                            matches.push_back({order, static_cast<int32_t>(owner), name, path});
+                            RememberOwner(bus_id_, name, owner);
+                            take(order, owner, name, path.c_str());
                           });
               }
             });
   Run(calls);
-  if (matches.empty() || !bus_) return false;
+  if (!bus_) return false;
+  if (listed && !bus_id_.empty()) ForgetAtspiPeersExcept(bus_id_, present);
+  if (matches.empty()) return false;
   std::sort(matches.begin(), matches.end(),
             [](const Match& a, const Match& b) { return a.order < b.order; });
   // One process may hold several connections; its first one counts.
@@ -395,7 +455,26 @@ bool AtspiApplication::Find(std::optional<int32_t> pid) {
     apps_.push_back({*root, match.pid, {}});
   }
   if (apps_.empty()) return !pid && !silent_names_.empty();
+  std::vector<std::pair<size_t, std::string>> addresses;
+  for (size_t k = 0; k < apps_.size() && !bus_id_.empty(); ++k) {
+    const std::string& name = elements_[apps_[k].root].bus_name;
+    const AtspiPeerKey key{bus_id_, name, apps_[k].pid};
+    if (AtspiPeerLease peer = LeaseAtspiPeer(key)) {
+      peers_.emplace_back(name, std::move(peer));
+    } else if (WantAtspiPeerAddress(key)) {
+      addresses.emplace_back(k, "");
+    }
+  }
   BusCalls cache(bus_.get(), deadline_, per_call_);
+  RouteToPeers(cache);
+  for (auto& address : addresses) {
+    std::string* out = &address.second;
+    Call(cache, apps_[address.first].root, "org.a11y.atspi.Application",
+         "GetApplicationBusAddress", nullptr, [out](sd_bus_message* m) {
+           const char* text = nullptr;
+           if (m && sd_bus_message_read(m, "s", &text) > 0) *out = Bounded(text, kMaxPathBytes);
+         });
+  }
   std::vector<std::pair<std::string, std::string>> toolkits(apps_.size());
   std::vector<std::string> errors(apps_.size());
   for (size_t k = 0; k < apps_.size(); ++k) {
@@ -413,10 +492,47 @@ bool AtspiApplication::Find(std::optional<int32_t> pid) {
   }
   Run(cache);
   AskForCaches(errors);
+  ConnectPeers(addresses);
   for (size_t k = 0; k < apps_.size(); ++k) {
     apps_[k].quirks = QuirksOf(toolkits[k].first, toolkits[k].second);
   }
   return true;
+}
+
+void AtspiApplication::ConnectPeers(
+    std::span<const std::pair<size_t, std::string>> addresses) {
+  struct Pending {
+    size_t app;
+    SdBusPtr bus;
+    bool answered = false;
+  };
+  std::vector<Pending> pending;
+  for (const auto& address : addresses) {
+    const std::string& name = elements_[apps_[address.first].root].bus_name;
+    if (address.second.empty() || silent_names_.contains(name)) continue;
+    if (SdBusPtr bus = ConnectAtspiPeer(address.second)) {
+      pending.push_back({address.first, std::move(bus)});
+    }
+  }
+  if (pending.empty() || !Usable()) return;
+  // The handshake and a ping in one round for all: the connection is kept
+  // only once the application answered on it.
+  BusCalls calls(bus_.get(), deadline_, per_call_);
+  for (Pending& p : pending) {
+    const ElementId root = apps_[p.app].root;
+    calls.Route(elements_[root].bus_name, p.bus.get());
+    bool* answered = &p.answered;
+    Call(calls, root, "org.freedesktop.DBus.Peer", "Ping", nullptr,
+         [answered](sd_bus_message* m) { *answered = m != nullptr; });
+  }
+  Run(calls);
+  for (Pending& p : pending) {
+    if (!p.answered) continue;
+    const std::string& name = elements_[apps_[p.app].root].bus_name;
+    if (AtspiPeerLease peer = AdoptAtspiPeer({bus_id_, name, apps_[p.app].pid}, std::move(p.bus))) {
+      peers_.emplace_back(name, std::move(peer));
+    }
+  }
 }
 
 void AtspiApplication::AskForCaches(std::span<const std::string> errors) {
@@ -594,6 +710,7 @@ std::vector<ChildScan> AtspiApplication::ScanChildren(std::span<const ChildrenRe
   std::vector<ChildScan> scans(requests.size());
   if (!Usable()) return scans;
   BusCalls calls(bus_.get(), deadline_, per_call_);
+  RouteToPeers(calls);
   for (size_t k = 0; k < requests.size(); ++k) {
     ChildScan& scan = scans[k];
     scan.parent = requests[k].parent;
@@ -664,6 +781,7 @@ struct ElementReads {
 std::vector<std::string> AtspiApplication::WindowNames(std::span<const ElementId> windows) {
   std::vector<std::string> names(windows.size());
   BusCalls calls(bus_.get(), deadline_, per_call_);
+  RouteToPeers(calls);
   const bool usable = Usable();
   for (size_t i = 0; i < windows.size(); ++i) {
     if (const std::optional<CachedItem>& item = elements_[windows[i]].cached) {
@@ -791,6 +909,7 @@ std::vector<ElementAttributes> AtspiApplication::ReadAttributes(
   std::vector<ElementAttributes> attributes(elements.size());
   std::vector<ElementReads> reads(elements.size());
   BusCalls calls(bus_.get(), deadline_, per_call_);
+  RouteToPeers(calls);
   const bool usable = Usable();
   for (size_t i = 0; i < elements.size(); ++i) {
     const ElementId id = elements[i];
@@ -833,6 +952,11 @@ std::vector<ElementAttributes> AtspiApplication::ReadAttributes(
       });
     }
     if (elements_[id].cached) {
+      // A disabled element is never clickable, so its actions matter to
+      // the detailed reply only.
+      if (!detailed && reads[i].states && !IsEnabled(*reads[i].states)) {
+        interfaces = static_cast<uint8_t>(interfaces & ~kAction);
+      }
       ReadInterfaceAttributes(calls, id, interfaces, detailed, &attributes[i]);
       continue;
     }

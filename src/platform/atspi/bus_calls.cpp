@@ -1,7 +1,10 @@
 #include "platform/atspi/bus_calls.h"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
 
 namespace tarvix {
 
@@ -13,6 +16,16 @@ void BusCalls::Add(std::string_view destination, std::string_view path, const ch
                    const char* member, Append append, OnReply on_reply, std::string* error) {
   calls_.push_back(Call{this, std::string(destination), std::string(path), interface, member,
                         std::move(append), std::move(on_reply), error});
+}
+
+void BusCalls::Route(std::string_view destination, sd_bus* peer) {
+  for (auto& route : routes_) {
+    if (route.first == destination) {
+      route.second = peer;
+      return;
+    }
+  }
+  routes_.emplace_back(std::string(destination), peer);
 }
 
 void BusCalls::Stalled(Call& call) {
@@ -34,7 +47,12 @@ int BusCalls::OnMessage(sd_bus_message* reply, void* userdata, sd_bus_error*) {
   Call& call = *static_cast<Call*>(userdata);
   BusCalls& self = *call.owner;
   --self.in_flight_;
-  if (sd_bus_message_is_method_error(reply, nullptr)) {
+  if (call.via != self.bus_ && sd_bus_is_open(call.via) <= 0) {
+    // sd-bus fails the calls of a closed connection as unanswered; the
+    // application quit, it did not stall.
+    self.RouteClosed(call.via);
+    self.Finish(call, nullptr);
+  } else if (sd_bus_message_is_method_error(reply, nullptr)) {
     if (sd_bus_message_is_method_error(reply, SD_BUS_ERROR_NO_REPLY) ||
         sd_bus_message_is_method_error(reply, SD_BUS_ERROR_TIMEOUT)) {
       self.Stalled(call);
@@ -60,23 +78,104 @@ void BusCalls::Send(Call& call) {
     Finish(call, nullptr);
     return;
   }
+  call.via = bus_;
+  // A direct connection carries no destination: its peer is the application.
+  const char* destination = call.destination.c_str();
+  for (const auto& route : routes_) {
+    if (route.first == call.destination && route.second) {
+      call.via = route.second;
+      destination = nullptr;
+    }
+  }
   sd_bus_message* message = nullptr;
-  int r = sd_bus_message_new_method_call(bus_, &message, call.destination.c_str(),
-                                         call.path.c_str(), call.interface, call.member);
+  int r = sd_bus_message_new_method_call(call.via, &message, destination, call.path.c_str(),
+                                         call.interface, call.member);
   if (r >= 0 && call.append) r = call.append(message);
   if (r >= 0) {
     const uint64_t timeout = static_cast<uint64_t>(std::min(left, per_call_).count());
-    r = sd_bus_call_async(bus_, &call.slot, message, &BusCalls::OnMessage, &call,
+    r = sd_bus_call_async(call.via, &call.slot, message, &BusCalls::OnMessage, &call,
                           std::max<uint64_t>(timeout, 1));
   }
   sd_bus_message_unref(message);
   if (r < 0) {
     // Bad names or paths from a peer fail here; a closed connection too.
-    if (r == -ENOTCONN || r == -ECONNRESET || r == -EPIPE) broken_ = true;
+    const bool closed = r == -ENOTCONN || r == -ECONNRESET || r == -EPIPE;
+    if (closed && call.via != bus_) {
+      RouteClosed(call.via);
+    } else if (closed) {
+      broken_ = true;
+    }
     Finish(call, nullptr);
     return;
   }
   ++in_flight_;
+}
+
+void BusCalls::RouteClosed(sd_bus* peer) {
+  for (auto& route : routes_) {
+    if (route.second != peer) continue;
+    route.second = nullptr;
+    closed_routes_.push_back(route.first);
+  }
+  // By index: a handler may add calls.
+  for (size_t i = 0; i < next_to_send_ && i < calls_.size(); ++i) {
+    Call& call = calls_[i];
+    if (call.done || call.via != peer) continue;
+    call.slot = sd_bus_slot_unref(call.slot);
+    --in_flight_;
+    Finish(call, nullptr);
+  }
+}
+
+bool BusCalls::ProcessAll() {
+  const int processed = sd_bus_process(bus_, nullptr);
+  if (processed < 0) {
+    broken_ = true;
+    return false;
+  }
+  bool any = processed > 0;
+  // By index: a closed route is cleared, and a handler may add routes.
+  for (size_t i = 0; i < routes_.size(); ++i) {
+    sd_bus* peer = routes_[i].second;
+    if (!peer) continue;
+    // Whatever else the application sends (its events) is read and dropped.
+    const int r = sd_bus_process(peer, nullptr);
+    if (r < 0) {
+      RouteClosed(peer);
+      any = true;
+    } else if (r > 0) {
+      any = true;
+    }
+  }
+  return any;
+}
+
+bool BusCalls::WaitAny() {
+  const auto now = BusClock::now();
+  if (now >= deadline_) return false;
+  uint64_t wake = static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::microseconds>(deadline_.time_since_epoch()).count());
+  std::vector<pollfd> fds;
+  auto watch = [&](sd_bus* bus) {
+    const int fd = sd_bus_get_fd(bus);
+    const int events = sd_bus_get_events(bus);
+    if (fd < 0 || events < 0) return;
+    fds.push_back({fd, static_cast<short>(events), 0});
+    uint64_t timeout = UINT64_MAX;
+    if (sd_bus_get_timeout(bus, &timeout) >= 0) wake = std::min(wake, timeout);
+  };
+  watch(bus_);
+  for (const auto& route : routes_) {
+    if (route.second) watch(route.second);
+  }
+  // sd-bus gives its timeouts on CLOCK_MONOTONIC, the steady clock's.
+  const uint64_t now_us = static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count());
+  const uint64_t wait_us = wake > now_us ? wake - now_us : 0;
+  const timespec wait{static_cast<time_t>(wait_us / 1000000),
+                      static_cast<long>(wait_us % 1000000 * 1000)};
+  ppoll(fds.data(), fds.size(), &wait, nullptr);
+  return true;
 }
 
 void BusCalls::Run() {
@@ -85,22 +184,11 @@ void BusCalls::Run() {
       Send(calls_[next_to_send_++]);
     }
     if (in_flight_ == 0 && next_to_send_ == calls_.size()) break;
-    const int processed = sd_bus_process(bus_, nullptr);
-    if (processed < 0) {
-      broken_ = true;
-      break;
-    }
-    if (processed > 0) continue;
+    if (ProcessAll()) continue;
+    if (broken_) break;
     if (in_flight_ == 0 && next_to_send_ == calls_.size()) break;
-    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
-        deadline_ - BusClock::now());
-    if (left.count() <= 0) {
+    if (!WaitAny()) {
       stalled_ = true;
-      break;
-    }
-    const int waited = sd_bus_wait(bus_, static_cast<uint64_t>(left.count()));
-    if (waited < 0 && waited != -EINTR) {
-      broken_ = true;
       break;
     }
   }

@@ -8,7 +8,9 @@
 //
 // A reply handler may Add further calls, which Run then sends too, so a
 // read that depends on another follows it without waiting for the rest.
-// Not thread-safe, like the sd_bus connection it uses.
+// Calls to a destination given a direct connection (Route) go over that
+// connection instead of the bus, and Run serves all connections at once.
+// Not thread-safe, like the sd_bus connections it uses.
 #ifndef TARVIX_PLATFORM_ATSPI_BUS_CALLS_H_
 #define TARVIX_PLATFORM_ATSPI_BUS_CALLS_H_
 
@@ -19,6 +21,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tarvix {
@@ -45,6 +48,12 @@ class BusCalls {
   void Add(std::string_view destination, std::string_view path, const char* interface,
            const char* member, Append append, OnReply on_reply, std::string* error = nullptr);
 
+  // Calls to `destination` sent from now on go over `peer`, a direct
+  // connection to the application owning that bus name, which must stay
+  // open for the life of this object. Once `peer` closes, calls to
+  // `destination` go over the bus again.
+  void Route(std::string_view destination, sd_bus* peer);
+
   // Sends every added call, keeping at most kMaxInFlight unanswered, and
   // processes replies until all are handled or the deadline passes; calls
   // still unanswered then are cancelled and their handlers get null.
@@ -53,8 +62,11 @@ class BusCalls {
   // Whether a call went unanswered in time (the peer's timeout, or the
   // deadline): the peer may be stopped or busy.
   bool stalled() const { return stalled_; }
-  // Whether the connection failed; it must not be reused.
+  // Whether the bus connection failed; it must not be reused.
   bool broken() const { return broken_; }
+  // The destinations whose direct connection closed during Run; their
+  // calls in flight then failed without counting as unanswered.
+  const std::vector<std::string>& closed_routes() const { return closed_routes_; }
   // The destinations of the calls that went unanswered in time.
   const std::vector<std::string>& stalled_destinations() const { return stalled_destinations_; }
 
@@ -70,6 +82,7 @@ class BusCalls {
     Append append;
     OnReply on_reply;
     std::string* error;
+    sd_bus* via = nullptr;
     sd_bus_slot* slot = nullptr;
     bool done = false;
   };
@@ -77,6 +90,13 @@ class BusCalls {
   void Send(Call& call);
   void Finish(Call& call, sd_bus_message* reply);
   void Stalled(Call& call);
+  // Handles what is ready on every connection; false when nothing was.
+  bool ProcessAll();
+  // Waits until a connection has something to handle, a call times out
+  // or the deadline passes; false on the deadline.
+  bool WaitAny();
+  // Fails the calls in flight over `peer`, which closed.
+  void RouteClosed(sd_bus* peer);
 
   sd_bus* bus_;
   BusClock::time_point deadline_;
@@ -87,6 +107,9 @@ class BusCalls {
   bool stalled_ = false;
   bool broken_ = false;
   std::vector<std::string> stalled_destinations_;
+  // Destination -> direct connection; few entries, searched in order.
+  std::vector<std::pair<std::string, sd_bus*>> routes_;
+  std::vector<std::string> closed_routes_;
 };
 
 }  // namespace tarvix
