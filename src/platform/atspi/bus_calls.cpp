@@ -28,6 +28,13 @@ void BusCalls::Route(std::string_view destination, sd_bus* peer) {
   routes_.emplace_back(std::string(destination), peer);
 }
 
+size_t& BusCalls::WaitingOn(sd_bus* connection) {
+  for (auto& waiting : waiting_) {
+    if (waiting.first == connection) return waiting.second;
+  }
+  return waiting_.emplace_back(connection, 0).second;
+}
+
 void BusCalls::Stalled(Call& call) {
   stalled_ = true;
   if (call.error) *call.error = SD_BUS_ERROR_NO_REPLY;
@@ -47,6 +54,7 @@ int BusCalls::OnMessage(sd_bus_message* reply, void* userdata, sd_bus_error*) {
   Call& call = *static_cast<Call*>(userdata);
   BusCalls& self = *call.owner;
   --self.in_flight_;
+  --self.WaitingOn(call.via);
   if (call.via != self.bus_ && sd_bus_is_open(call.via) <= 0) {
     // sd-bus fails the calls of a closed connection as unanswered; the
     // application quit, it did not stall.
@@ -109,6 +117,7 @@ void BusCalls::Send(Call& call) {
     return;
   }
   ++in_flight_;
+  ++WaitingOn(call.via);
 }
 
 void BusCalls::RouteClosed(sd_bus* peer) {
@@ -123,29 +132,26 @@ void BusCalls::RouteClosed(sd_bus* peer) {
     if (call.done || call.via != peer) continue;
     call.slot = sd_bus_slot_unref(call.slot);
     --in_flight_;
+    --WaitingOn(peer);
     Finish(call, nullptr);
   }
 }
 
 bool BusCalls::ProcessAll() {
-  const int processed = sd_bus_process(bus_, nullptr);
-  if (processed < 0) {
-    broken_ = true;
-    return false;
-  }
-  bool any = processed > 0;
-  // By index: a closed route is cleared, and a handler may add routes.
-  for (size_t i = 0; i < routes_.size(); ++i) {
-    sd_bus* peer = routes_[i].second;
-    if (!peer) continue;
-    // Whatever else the application sends (its events) is read and dropped.
-    const int r = sd_bus_process(peer, nullptr);
-    if (r < 0) {
-      RouteClosed(peer);
-      any = true;
-    } else if (r > 0) {
-      any = true;
+  bool any = false;
+  // Only connections with calls in flight: a direct connection's other
+  // traffic (its application's events) is drained between calls. By
+  // index: a closed route is cleared, and a handler may add calls.
+  for (size_t i = 0; i < waiting_.size(); ++i) {
+    if (waiting_[i].second == 0) continue;
+    sd_bus* connection = waiting_[i].first;
+    const int r = sd_bus_process(connection, nullptr);
+    if (r < 0 && connection == bus_) {
+      broken_ = true;
+      return false;
     }
+    if (r < 0) RouteClosed(connection);
+    any = any || r != 0;
   }
   return any;
 }
@@ -164,9 +170,8 @@ bool BusCalls::WaitAny() {
     uint64_t timeout = UINT64_MAX;
     if (sd_bus_get_timeout(bus, &timeout) >= 0) wake = std::min(wake, timeout);
   };
-  watch(bus_);
-  for (const auto& route : routes_) {
-    if (route.second) watch(route.second);
+  for (const auto& waiting : waiting_) {
+    if (waiting.second > 0) watch(waiting.first);
   }
   // sd-bus gives its timeouts on CLOCK_MONOTONIC, the steady clock's.
   const uint64_t now_us = static_cast<uint64_t>(
@@ -193,6 +198,7 @@ void BusCalls::Run() {
     }
   }
   // Whatever is left is given up: cancelling the slot drops a late reply.
+  waiting_.clear();
   for (size_t i = 0; i < calls_.size(); ++i) {
     Call& call = calls_[i];
     if (call.done) continue;

@@ -110,6 +110,10 @@ class BusCalls {
   // Destination -> direct connection; few entries, searched in order.
   std::vector<std::pair<std::string, sd_bus*>> routes_;
   std::vector<std::string> closed_routes_;
+  // Calls in flight by connection (the bus and each route): only these
+  // connections are read and waited for.
+  std::vector<std::pair<sd_bus*, size_t>> waiting_;
+  size_t& WaitingOn(sd_bus* connection);
 };
 
 }  // namespace tarvix
