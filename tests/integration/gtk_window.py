@@ -2,7 +2,7 @@
 
 Usage: gtk_window.py --title T [--app-class C] [--size WxH] [--pos X,Y] [--form] [--grow]
                      [--colour RRGGBB | --image PATH | --spin MS | --labels N | --list N]
-Prints "ready <window id in hex> <pid>" once the window is mapped and drawn,
+Prints "ready <X window id in hex, 0 on Wayland> <pid>" once the window is mapped and drawn,
 then "clicked" each time its button is pressed, and runs until it is killed.
 --grow: each press renames the label "Pressed N" and adds a label "Added N"
 below the others; "clicked" comes once that label is on screen.
@@ -142,7 +142,9 @@ def stop_spinning():
 
 
 def announce():
-    print("ready 0x%x %d" % (window.get_window().get_xid(), os.getpid()), flush=True)
+    # A native Wayland window has no X id: 0 there.
+    xid = getattr(window.get_window(), "get_xid", lambda: 0)()
+    print("ready 0x%x %d" % (xid, os.getpid()), flush=True)
     if args.spin:
         GLib.timeout_add(args.spin, stop_spinning)
     return False

@@ -168,9 +168,6 @@ TEST_F(WaylandTest, ServicesNotBuiltOnWaylandSaySoInsteadOfServingXWayland) {
     Json params;
     const char* error;
   } cases[] = {
-      {"list_windows", Json::object(),
-       "window list unavailable - the window list is not supported on Wayland yet (wlroots "
-       "compositor)"},
       {"clipboard_read", Json::object(),
        "unavailable: the clipboard is not supported on Wayland yet (wlroots compositor)"},
       {"cursor", Json::object(),

@@ -26,6 +26,12 @@ Result<std::unique_ptr<ScreenImage>> GrabScreenArea(const CaptureArea& area, Mem
                                                     MemoryBudget::Grant& grant);
 Result<std::vector<DisplayInfo>> ListDisplays();
 
+// Windows through sway's IPC ($SWAYSOCK); see wlr_windows.h for the ids,
+// bounds and order. Without sway they fail with "... SWAYSOCK is not set".
+Result<std::vector<WindowRecord>> QueryWindows();
+Result<std::vector<WindowRecord>> QueryAllWindows();
+Result<bool> ControlWindow(const WindowActionRequest& request);
+
 }  // namespace tarvix::wlr
 
 #endif  // TARVIX_PLATFORM_WAYLAND_WLR_DESKTOP_H_

@@ -53,6 +53,9 @@ const DesktopServices& WlrootsDesktopServices() {
       .capture_main_display_png = wlr::CaptureMainDisplayPng,
       .grab_screen_area = wlr::GrabScreenArea,
       .list_displays = wlr::ListDisplays,
+      .query_windows = wlr::QueryWindows,
+      .query_all_windows = wlr::QueryAllWindows,
+      .control_window = wlr::ControlWindow,
       .open_input_backend = wlr::OpenInputBackend,
   };
   return services;

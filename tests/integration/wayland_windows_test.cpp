@@ -1,0 +1,207 @@
+// Windows on a headless sway, against the real binary running as the
+// session's user: list_windows equals sway's own tree (swaymsg -t
+// get_tree), and each window_action's effect shows in that tree.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <unistd.h>
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "integration/daemon_harness.h"
+#include "integration/sway_session.h"
+
+extern char** environ;
+
+namespace tarvix::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+class WaylandWindowsTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    // The main output at (0,0) and a second one to its left, where global
+    // x is negative.
+    sway_ = SwaySession::Start({.outputs = {{.width = 1920, .height = 1080},
+                                            {.width = 1280, .height = 720, .x = -1280}}})
+                .release();
+    if (sway_ == nullptr) return;
+    daemon_ = TestDaemon::Start({.allow_exec = true, .env = sway_->Env(), .user = sway_->user()}).release();
+  }
+  static void TearDownTestSuite() {
+    delete daemon_;
+    delete sway_;
+  }
+  void SetUp() override {
+    if (access("/usr/bin/sway", X_OK) != 0) GTEST_SKIP() << "sway is not installed";
+    ASSERT_NE(sway_, nullptr) << "headless sway did not start";
+    ASSERT_NE(daemon_, nullptr);
+  }
+
+  // A native Wayland GTK window of the session's user, once drawn.
+  static std::unique_ptr<SessionProcess> Open(const std::string& title) {
+    std::vector<std::string> argv;
+    if (!sway_->user().empty()) {
+      argv = {"/usr/bin/setpriv", "--reuid=" + sway_->user(), "--regid=" + sway_->user(),
+              "--init-groups", "--"};
+    }
+    argv.insert(argv.end(), {"/usr/bin/env", "-i", "PATH=/usr/bin:/bin", "GDK_BACKEND=wayland",
+                             "NO_AT_BRIDGE=1"});
+    for (const auto& [key, value] : sway_->Env()) argv.push_back(key + "=" + value);
+    argv.push_back("HOME=" + sway_->Env().at("XDG_RUNTIME_DIR"));
+    argv.insert(argv.end(), {"/usr/bin/python3", std::string(TARVIX_TEST_SOURCE_DIR) + "/gtk_window.py",
+                             "--title", title, "--size", "300x200"});
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) return nullptr;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> args;
+    for (std::string& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    if (spawned != 0) {
+      close(out[0]);
+      return nullptr;
+    }
+    auto window = std::make_unique<SessionProcess>(pid, out[0]);
+    const std::optional<std::string> line = window->ReadLine(20s);
+    if (!line || !line->starts_with("ready ")) return nullptr;
+    return window;
+  }
+
+  // sway's views by depth-first walk: con_id -> the node.
+  static std::map<uint64_t, Json> Tree() {
+    std::map<uint64_t, Json> views;
+    std::function<void(const Json&, bool)> walk = [&](const Json& node, bool scratch) {
+      scratch = scratch || node.value("name", "") == "__i3_scratch";
+      if (node.contains("shell")) {
+        Json view = node;
+        view["scratchpad"] = scratch;
+        views[node["id"].get<uint64_t>()] = view;
+      }
+      for (const char* list : {"nodes", "floating_nodes"}) {
+        for (const Json& child : node.value(list, Json::array())) walk(child, scratch);
+      }
+    };
+    walk(Json::parse(sway_->Run("swaymsg -t get_tree -r")), false);
+    return views;
+  }
+  static uint64_t IdOf(const std::string& title) {
+    for (const auto& [id, view] : Tree()) {
+      if (view.value("name", "") == title) return id;
+    }
+    return 0;
+  }
+  // The frame: sway's rect grown by the title bar sway draws above it.
+  static Json FrameOf(const Json& view) {
+    const Json& r = view["rect"];
+    const int64_t bar = view["deco_rect"]["height"];
+    return {{"x", r["x"]}, {"y", r["y"].get<int64_t>() - bar}, {"w", r["width"]},
+            {"h", r["height"].get<int64_t>() + bar}};
+  }
+  static Json Act(uint64_t window, const std::string& action, Json extra = Json::object()) {
+    extra["window"] = window;
+    extra["action"] = action;
+    return daemon_->Call("window_action", extra);
+  }
+
+  static inline SwaySession* sway_ = nullptr;
+  static inline TestDaemon* daemon_ = nullptr;
+};
+
+TEST_F(WaylandWindowsTest, ListedAndActedOnAsSwayReports) {
+  std::unique_ptr<SessionProcess> first = Open("First window");
+  ASSERT_NE(first, nullptr);
+  std::unique_ptr<SessionProcess> second = Open("Second window");
+  ASSERT_NE(second, nullptr);
+  const uint64_t a = IdOf("First window"), b = IdOf("Second window");
+  ASSERT_NE(a, 0u);
+  ASSERT_NE(b, 0u);
+
+  // The list equals sway's tree: ids, titles, pids, frames, focus; the
+  // window sway focuses (the newer one) comes first.
+  Json listed = daemon_->Call("list_windows");
+  ASSERT_EQ(listed["ok"], true) << listed.dump();
+  std::map<uint64_t, Json> tree = Tree();
+  const Json& windows = listed["result"]["windows"];
+  ASSERT_EQ(windows.size(), 2u) << windows.dump();
+  EXPECT_EQ(windows[0]["id"], b);
+  EXPECT_EQ(windows[1]["id"], a);
+  for (const Json& w : windows) {
+    const Json& view = tree.at(w["id"].get<uint64_t>());
+    EXPECT_EQ(w["title"], view["name"]);
+    EXPECT_EQ(w["pid"], view["pid"]);
+    EXPECT_EQ(w["app"], view["app_id"]);
+    EXPECT_EQ(w["focused"], view["focused"]);
+    EXPECT_EQ(w["minimized"], false);
+    EXPECT_EQ(w["display"], 1);
+    EXPECT_EQ(Json({{"x", w["x"]}, {"y", w["y"]}, {"w", w["w"]}, {"h", w["h"]}}), FrameOf(view))
+        << w.dump();
+  }
+  EXPECT_EQ(windows[1]["pid"], first->pid());
+
+  Json reply = Act(a, "activate");
+  EXPECT_EQ(reply["result"]["verified"], true) << reply.dump();
+  EXPECT_EQ(Tree()[a]["focused"], true);
+  EXPECT_EQ(daemon_->Call("list_windows")["result"]["windows"][0]["id"], a);
+
+  // Move and resize float the tiled window; onto the output on the left.
+  reply = Act(a, "move", {{"x", -1000}, {"y", 90}});
+  EXPECT_EQ(reply["result"]["verified"], true) << reply.dump();
+  reply = Act(a, "resize", {{"w", 420}, {"h", 330}});
+  EXPECT_EQ(reply["result"]["verified"], true) << reply.dump();
+  EXPECT_EQ(FrameOf(Tree()[a]), Json({{"x", -1000}, {"y", 90}, {"w", 420}, {"h", 330}}));
+  EXPECT_EQ(reply["result"]["bounds"], FrameOf(Tree()[a]));
+
+  reply = Act(a, "maximize");
+  EXPECT_EQ(reply["result"]["verified"], true) << reply.dump();
+  EXPECT_EQ(Tree()[a]["fullscreen_mode"], 1);
+  reply = Act(a, "minimize");
+  EXPECT_EQ(reply["result"]["verified"], true) << reply.dump();
+  tree = Tree();
+  EXPECT_EQ(tree[a]["scratchpad"], true);
+  EXPECT_EQ(tree[a]["visible"], false);
+  const Json all = daemon_->Call("list_windows")["result"]["windows"];
+  ASSERT_EQ(all.size(), 2u) << all.dump();
+  for (const Json& window : all) EXPECT_EQ(window["minimized"], window["id"] == a) << all.dump();
+  reply = Act(a, "restore");
+  EXPECT_EQ(reply["result"]["verified"], true) << reply.dump();
+  tree = Tree();
+  EXPECT_EQ(tree[a]["visible"], true);
+  EXPECT_EQ(tree[a]["fullscreen_mode"], 0);
+
+  reply = Act(b, "close");
+  EXPECT_EQ(reply["result"], Json({{"bounds", nullptr}, {"done", true}, {"verified", true}}))
+      << reply.dump();
+  EXPECT_FALSE(second->ReadLine(10s)) << "the window's program is still running";
+  EXPECT_EQ(Tree().count(b), 0u);
+  EXPECT_EQ(Act(b, "raise")["error"], "unknown window: " + std::to_string(b));
+}
+
+TEST_F(WaylandWindowsTest, AStoppedSwayCostsTheListADeadline) {
+  ASSERT_EQ(kill(sway_->pid(), SIGSTOP), 0);
+  struct Resume {
+    pid_t pid;
+    ~Resume() { kill(pid, SIGCONT); }
+  } resume{sway_->pid()};
+  // The compositor's registry round trip misses its deadline first; the
+  // daemon stays with the wlroots backend and asks sway, which is silent too.
+  EXPECT_EQ(daemon_->Call("list_windows"),
+            (Json{{"error", "window list unavailable - sway did not answer within 2 s"}, {"ok", false}}));
+}
+
+}  // namespace
+}  // namespace tarvix::testing
