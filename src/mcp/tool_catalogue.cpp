@@ -513,8 +513,9 @@ constexpr std::array<ToolEntry, 25> kTools = {{
      "origin 0,0). Displays left of or above the main one have negative x or y. bounds {x, y, "
      "w, h} is the smallest rectangle holding every display. On a Wayland session of a "
      "wlroots compositor (sway and the like) these are its outputs; there only screenshot, "
-     "capture and displays work so far (on sway also list_windows and window_action, with "
-     "sway's con_id as the window id), and other desktop tools say they are not supported "
+     "capture, displays and the input tools work so far (on sway also list_windows and "
+     "window_action, with sway's con_id as the window id), and other desktop tools say they "
+     "are not supported "
      "on Wayland yet. Takes no arguments.",
      false, false, false, true, NoParams},
     {"capture", "Capture screen area",
