@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Window figures on a headless sway session with one 1920x1080 output and
+# three native GTK 3 windows: list_windows through the RPC (warm daemon,
+# sway IPC) against `swaymsg -t get_tree` (whole process) in the same run,
+# and window_action "activate" alternating between two windows (the
+# command plus its effect read back from sway's tree).
+# Prints figures only; nothing here passes or fails.
+#   bench/wayland_windows.sh [daemon binary]   (default: a release build made here)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh --bench >&2
+binary=${1:-}
+if [[ -z $binary ]]; then
+  scripts/build.sh release -DCMAKE_BUILD_TYPE=Release -DTARVIX_TESTS=OFF -- tarvix-agentd >&2
+  binary=build/release/tarvix-agentd
+fi
+runs=${TARVIX_BENCH_RUNS:-30}
+source bench/session.sh
+source bench/wayland_session.sh
+
+bench_sway 1920x1080 '#5a6e82'
+for title in One Two Three; do
+  "${as_sway[@]}" HOME="$XDG_RUNTIME_DIR" GDK_BACKEND=wayland NO_AT_BRIDGE=1 /usr/bin/python3 \
+    tests/integration/gtk_window.py --title "$title" >"$work/$title.log" 2>/dev/null &
+  pids+=($!)
+  for _ in $(seq 400); do grep -q ready "$work/$title.log" && break; sleep 0.05; done
+done
+bench_daemon "$binary" --allow-exec
+
+ours=$(bench_rpc_ms list_windows)
+theirs=$(bench_process_ms "${as_sway[@]}" swaymsg -t get_tree -r)
+printf 'list_windows (3 windows) rpc %7s ms | swaymsg -t get_tree %7s ms (ratio %s)\n' "$ours" \
+  "$theirs" "$(python3 -c "print('%.2f' % ($ours / $theirs))")"
+
+/usr/bin/python3 - "$port" "$token" "$runs" <<'PY'
+import http.client, json, statistics, sys, time
+port, token, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
+c = http.client.HTTPConnection("127.0.0.1", int(port))
+head = {"authorization": "Bearer " + token, "content-type": "application/json"}
+def call(method, params):
+    c.request("POST", "/rpc", json.dumps({"method": method, "params": params}), head)
+    return json.loads(c.getresponse().read())
+ids = [w["id"] for w in call("list_windows", {})["result"]["windows"]][:2]
+times = []
+for i in range(runs + 1):
+    t = time.perf_counter()
+    reply = call("window_action", {"window": ids[i % 2], "action": "activate"})
+    assert reply["result"]["verified"] is True, reply
+    times.append(time.perf_counter() - t)
+print("window_action activate, verified from the tree: %.2f ms" % (1000 * statistics.median(times[1:])))
+PY
