@@ -57,9 +57,10 @@ int BusCalls::OnMessage(sd_bus_message* reply, void* userdata, sd_bus_error*) {
   --self.WaitingOn(call.via);
   if (call.via != self.bus_ && sd_bus_is_open(call.via) <= 0) {
     // sd-bus fails the calls of a closed connection as unanswered; the
-    // application quit, it did not stall.
-    self.RouteClosed(call.via);
+    // application quit, it did not stall. Finished first: RouteClosed
+    // fails only the calls still counted in flight.
     self.Finish(call, nullptr);
+    self.RouteClosed(call.via);
   } else if (sd_bus_message_is_method_error(reply, nullptr)) {
     if (sd_bus_message_is_method_error(reply, SD_BUS_ERROR_NO_REPLY) ||
         sd_bus_message_is_method_error(reply, SD_BUS_ERROR_TIMEOUT)) {
@@ -107,13 +108,14 @@ void BusCalls::Send(Call& call) {
   sd_bus_message_unref(message);
   if (r < 0) {
     // Bad names or paths from a peer fail here; a closed connection too.
+    // This call was never in flight: finished before RouteClosed.
     const bool closed = r == -ENOTCONN || r == -ECONNRESET || r == -EPIPE;
+    Finish(call, nullptr);
     if (closed && call.via != bus_) {
       RouteClosed(call.via);
     } else if (closed) {
       broken_ = true;
     }
-    Finish(call, nullptr);
     return;
   }
   ++in_flight_;
@@ -189,6 +191,11 @@ void BusCalls::Run() {
       Send(calls_[next_to_send_++]);
     }
     if (in_flight_ == 0 && next_to_send_ == calls_.size()) break;
+    // The deadline holds even while replies keep coming.
+    if (BusClock::now() >= deadline_) {
+      stalled_ = true;
+      break;
+    }
     if (ProcessAll()) continue;
     if (broken_) break;
     if (in_flight_ == 0 && next_to_send_ == calls_.size()) break;
