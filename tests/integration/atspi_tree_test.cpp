@@ -5,8 +5,10 @@
 #include <signal.h>
 
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -27,13 +29,23 @@ constexpr char kFallbackNote[] =
     "Linux AT-SPI element tree empty/unavailable (enable the desktop's accessibility bus, or no "
     "focused window) \xE2\x80\x94 returning window list instead.";
 
-// The sockets process `pid` holds open.
-size_t SocketsOf(pid_t pid) {
+// The sockets process `pid` holds open; with `unix_only`, its Unix sockets
+// only (not its HTTP connections, which come and go with the clients).
+size_t SocketsOf(pid_t pid, bool unix_only = false) {
+  std::set<std::string> unix_sockets;
+  std::ifstream table("/proc/net/unix");
+  for (std::string line; std::getline(table, line);) {
+    std::istringstream fields(line);
+    std::string field;
+    for (int column = 0; column < 7; ++column) fields >> field;  // the seventh is the inode
+    unix_sockets.insert("socket:[" + field + "]");
+  }
   const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
   size_t sockets = 0;
   for (const auto& entry : std::filesystem::directory_iterator(dir)) {
     std::error_code error;
-    sockets += std::filesystem::read_symlink(entry.path(), error).string().starts_with("socket:");
+    const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+    sockets += target.starts_with("socket:") && (!unix_only || unix_sockets.contains(target));
   }
   return sockets;
 }
@@ -283,12 +295,11 @@ TEST_F(AtspiTreeTest, OneLastingDirectConnectionPerApplication) {
     ASSERT_EQ(daemon_->Call("ui_tree")["result"]["window"], "Peer test") << i;
   }
   EXPECT_EQ(SocketsOf(app->pid()), sockets);
-  const std::string fds = "/proc/" + std::to_string(daemon_->pid()) + "/fd";
-  const size_t daemon_fds = CountEntries(fds);
+  const size_t daemon_sockets = SocketsOf(daemon_->pid(), true);
   app.reset();
-  const Json left = PollUntil([&] { return Json(CountEntries(fds)); },
-                              [&](const Json& n) { return n < daemon_fds; }, 10s);
-  EXPECT_EQ(left, daemon_fds - 1);
+  const Json left = PollUntil([&] { return Json(SocketsOf(daemon_->pid(), true)); },
+                              [&](const Json& n) { return n < daemon_sockets; }, 10s);
+  EXPECT_EQ(left, daemon_sockets - 1);
   EXPECT_EQ(TreeOf(*daemon_, "Tree test")["window"], "Tree test");
 }
 
