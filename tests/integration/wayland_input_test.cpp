@@ -184,7 +184,7 @@ TEST_F(WaylandInputTest, ChordsFireAcceleratorsAndDragsMoveAScale) {
   EXPECT_EQ(value, 100);
 }
 
-TEST_F(WaylandInputTest, AStoppedCompositorCostsDeadlinesAndItsReturnNewDevices) {
+TEST_F(WaylandInputTest, AStoppedCompositorCostsADeadlineAndInputServesOnceItReturns) {
   ASSERT_EQ(kill(sway_->pid(), SIGSTOP), 0);
   struct Resume {
     pid_t pid;
@@ -196,7 +196,7 @@ TEST_F(WaylandInputTest, AStoppedCompositorCostsDeadlinesAndItsReturnNewDevices)
                    "compositor did not answer within 2 s)"},
                   {"ok", false}}));
   kill(sway_->pid(), SIGCONT);
-  // The devices of the connection given up are made again on a new one.
+  // Input serves again once the compositor does.
   ASSERT_FALSE(StartProbe("input_probe.py").is_null());
   Reports();
   const auto [x, y] = Global(30, 40);

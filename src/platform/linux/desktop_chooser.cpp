@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/desktop_backend.h"
+#include "platform/wayland/wayland_connection.h"
 #include "platform/wayland/wlr_desktop.h"
 
 namespace tarvix {
@@ -28,7 +29,14 @@ bool InWaylandSession() {
 struct Chosen {
   DesktopBackend backend;
   const DesktopServices* services;
+  // The compositor let the chooser's round trip run out its deadline. The
+  // call then fails at once with the deadline's text rather than asking
+  // it again: a stopped compositor costs a call one deadline, not one per
+  // connection the service would open.
+  bool silent = false;
 };
+
+std::string Silent(std::string_view prefix) { return std::string(prefix) + kCompositorSilent; }
 
 Chosen Choose() {
   DesktopSession session;
@@ -40,7 +48,8 @@ Chosen Choose() {
     case DesktopBackend::kX11:
       return {backend, &X11DesktopServices()};
     case DesktopBackend::kWlroots:
-      return {backend, &WlrootsDesktopServices()};
+      return {backend, &WlrootsDesktopServices(),
+              session.compositor == CompositorProbe::kSilent};
     case DesktopBackend::kWaylandUnsupported:
       break;
   }
@@ -65,6 +74,7 @@ Result<std::string> CaptureMainDisplayPng(MemoryBudget& budget, MemoryBudget::Gr
   if (chosen.services->capture_main_display_png == nullptr) {
     return Error(std::string(kCaptureFailed) + kNoProtocols);
   }
+  if (chosen.silent) return Error(Silent(std::string(kCaptureFailed)));
   return chosen.services->capture_main_display_png(budget, grant);
 }
 
@@ -74,6 +84,7 @@ Result<std::unique_ptr<ScreenImage>> GrabScreenArea(const CaptureArea& area, Mem
   if (chosen.services->grab_screen_area == nullptr) {
     return Error(std::string(kCaptureFailed) + kNoProtocols);
   }
+  if (chosen.silent) return Error(Silent(std::string(kCaptureFailed)));
   return chosen.services->grab_screen_area(area, budget, grant);
 }
 
@@ -82,6 +93,7 @@ Result<std::vector<DisplayInfo>> ListDisplays() {
   if (chosen.services->list_displays == nullptr) {
     return Error("unavailable: " + Lacking(chosen.backend, "the display list"));
   }
+  if (chosen.silent) return Error(Silent("unavailable: "));
   return chosen.services->list_displays();
 }
 
@@ -90,6 +102,7 @@ Result<std::vector<WindowRecord>> QueryWindows() {
   if (chosen.services->query_windows == nullptr) {
     return Error("window list unavailable - " + Lacking(chosen.backend, "the window list"));
   }
+  if (chosen.silent) return Error(Silent("window list unavailable - "));
   return chosen.services->query_windows();
 }
 
@@ -98,6 +111,7 @@ Result<std::vector<WindowRecord>> QueryAllWindows() {
   if (chosen.services->query_all_windows == nullptr) {
     return Error("window list unavailable - " + Lacking(chosen.backend, "the window list"));
   }
+  if (chosen.silent) return Error(Silent("window list unavailable - "));
   return chosen.services->query_all_windows();
 }
 
@@ -106,6 +120,7 @@ Result<bool> ControlWindow(const WindowActionRequest& request) {
   if (chosen.services->control_window == nullptr) {
     return Error("unavailable: " + Lacking(chosen.backend, "window control"));
   }
+  if (chosen.silent) return Error(Silent("unavailable: "));
   return chosen.services->control_window(request);
 }
 
@@ -115,6 +130,7 @@ Result<std::unique_ptr<InputBackend>> OpenInputBackend() {
     // Never XTest through XWayland: native windows would not see it.
     return Error(std::string("no connection could be established: (input") + kInputNotOnWayland);
   }
+  if (chosen.silent) return Error(Silent("no connection could be established: (") + ")");
   return chosen.services->open_input_backend();
 }
 
@@ -123,6 +139,7 @@ Result<ClipboardText> ReadClipboard(size_t max_bytes) {
   if (chosen.services->read_clipboard == nullptr) {
     return Error("unavailable: " + Lacking(chosen.backend, "the clipboard"));
   }
+  if (chosen.silent) return Error(Silent("unavailable: "));
   return chosen.services->read_clipboard(max_bytes);
 }
 
@@ -131,6 +148,7 @@ Result<void> WriteClipboard(std::string text) {
   if (chosen.services->write_clipboard == nullptr) {
     return Error("unavailable: " + Lacking(chosen.backend, "the clipboard"));
   }
+  if (chosen.silent) return Error(Silent("unavailable: "));
   return chosen.services->write_clipboard(std::move(text));
 }
 
@@ -139,6 +157,7 @@ Result<PointerLocation> LocatePointer() {
   if (chosen.services->locate_pointer == nullptr) {
     return Error("unavailable: " + Lacking(chosen.backend, "the pointer position"));
   }
+  if (chosen.silent) return Error(Silent("unavailable: "));
   return chosen.services->locate_pointer();
 }
 
@@ -147,6 +166,7 @@ Result<std::unique_ptr<ScreenDamageWatch>> WatchScreenDamage() {
   if (chosen.services->watch_screen_damage == nullptr) {
     return Error("unavailable: " + Lacking(chosen.backend, "watching the screen"));
   }
+  if (chosen.silent) return Error(Silent("unavailable: "));
   return chosen.services->watch_screen_damage();
 }
 
