@@ -43,6 +43,10 @@ struct WindowRecord {
   double y = 0;
   double width = 0;
   double height = 0;
+  // The application reports its elements' bounds relative to this window,
+  // not to the screen: a native Wayland client, which is never told where
+  // the compositor placed it.
+  bool window_relative_elements = false;
 };
 
 // On-screen windows, frontmost first, desktop elements left out. Fails

@@ -98,6 +98,7 @@ struct Walk {
     }
     r.title = TextOf(node, "name");
     r.owner_name = TextOf(node, "app_id");
+    r.window_relative_elements = TextOf(node, "shell") == "xdg_shell";
     if (r.owner_name.empty()) {
       if (const auto props = node.find("window_properties");
           props != node.end() && props->is_object()) {

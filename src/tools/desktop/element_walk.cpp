@@ -139,15 +139,16 @@ Walk WalkElements(AccessibleApplication& application, std::span<const ElementId>
 // What the frame adds around the window is taken as a window manager
 // draws it: equal borders left and right, one as wide at the bottom, the
 // rest on top (a title bar); a frame without decoration adds nothing.
-void MoveToScreen(bool window_relative_bounds, const std::optional<ElementBounds>& frame,
+void MoveToScreen(bool window_relative_bounds, const std::optional<WindowFrame>& window,
                   std::span<ElementAttributes> attributes) {
-  if (!frame || attributes.empty()) return;
+  if (!window || attributes.empty()) return;
+  const ElementBounds* frame = &window->bounds;
   const std::optional<ElementBounds>& own = attributes[0].bounds;
   // A window whose frame starts right of or below the display's corner
   // cannot itself be at 0,0 in display coordinates.
   const bool at_origin_elsewhere =
       own && own->x == 0 && own->y == 0 && (frame->x > 0 || frame->y > 0);
-  if (!window_relative_bounds && !at_origin_elsewhere) return;
+  if (!window_relative_bounds && !window->window_relative_elements && !at_origin_elsewhere) return;
   double dx = frame->x, dy = frame->y;
   if (own && own->width <= frame->width && own->height <= frame->height) {
     const double side = std::floor((frame->width - own->width) / 2);

@@ -55,9 +55,16 @@ struct Walk {
 Walk WalkElements(AccessibleApplication& application, std::span<const ElementId> roots,
                   const WalkLimits& limits);
 
+// A window's frame in display coordinates, and whether the window server
+// knows its application to report bounds relative to the window.
+struct WindowFrame {
+  ElementBounds bounds;
+  bool window_relative_elements = false;
+};
+
 // Moves window-relative bounds of one window's elements (the window's
 // own first) to display coordinates, as WalkElementTree describes.
-void MoveToScreen(bool window_relative_bounds, const std::optional<ElementBounds>& frame,
+void MoveToScreen(bool window_relative_bounds, const std::optional<WindowFrame>& frame,
                   std::span<ElementAttributes> attributes);
 
 // The reply's {h,w,x,y} of optional bounds (null without).
@@ -77,11 +84,12 @@ bool HasPressAction(const std::vector<std::string>& actions, const Accessibility
 // can still be recorded; attributes for the recorded elements only.
 //
 // Bounds are in one space, relative to the main display. Where the
-// application reports them relative to its window (the platform says so,
-// or the window's own bounds are at 0,0 while its frame is elsewhere),
+// application reports them relative to its window (the platform or the
+// window server says so, or the window's own bounds are at 0,0 while its
+// frame is elsewhere),
 // every bound is moved by the frame `frame_of` gives for the window's
 // title; without a frame they stay as reported.
-using WindowFrameOf = std::function<std::optional<ElementBounds>(std::string_view title)>;
+using WindowFrameOf = std::function<std::optional<WindowFrame>(std::string_view title)>;
 std::optional<Json> WalkElementTree(AccessibleApplication& application,
                                     const AccessibilityPlatform& platform,
                                     const WindowFrameOf& frame_of = nullptr);

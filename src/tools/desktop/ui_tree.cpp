@@ -4,8 +4,8 @@
 
 namespace tarvix {
 
-std::optional<ElementBounds> FrameOf(const std::vector<WindowRecord>& windows, int64_t pid,
-                                     std::string_view title) {
+std::optional<WindowFrame> FrameOf(const std::vector<WindowRecord>& windows, int64_t pid,
+                                   std::string_view title) {
   const WindowRecord* chosen = nullptr;
   for (const WindowRecord& window : windows) {
     if (window.owner_pid != pid) continue;
@@ -16,7 +16,8 @@ std::optional<ElementBounds> FrameOf(const std::vector<WindowRecord>& windows, i
     if (chosen == nullptr) chosen = &window;
   }
   if (chosen == nullptr) return std::nullopt;
-  return ElementBounds{chosen->x, chosen->y, chosen->width, chosen->height};
+  return WindowFrame{{chosen->x, chosen->y, chosen->width, chosen->height},
+                     chosen->window_relative_elements};
 }
 
 ToolResult UiTreeFrom(const UiTreeSources& sources) {

@@ -11,6 +11,7 @@
 
 #include "json/json.h"
 #include "platform/accessibility.h"
+#include "tools/desktop/element_walk.h"
 #include "tools/desktop/window_list.h"
 
 namespace tarvix {
@@ -28,7 +29,7 @@ struct UiTreeSources {
 
 // The frame of process `pid`'s window titled `title` in `windows`, else of
 // its frontmost window.
-std::optional<ElementBounds> FrameOf(const std::vector<WindowRecord>& windows, int64_t pid,
+std::optional<WindowFrame> FrameOf(const std::vector<WindowRecord>& windows, int64_t pid,
                                      std::string_view title);
 
 // The tool as the method table calls it (params ignored; any mode).

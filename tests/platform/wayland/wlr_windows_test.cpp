@@ -74,13 +74,14 @@ TEST(WlrWindowsTest, ViewsOfSwayTrees) {
            std::to_string(v.content.y) + " " + std::to_string(v.content.w) + "x" +
            std::to_string(v.content.h) + (r.minimized ? " minimized" : "") +
            (r.focused ? " focused" : "") + (v.floating ? " floating" : "") +
-           (v.fullscreen ? " fullscreen" : "") + (v.scratchpad ? " scratchpad" : "");
+           (v.fullscreen ? " fullscreen" : "") + (v.scratchpad ? " scratchpad" : "") +
+           (r.window_relative_elements ? "" : " screen-relative");
   };
   const Case cases[] = {
       {"two tiled, the focused one first by the workspace's focus list",
        Tree({Node(5, "workspace", "1", {xwayland, focused}, {11, 14})}, {5}),
        {"11 Front [gedit] pid 1011 frame 960,0 960x1080 content 962,25 956x1053 focused",
-        "14 xterm [XTerm] pid 1014 frame 0,0 960x1080 content 2,25 956x1053"}},
+        "14 xterm [XTerm] pid 1014 frame 0,0 960x1080 content 2,25 956x1053 screen-relative"}},
       {"floating beside tiled, by focus; client-decorated without title or app id",
        Tree({Node(5, "workspace", "1", {csd}, {12, 16}, {floating})}, {5}),
        {"12 Floating [gedit] pid 1012 frame 100,200 304x227 content 102,225 300x200 floating",
@@ -90,11 +91,11 @@ TEST(WlrWindowsTest, ViewsOfSwayTrees) {
                   {Node(6, "con", "", {fullscreen, xwayland}, {14, 13}), focused}, {6, 11})},
             {5}),
        {"11 Front [gedit] pid 1011 frame 960,0 960x1080 content 962,25 956x1053 focused",
-        "14 xterm [XTerm] pid 1014 frame 0,0 960x1080 content 2,25 956x1053",
+        "14 xterm [XTerm] pid 1014 frame 0,0 960x1080 content 2,25 956x1053 screen-relative",
         "13 Full [gedit] pid 1013 frame 0,0 1920x1080 content 2,0 1916x1078 fullscreen"}},
       {"the scratchpad's hidden windows are minimized, after the shown ones",
        Tree({Node(5, "workspace", "1", {xwayland}, {})}, {5}, {hidden}),
-       {"14 xterm [XTerm] pid 1014 frame 0,0 960x1080 content 2,25 956x1053",
+       {"14 xterm [XTerm] pid 1014 frame 0,0 960x1080 content 2,25 956x1053 screen-relative",
         "15 Hidden [gedit] pid 1015 frame 478,121 1920x1080 content 480,121 1916x1078 minimized "
         "floating scratchpad"}},
       {"an empty desktop", Tree({Node(5, "workspace", "1", {}, {})}, {5}), {}},

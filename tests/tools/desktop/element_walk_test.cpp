@@ -190,6 +190,7 @@ TEST(UiTreeTest, WindowRelativeBoundsMoveToTheWindowsFrame) {
     int64_t pid;
     const char* title;
     double x, y, w, h;
+    bool window_relative_elements = false;  // the window server says so
   };
   struct Case {
     const char* name;
@@ -217,6 +218,8 @@ TEST(UiTreeTest, WindowRelativeBoundsMoveToTheWindowsFrame) {
        {{42, "Main", 10, 20, 800, 600}, {42, "Other", 300, 200, 400, 300}}, 26, 404},
       {"window larger than its frame", true, "Calc", ElementBounds{0, 0, 500, 500},
        {{42, "Calc", 40, 30, 400, 300}}, 56, 414},
+      {"at 0,0 with the frame there, a native Wayland window", false, "Calc",
+       ElementBounds{0, 0, 355, 486}, {{42, "Calc", 0, 0, 359, 513, true}}, 18, 409},
   };
   for (const Case& c : cases) {
     std::vector<WindowRecord> records;
@@ -224,6 +227,7 @@ TEST(UiTreeTest, WindowRelativeBoundsMoveToTheWindowsFrame) {
       WindowRecord r;
       r.owner_name = "App", r.title = f.title, r.owner_pid = f.pid, r.layer = 0;
       r.x = f.x, r.y = f.y, r.width = f.w, r.height = f.h;
+      r.window_relative_elements = f.window_relative_elements;
       records.push_back(r);
     }
     const WindowQuery windows = [&]() -> Result<std::vector<WindowRecord>> { return records; };
