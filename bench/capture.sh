@@ -10,14 +10,9 @@
 #   bench/capture.sh [daemon binary]   (default: a release build made here)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh --bench >&2
-binary=${1:-}
-if [[ -z $binary ]]; then
-  scripts/build.sh release -DCMAKE_BUILD_TYPE=Release -DTARVIX_TESTS=OFF -- tarvix-agentd >&2
-  binary=build/release/tarvix-agentd
-fi
 runs=${TARVIX_BENCH_RUNS:-30}
 source bench/session.sh
+bench_binary "${1:-}"
 bench_x 1920x1080
 export DBUS_SESSION_BUS_ADDRESS=disabled: NO_AT_BRIDGE=1
 bench_daemon "$binary"

@@ -13,6 +13,17 @@ bench_cleanup() {
 }
 trap bench_cleanup EXIT
 
+# bench_binary [PATH]: installs the bench packages; sets `binary` to PATH,
+# else to a release build of the daemon made here.
+bench_binary() {
+  scripts/install-deps.sh --bench >&2
+  binary=${1:-}
+  if [[ -z $binary ]]; then
+    scripts/build.sh release -DCMAKE_BUILD_TYPE=Release -DTARVIX_TESTS=OFF -- tarvix-agentd >&2
+    binary=build/release/tarvix-agentd
+  fi
+}
+
 # bench_x WIDTHxHEIGHT: Xvfb on a free display number; exports DISPLAY.
 bench_x() {
   Xvfb -displayfd 3 -screen 0 "${1}x24" -noreset -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &

@@ -8,14 +8,9 @@
 #   bench/wayland_windows.sh [daemon binary]   (default: a release build made here)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh --bench >&2
-binary=${1:-}
-if [[ -z $binary ]]; then
-  scripts/build.sh release -DCMAKE_BUILD_TYPE=Release -DTARVIX_TESTS=OFF -- tarvix-agentd >&2
-  binary=build/release/tarvix-agentd
-fi
 runs=${TARVIX_BENCH_RUNS:-30}
 source bench/session.sh
+bench_binary "${1:-}"
 source bench/wayland_session.sh
 
 bench_sway 1920x1080 '#5a6e82'
