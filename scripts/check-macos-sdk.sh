@@ -16,8 +16,10 @@ common=(-target x86_64-apple-macos12 -std=c++20 -S -o - -x objective-c++ "$sdk/p
 
 symbols() { grep -o '__Z[0-9A-Za-z_]*' | sort -u; }
 
-real=$(clang++ "${common[@]}" -isysroot "$sdk_root" -stdlib=libc++ \
-  -isystem "$sdk_root/usr/include/c++/v1" | symbols)
+# libc++'s headers ahead of the C headers they wrap (#include_next), as
+# Apple's clang orders them.
+real=$(clang++ "${common[@]}" -isysroot "$sdk_root" -nostdinc++ \
+  -isystem "$sdk_root/usr/include/c++/v1" -isystem "$sdk_root/usr/include" | symbols)
 standin=$(clang++ "${common[@]}" -nostdinc -nostdinc++ -include "$sdk/darwin_prelude.h" \
   -iframework "$sdk/Frameworks" -isystem "$sdk/include" \
   -isystem "/usr/include/c++/$gcc_major" -isystem "/usr/include/$multiarch/c++/$gcc_major" \
