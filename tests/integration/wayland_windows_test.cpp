@@ -1,9 +1,7 @@
 // Windows on a headless sway, against the real binary running as the
 // session's user: list_windows equals sway's own tree (swaymsg -t
 // get_tree), and each window_action's effect shows in that tree.
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <unistd.h>
 
 #include <functional>
@@ -17,7 +15,6 @@
 #include "integration/daemon_harness.h"
 #include "integration/sway_session.h"
 
-extern char** environ;
 
 namespace tarvix::testing {
 namespace {
@@ -47,36 +44,11 @@ class WaylandWindowsTest : public ::testing::Test {
 
   // A native Wayland GTK window of the session's user, once drawn.
   static std::unique_ptr<SessionProcess> Open(const std::string& title) {
-    std::vector<std::string> argv;
-    if (!sway_->user().empty()) {
-      argv = {"/usr/bin/setpriv", "--reuid=" + sway_->user(), "--regid=" + sway_->user(),
-              "--init-groups", "--"};
-    }
-    argv.insert(argv.end(), {"/usr/bin/env", "-i", "PATH=/usr/bin:/bin", "GDK_BACKEND=wayland",
-                             "NO_AT_BRIDGE=1"});
-    for (const auto& [key, value] : sway_->Env()) argv.push_back(key + "=" + value);
-    argv.push_back("HOME=" + sway_->Env().at("XDG_RUNTIME_DIR"));
-    argv.insert(argv.end(), {"/usr/bin/python3", std::string(TARVIX_TEST_SOURCE_DIR) + "/gtk_window.py",
-                             "--title", title, "--size", "300x200"});
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return nullptr;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    std::vector<char*> args;
-    for (std::string& a : argv) args.push_back(a.data());
-    args.push_back(nullptr);
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    if (spawned != 0) {
-      close(out[0]);
-      return nullptr;
-    }
-    auto window = std::make_unique<SessionProcess>(pid, out[0]);
+    std::unique_ptr<SessionProcess> window = sway_->Launch(
+        {"GDK_BACKEND=wayland", "NO_AT_BRIDGE=1", "/usr/bin/python3",
+         std::string(TARVIX_TEST_SOURCE_DIR) + "/gtk_window.py", "--title", title, "--size",
+         "300x200"});
+    if (!window) return nullptr;
     const std::optional<std::string> line = window->ReadLine(20s);
     if (!line || !line->starts_with("ready ")) return nullptr;
     return window;
