@@ -3,7 +3,9 @@
 # three native GTK 3 windows: list_windows through the RPC (warm daemon,
 # sway IPC) against `swaymsg -t get_tree` (whole process) in the same run,
 # and window_action "activate" alternating between two windows (the
-# command plus its effect read back from sway's tree).
+# command plus its effect read back from sway's tree); clipboard_read of
+# 1 MB owned by wl-copy (data control) against wl-paste (whole process) in
+# the same run.
 # Prints figures only; nothing here passes or fails.
 #   bench/wayland_windows.sh [daemon binary]   (default: a release build made here)
 set -euo pipefail
@@ -44,3 +46,19 @@ for i in range(runs + 1):
     times.append(time.perf_counter() - t)
 print("window_action activate, verified from the tree: %.2f ms" % (1000 * statistics.median(times[1:])))
 PY
+
+# The clipboard: 1 MB of mixed-script text owned by wl-copy.
+/usr/bin/python3 -c "
+t = ('clipboard bench é 日本語 ' * 40000).encode()[:1_000_000].decode('utf-8', 'ignore')
+open('$work/clip.in', 'w', encoding='utf-8').write(t)"
+chmod 644 "$work/clip.in"
+"${as_sway[@]}" wl-copy --foreground --type 'text/plain;charset=utf-8' <"$work/clip.in" &
+pids+=($!)
+for _ in $(seq 200); do
+  cmp -s <("${as_sway[@]}" wl-paste --no-newline) "$work/clip.in" && break
+  sleep 0.05
+done
+ours=$(bench_rpc_ms clipboard_read '{"max_bytes": 2000000}')
+theirs=$(bench_process_ms "${as_sway[@]}" wl-paste --no-newline)
+printf 'clipboard_read 1 MB rpc %7s ms | wl-paste %7s ms (ratio %s)\n' "$ours" "$theirs" \
+  "$(python3 -c "print('%.2f' % ($ours / $theirs))")"

@@ -40,8 +40,9 @@ if [[ "${1:-}" == "--test" ]]; then
   # Node.js only where no node is installed already.
   command -v node >/dev/null || packages+=(nodejs npm)
   # A headless sway session for the Wayland tests (swaybg draws the
-  # backgrounds), grim as the independent screen capture.
-  packages+=(sway swaybg grim)
+  # backgrounds), grim as the independent screen capture, wl-clipboard as
+  # the other party of the clipboard tests on it.
+  packages+=(sway swaybg grim wl-clipboard)
 fi
 if [[ "${1:-}" == "--bench" ]]; then
   packages+=(libbenchmark-dev wrk nginx-light procps)

@@ -168,8 +168,6 @@ TEST_F(WaylandTest, ServicesNotBuiltOnWaylandSaySoInsteadOfServingXWayland) {
     Json params;
     const char* error;
   } cases[] = {
-      {"clipboard_read", Json::object(),
-       "unavailable: the clipboard is not supported on Wayland yet (wlroots compositor)"},
       {"cursor", Json::object(),
        "unavailable: the pointer position is not supported on Wayland yet (wlroots compositor)"},
   };

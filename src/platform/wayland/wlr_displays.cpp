@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "platform/wayland/wayland_connection.h"
+#include "platform/wayland/wlr_clipboard.h"
 #include "platform/wayland/wlr_desktop.h"
 #include "platform/wayland/wlr_input.h"
 
@@ -57,6 +58,8 @@ const DesktopServices& WlrootsDesktopServices() {
       .query_all_windows = wlr::QueryAllWindows,
       .control_window = wlr::ControlWindow,
       .open_input_backend = wlr::OpenInputBackend,
+      .read_clipboard = wlr::ReadClipboard,
+      .write_clipboard = wlr::WriteClipboard,
   };
   return services;
 }

@@ -1,0 +1,161 @@
+// The clipboard on a headless sway, against the real binary running as the
+// session's user: wl-copy and wl-paste as the other party in both
+// directions.
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "integration/daemon_harness.h"
+#include "integration/sway_session.h"
+
+namespace tarvix::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string Big(size_t size) {
+  std::string text;
+  text.reserve(size);
+  for (size_t i = 0; text.size() < size; ++i) text += "line " + std::to_string(i) + " é日\n";
+  text.resize(text.rfind('\n', size) + 1);  // whole characters
+  return text;
+}
+
+bool Lists(const Json& types, const char* type) {
+  return std::find(types.begin(), types.end(), type) != types.end();
+}
+
+class WaylandSessionTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    sway_ = SwaySession::Start().release();
+    if (sway_ == nullptr) return;
+    daemon_ = TestDaemon::Start({.allow_exec = true, .env = sway_->Env(), .user = sway_->user()})
+                  .release();
+  }
+  static void TearDownTestSuite() {
+    delete daemon_;
+    delete sway_;
+  }
+  void SetUp() override {
+    if (access("/usr/bin/sway", X_OK) != 0) GTEST_SKIP() << "sway is not installed";
+    ASSERT_NE(sway_, nullptr) << "headless sway did not start";
+    ASSERT_NE(daemon_, nullptr);
+  }
+
+  static Json Read(size_t max_bytes = 16u << 20) {
+    return daemon_->Call("clipboard_read", {{"max_bytes", max_bytes}});
+  }
+  // wl-copy takes the clipboard with `text` and serves it in the
+  // foreground; returns once the daemon reads it back.
+  static std::unique_ptr<SessionProcess> WlCopyOwns(const std::string& text) {
+    const std::string path = "/tmp/tarvix-wayland-clip-" + std::to_string(getpid());
+    std::ofstream(path, std::ios::binary) << text;
+    chmod(path.c_str(), 0644);
+    auto owner = sway_->Launch({"/bin/sh", "-c",
+                                "exec /usr/bin/wl-copy --foreground --type "
+                                "'text/plain;charset=utf-8' < " + path});
+    for (int tries = 0; owner && tries < 200; ++tries) {
+      const Json reply = Read();
+      if (reply["ok"] == true && reply["result"]["text"] == text) break;
+      std::this_thread::sleep_for(50ms);  // polling for wl-copy to take over, not a timing
+    }
+    unlink(path.c_str());
+    return owner;
+  }
+  static std::string WlPaste(const std::string& args = "") {
+    return sway_->Run("wl-paste --no-newline " + args + " 2>/dev/null");
+  }
+
+  static inline SwaySession* sway_ = nullptr;
+  static inline TestDaemon* daemon_ = nullptr;
+};
+
+class WaylandClipboardTest : public WaylandSessionTest {
+ protected:
+  void SetUp() override {
+    if (access("/usr/bin/wl-copy", X_OK) != 0) GTEST_SKIP() << "wl-clipboard is not installed";
+    WaylandSessionTest::SetUp();
+  }
+};
+
+// First in the suite: nothing has owned the clipboard of the new session.
+TEST_F(WaylandClipboardTest, EmptyWhenNothingOwnsIt) {
+  EXPECT_EQ(daemon_->Call("clipboard_read"),
+            Json::parse(R"({"ok":true,"result":{"bytes":0,"text":"","truncated":false,)"
+                        R"("types":[]}})"));
+}
+
+TEST_F(WaylandClipboardTest, RoundTripsWithWlClipboardBothWays) {
+  const std::string texts[] = {"hello, clipboard", "é 日本語 😀 Grüße", Big(5 << 20)};
+  for (const std::string& text : texts) {
+    const std::string what = text.substr(0, 20);
+    // The daemon owns it; wl-paste reads it, and so does the daemon.
+    EXPECT_EQ(daemon_->Call("clipboard_write", {{"text", text}}),
+              (Json{{"ok", true}, {"result", {{"bytes", text.size()}, {"done", true}}}}))
+        << what;
+    EXPECT_TRUE(WlPaste() == text) << what;  // (no 5 MB failure messages)
+    const Json own = Read();
+    EXPECT_TRUE(own["result"]["text"] == text) << what;
+    EXPECT_TRUE(Lists(own["result"]["types"], "text/plain;charset=utf-8")) << own["result"]["types"];
+    // wl-copy owns it, the daemon reads it.
+    auto owner = WlCopyOwns(text);
+    ASSERT_NE(owner, nullptr);
+    const Json reply = Read();
+    ASSERT_EQ(reply["ok"], true) << reply.dump().substr(0, 200);
+    EXPECT_TRUE(reply["result"]["text"] == text) << what;
+    EXPECT_EQ(reply["result"]["bytes"], text.size()) << what;
+    EXPECT_EQ(reply["result"]["truncated"], false) << what;
+    EXPECT_TRUE(Lists(reply["result"]["types"], "text/plain;charset=utf-8"))
+        << reply["result"]["types"];
+    if (text.size() < 1001) continue;
+    // Cut at max_bytes, on a character boundary.
+    const Json cut = Read(1001);
+    ASSERT_EQ(cut["ok"], true);
+    EXPECT_EQ(cut["result"]["truncated"], true);
+    const std::string head = cut["result"]["text"];
+    EXPECT_LE(head.size(), 1001u);
+    EXPECT_GE(head.size(), 998u);
+    EXPECT_TRUE(head == text.substr(0, head.size()));
+  }
+}
+
+TEST_F(WaylandClipboardTest, OwnerServesTextTypesAndLatin1AsString) {
+  ASSERT_EQ(daemon_->Call("clipboard_write", {{"text", "Grüße 日"}})["ok"], true);
+  const std::string types = WlPaste("--list-types");
+  for (const char* type : {"text/plain;charset=utf-8", "text/plain", "UTF8_STRING", "STRING"}) {
+    EXPECT_NE(types.find(type), std::string::npos) << types;
+  }
+  EXPECT_EQ(WlPaste("--type STRING"), "Gr\xFC\xDF" "e ?");  // Latin-1
+  EXPECT_EQ(WlPaste("--type text/plain"), "Grüße 日");
+}
+
+TEST_F(WaylandClipboardTest, OwnerThatNeverWritesCostsOneDeadline) {
+  auto owner = WlCopyOwns("stopped owner");
+  ASSERT_NE(owner, nullptr);
+  ASSERT_EQ(kill(owner->pid(), SIGSTOP), 0);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(daemon_->Call("clipboard_read"),
+            (Json{{"error", "unavailable: the clipboard owner did not answer"}, {"ok", false}}));
+  const auto took = std::chrono::steady_clock::now() - start;
+  kill(owner->pid(), SIGCONT);
+  // A bound, not a timing: the owner has 1 s; without a deadline the call
+  // would never return.
+  EXPECT_LT(took, 5s);
+  // The daemon takes the clipboard back from the stopped owner.
+  EXPECT_EQ(daemon_->Call("clipboard_write", {{"text", "after"}})["ok"], true);
+  EXPECT_EQ(WlPaste(), "after");
+}
+
+}  // namespace
+}  // namespace tarvix::testing
