@@ -1,8 +1,9 @@
-// The clipboard on a headless sway, against the real binary running as the
-// session's user: wl-copy and wl-paste as the other party in both
-// directions.
+// The clipboard and wait_for's screen watch on a headless sway, against the
+// real binary running as the session's user: wl-copy and wl-paste as the
+// other party in both directions, a GTK spinner as the changing screen.
 #include <signal.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,6 +30,12 @@ std::string Big(size_t size) {
   for (size_t i = 0; text.size() < size; ++i) text += "line " + std::to_string(i) + " é日\n";
   text.resize(text.rfind('\n', size) + 1);  // whole characters
   return text;
+}
+
+double MonotonicSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
 bool Lists(const Json& types, const char* type) {
@@ -77,10 +84,27 @@ class WaylandSessionTest : public ::testing::Test {
     return sway_->Run("wl-paste --no-newline " + args + " 2>/dev/null");
   }
 
+  // A native GTK spinner spinning `ms` (0: for ever), once drawn. sway
+  // tiles it over the whole output; the spinner sits at its centre.
+  static std::unique_ptr<SessionProcess> Spinner(const std::string& title, int ms) {
+    auto window = sway_->Launch({"GDK_BACKEND=wayland", "NO_AT_BRIDGE=1", "/usr/bin/python3",
+                                 std::string(TARVIX_TEST_SOURCE_DIR) + "/gtk_window.py", "--title",
+                                 title, "--spin", std::to_string(ms)});
+    const std::optional<std::string> line = window ? window->ReadLine(20s) : std::nullopt;
+    if (!line || !line->starts_with("ready ")) return nullptr;
+    return window;
+  }
+  static Json Wait(const Json& params) {
+    const Json reply = daemon_->Call("wait_for", params);
+    EXPECT_EQ(reply["ok"], true) << reply.dump();
+    return reply["result"];
+  }
+
   static inline SwaySession* sway_ = nullptr;
   static inline TestDaemon* daemon_ = nullptr;
 };
 
+// Each suite in a session of its own.
 class WaylandClipboardTest : public WaylandSessionTest {
  protected:
   void SetUp() override {
@@ -88,6 +112,7 @@ class WaylandClipboardTest : public WaylandSessionTest {
     WaylandSessionTest::SetUp();
   }
 };
+class WaylandWaitForTest : public WaylandSessionTest {};
 
 // First in the suite: nothing has owned the clipboard of the new session.
 TEST_F(WaylandClipboardTest, EmptyWhenNothingOwnsIt) {
@@ -155,6 +180,37 @@ TEST_F(WaylandClipboardTest, OwnerThatNeverWritesCostsOneDeadline) {
   // The daemon takes the clipboard back from the stopped owner.
   EXPECT_EQ(daemon_->Call("clipboard_write", {{"text", "after"}})["ok"], true);
   EXPECT_EQ(WlPaste(), "after");
+}
+
+// Settled means quiet for stable_ms after the spinner's last frame: never
+// before it stopped plus stable_ms.
+TEST_F(WaylandWaitForTest, SettleSeesTheSpinnerStop) {
+  auto spinner = Spinner("Stops", 1200);
+  ASSERT_NE(spinner, nullptr);
+  const Json settled = Wait({{"until", "settle"}, {"stable_ms", 300}, {"timeout_ms", 20000}});
+  const double answered = MonotonicSeconds();
+  const std::optional<std::string> stopped = spinner->ReadLine(5s);
+  ASSERT_TRUE(stopped && stopped->starts_with("stopped ")) << stopped.value_or("nothing");
+  EXPECT_EQ(settled["met"], true) << settled.dump();
+  EXPECT_GE(answered, std::stod(stopped->substr(8)) + 0.3) << settled.dump();
+}
+
+TEST_F(WaylandWaitForTest, ChangeAndSettleOnAScreenThatKeepsChanging) {
+  auto spinner = Spinner("Spins", 0);
+  ASSERT_NE(spinner, nullptr);
+  const Json busy = Wait({{"until", "settle"}, {"stable_ms", 300}, {"timeout_ms", 1000}});
+  EXPECT_EQ(busy["met"], false) << busy.dump();
+  EXPECT_GE(busy["elapsed_ms"].get<int64_t>(), 1000);
+  // The spinner at the output's centre changes; a corner far from it
+  // stays still.
+  const Json centre = {{"x", 900}, {"y", 480}, {"w", 120}, {"h", 120}};
+  const Json corner = {{"x", 20}, {"y", 60}, {"w", 300}, {"h", 200}};
+  EXPECT_EQ(Wait({{"until", "change"}, {"timeout_ms", 10000}})["met"], true);
+  EXPECT_EQ(Wait({{"until", "change"}, {"region", centre}, {"timeout_ms", 10000}})["met"], true);
+  EXPECT_EQ(Wait({{"until", "settle"}, {"region", corner}, {"timeout_ms", 10000}})["met"], true);
+  const Json still = Wait({{"until", "change"}, {"region", corner}, {"timeout_ms", 500}});
+  EXPECT_EQ(still["met"], false) << still.dump();
+  EXPECT_GE(still["elapsed_ms"].get<int64_t>(), 500);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "platform/wayland/wayland_connection.h"
 #include "platform/wayland/wlr_clipboard.h"
+#include "platform/wayland/wlr_damage.h"
 #include "platform/wayland/wlr_desktop.h"
 #include "platform/wayland/wlr_input.h"
 
@@ -60,6 +61,7 @@ const DesktopServices& WlrootsDesktopServices() {
       .open_input_backend = wlr::OpenInputBackend,
       .read_clipboard = wlr::ReadClipboard,
       .write_clipboard = wlr::WriteClipboard,
+      .watch_screen_damage = wlr::WatchScreenDamage,
   };
   return services;
 }
