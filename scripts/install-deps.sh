@@ -53,8 +53,9 @@ if [[ "${1:-}" == "--bench" ]]; then
   # Real applications nobody here wrote: a GTK 3 editor, a GTK 4 calculator,
   # GTK dialogs.
   packages+=(mousepad gnome-calculator zenity)
-  # Screenshots on headless sway against grim; typing against wtype.
-  packages+=(sway swaybg grim wtype)
+  # Screenshots on headless sway against grim; typing against wtype; the
+  # clipboard against wl-paste.
+  packages+=(sway swaybg grim wtype wl-clipboard)
 fi
 if [[ "${1:-}" == "--macos-link" ]]; then
   # scripts/check-macos-link.sh: clang and lld's Mach-O linker, llvm's

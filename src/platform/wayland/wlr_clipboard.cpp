@@ -309,6 +309,7 @@ class SelectionOwner {
   // once another client took the selection.
   zwlr_data_control_source_v1* source_ = nullptr;
   std::shared_ptr<const std::string> owned_;
+  std::shared_ptr<const std::string> owned_latin1_;  // made on the first request for STRING
   std::vector<Outgoing> outgoing_;
 };
 
@@ -416,9 +417,13 @@ void SelectionOwner::Serve(zwlr_data_control_source_v1* source, const char* mime
   if (source != source_ || !owned_ || mime == nullptr) return;  // closes the pipe: no text
   if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK) != 0) return;
   fcntl(fd, F_SETPIPE_SZ, kPipeBytes);
-  out.data = std::string_view(mime) == "STRING"
-                 ? std::make_shared<const std::string>(Utf8ToLatin1(*owned_))
-                 : owned_;
+  if (std::string_view(mime) == "STRING") {
+    // Made once per text, however many readers ask for it.
+    if (!owned_latin1_) owned_latin1_ = std::make_shared<const std::string>(Utf8ToLatin1(*owned_));
+    out.data = owned_latin1_;
+  } else {
+    out.data = owned_;
+  }
   if (Feed(out) && outgoing_.size() < kMaxOutgoing) outgoing_.push_back(std::move(out));
 }
 
@@ -433,6 +438,7 @@ Result<void> SelectionOwner::Write(std::string text) {
         if (source == self->source_) {
           self->source_ = nullptr;
           self->owned_.reset();  // transfers under way keep their own reference
+          self->owned_latin1_.reset();
         }
         zwlr_data_control_source_v1_destroy(source);
       },
@@ -447,6 +453,7 @@ Result<void> SelectionOwner::Write(std::string text) {
   if (source_ != nullptr) zwlr_data_control_source_v1_destroy(source_);
   source_ = source;
   owned_ = std::make_shared<const std::string>(std::move(text));
+  owned_latin1_.reset();
   if (Result<void> synced = c_->Roundtrip(); !synced) {
     broken_ = true;
     return Error(Unavailable(synced.error()));
