@@ -80,8 +80,10 @@ class WaylandSessionTest : public ::testing::Test {
     unlink(path.c_str());
     return owner;
   }
+  // A bound, so an owner that never finishes fails the test rather than
+  // hanging it.
   static std::string WlPaste(const std::string& args = "") {
-    return sway_->Run("wl-paste --no-newline " + args + " 2>/dev/null");
+    return sway_->Run("timeout 30 wl-paste --no-newline " + args + " 2>/dev/null");
   }
 
   // A native GTK spinner spinning `ms` (0: for ever), once drawn. sway
@@ -180,6 +182,22 @@ TEST_F(WaylandClipboardTest, OwnerThatNeverWritesCostsOneDeadline) {
   // The daemon takes the clipboard back from the stopped owner.
   EXPECT_EQ(daemon_->Call("clipboard_write", {{"text", "after"}})["ok"], true);
   EXPECT_EQ(WlPaste(), "after");
+}
+
+// The daemon feeds its readers without waiting on one: a reader stuck
+// with 5 MB to take (wl-paste whose own output nobody reads) does not hold
+// up the next one.
+TEST_F(WaylandClipboardTest, AReaderThatStopsTakingDoesNotHoldUpTheOwner) {
+  const std::string text = Big(5 << 20);
+  ASSERT_EQ(daemon_->Call("clipboard_write", {{"text", text}})["ok"], true);
+  auto stuck = sway_->Launch({"/usr/bin/wl-paste", "--no-newline"});
+  ASSERT_NE(stuck, nullptr);
+  // It has begun to take the text (and stops once its output is full).
+  ASSERT_EQ(stuck->ReadLine(20s), "line 0 é日");
+  EXPECT_TRUE(WlPaste() == text);
+  EXPECT_TRUE(Read()["result"]["text"] == text);
+  EXPECT_EQ(daemon_->Call("clipboard_write", {{"text", "next"}})["ok"], true);
+  EXPECT_EQ(WlPaste(), "next");
 }
 
 // Settled means quiet for stable_ms after the spinner's last frame: never
