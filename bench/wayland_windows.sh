@@ -5,7 +5,8 @@
 # and window_action "activate" alternating between two windows (the
 # command plus its effect read back from sway's tree); clipboard_read of
 # 1 MB owned by wl-copy (data control) against wl-paste (whole process) in
-# the same run.
+# the same run; what wait_for's screen watch costs the daemon and sway
+# while a GTK spinner draws.
 # Prints figures only; nothing here passes or fails.
 #   bench/wayland_windows.sh [daemon binary]   (default: a release build made here)
 set -euo pipefail
@@ -62,3 +63,30 @@ ours=$(bench_rpc_ms clipboard_read '{"max_bytes": 2000000}')
 theirs=$(bench_process_ms "${as_sway[@]}" wl-paste --no-newline)
 printf 'clipboard_read 1 MB rpc %7s ms | wl-paste %7s ms (ratio %s)\n' "$ours" "$theirs" \
   "$(python3 -c "print('%.2f' % ($ours / $theirs))")"
+
+# wait_for's screen watch: processor time of the daemon and of sway (the
+# first process started) over 5 s with a spinner drawing, first without a
+# watch, then during a settle that cannot be met.
+"${as_sway[@]}" HOME="$XDG_RUNTIME_DIR" GDK_BACKEND=wayland NO_AT_BRIDGE=1 /usr/bin/python3 \
+  tests/integration/gtk_window.py --title Spinner --spin 0 >"$work/spinner.log" 2>/dev/null &
+pids+=($!)
+for _ in $(seq 400); do grep -q ready "$work/spinner.log" && break; sleep 0.05; done
+cpu_ms() { awk -v hz="$(getconf CLK_TCK)" '{print ($14 + $15) * 1000 / hz}' "/proc/$1/stat"; }
+watch_cost() {
+  local sway0 ours0
+  sway0=$(cpu_ms "${pids[0]}") ours0=$(cpu_ms "$daemon")
+  "$@"
+  printf '%s ms, daemon %s ms' "$(($(cpu_ms "${pids[0]}") - sway0))" "$(($(cpu_ms "$daemon") - ours0))"
+}
+idle=$(watch_cost sleep 5)
+watched=$(watch_cost /usr/bin/python3 - "$port" "$token" <<'PY'
+import http.client, json, sys
+c = http.client.HTTPConnection("127.0.0.1", int(sys.argv[1]))
+c.request("POST", "/rpc", json.dumps({"method": "wait_for", "params": {
+    "until": "settle", "timeout_ms": 5000, "stable_ms": 10000}}),
+    {"authorization": "Bearer " + sys.argv[2], "content-type": "application/json"})
+assert json.loads(c.getresponse().read())["result"]["met"] is False
+PY
+)
+printf 'processor time over 5 s with a spinner: sway %s without a watch | sway %s during wait_for\n' \
+  "$idle" "$watched"
