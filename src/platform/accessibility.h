@@ -79,6 +79,17 @@ struct ElementAttributes {
   bool answered = false;
 };
 
+// The attributes that cost a read per element of their own (on AT-SPI a
+// call the application answers; on AX an attribute read each). A filter
+// that needs some of them for every element walked asks for those only,
+// and for the rest of the elements it keeps afterwards.
+struct DetailReads {
+  bool bounds = true;
+  bool actions = true;
+  // The value (`value`), of text or of a value range.
+  bool value = true;
+};
+
 struct ChildrenRequest {
   ElementId parent = 0;
   // Only the first `limit` children are of use to the walk.
@@ -142,9 +153,11 @@ class AccessibleApplication {
   virtual std::vector<ElementAttributes> Attributes(std::span<const ElementId> elements) = 0;
 
   // The attributes with the detailed fields too (description, states,
-  // focus, secure, editable). Costs more reads than Attributes.
-  virtual std::vector<ElementAttributes> DetailedAttributes(
-      std::span<const ElementId> elements) = 0;
+  // focus, secure, editable). Costs more reads than Attributes. What
+  // `reads` leaves out may be left at its default, to be asked for later
+  // of the elements that turn out to need it.
+  virtual std::vector<ElementAttributes> DetailedAttributes(std::span<const ElementId> elements,
+                                                            const DetailReads& reads) = 0;
 
   // Every top-level window of the opened application(s), in the
   // applications' order.

@@ -4,6 +4,7 @@
 #define TARVIX_TESTS_FAKES_FAKE_ACCESSIBILITY_H_
 
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -59,15 +60,24 @@ class FakeApplication : public AccessibleApplication {
     return out;
   }
 
-  // Elements without attributes set answer as "AXGroup".
-  std::vector<ElementAttributes> DetailedAttributes(std::span<const ElementId> elements) override {
+  // Elements without attributes set answer as "AXGroup". What `reads`
+  // leaves out is left unread.
+  std::vector<ElementAttributes> DetailedAttributes(std::span<const ElementId> elements,
+                                                    const DetailReads& reads) override {
     std::vector<ElementAttributes> out = Attributes(elements);
     for (size_t i = 0; i < out.size(); ++i) {
       if (out[i].role.empty()) out[i].role = "AXGroup";
       out[i].answered = !unanswered.contains(elements[i]);
+      if (!reads.bounds) out[i].bounds = std::nullopt;
+      if (!reads.actions) out[i].actions = std::nullopt;
+      if (!reads.value) out[i].value = std::nullopt;
+      if (reads.bounds && bounds_asked) bounds_asked->push_back(elements[i]);
     }
     return out;
   }
+  // When set, every element whose bounds DetailedAttributes read (shared
+  // by the copies of this object).
+  std::shared_ptr<std::vector<ElementId>> bounds_asked;
 
   std::vector<TopLevelWindow> windows;
   std::set<ElementId> unanswered;

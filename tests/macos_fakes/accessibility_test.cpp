@@ -231,7 +231,7 @@ TEST_F(MacAccessibilityTest, DetailedAttributes) {
     const std::vector<std::vector<ElementId>> children =
         app->Children(std::vector<ChildrenRequest>{{app->Focused()->element, 10, false}});
     ASSERT_EQ(children.at(0).size(), 1u);
-    const ElementAttributes a = app->DetailedAttributes(children[0]).at(0);
+    const ElementAttributes a = app->DetailedAttributes(children[0], DetailReads{}).at(0);
     std::string states;
     for (const std::string& s : a.states) states += (states.empty() ? "" : ",") + s;
     std::string flags;

@@ -204,6 +204,12 @@ struct Element {
   // Read right after the states of an uncached element the walk may
   // expand, so its children follow without a round of their own.
   std::optional<int32_t> child_count;
+  // What an uncached element answered to an earlier attribute read, so a
+  // later one (the rest of a filter's matches) asks only what is new.
+  std::optional<std::string> role_name;
+  std::optional<std::string> name;
+  std::optional<std::string> description;
+  std::optional<uint8_t> interfaces;
 };
 
 // One parent's children as read for the walk: ids and states by index.
@@ -247,10 +253,11 @@ class AtspiApplication final : public AccessibleApplication {
   std::optional<FocusedWindow> Focused() override;
   std::vector<std::vector<ElementId>> Children(std::span<const ChildrenRequest> requests) override;
   std::vector<ElementAttributes> Attributes(std::span<const ElementId> elements) override {
-    return ReadAttributes(elements, false);
+    return ReadAttributes(elements, false, DetailReads{});
   }
-  std::vector<ElementAttributes> DetailedAttributes(std::span<const ElementId> elements) override {
-    return ReadAttributes(elements, true);
+  std::vector<ElementAttributes> DetailedAttributes(std::span<const ElementId> elements,
+                                                    const DetailReads& reads) override {
+    return ReadAttributes(elements, true, reads);
   }
   std::vector<TopLevelWindow> Windows() override;
   ElementHandle Handle(ElementId element) override;
@@ -314,7 +321,7 @@ class AtspiApplication final : public AccessibleApplication {
   void ReadInterfaceAttributes(BusCalls& calls, ElementId id, uint8_t interfaces, bool detailed,
                                ElementAttributes* out);
   std::vector<ElementAttributes> ReadAttributes(std::span<const ElementId> elements,
-                                                bool detailed);
+                                                bool detailed, const DetailReads& reads);
   // Each request's children with their states.
   std::vector<ChildScan> ScanChildren(std::span<const ChildrenRequest> requests);
   void ReadChildren(BusCalls& calls, ChildScan& scan);
@@ -376,8 +383,9 @@ std::optional<ElementId> AtspiApplication::Intern(std::string_view bus_name,
   key.append(bus_name).append(1, '\n').append(path);
   const auto [it, inserted] = ids_.try_emplace(std::move(key), static_cast<ElementId>(elements_.size()));
   if (inserted) {
-    elements_.push_back({std::string(bus_name), std::string(path), std::nullopt, std::nullopt,
-                         std::nullopt});
+    Element& element = elements_.emplace_back();
+    element.bus_name = bus_name;
+    element.path = path;
   }
   return it->second;
 }
@@ -905,18 +913,27 @@ void AtspiApplication::ReadInterfaceAttributes(BusCalls& calls, ElementId id, ui
 }
 
 std::vector<ElementAttributes> AtspiApplication::ReadAttributes(
-    std::span<const ElementId> elements, bool detailed) {
+    std::span<const ElementId> elements, bool detailed, const DetailReads& wanted) {
   std::vector<ElementAttributes> attributes(elements.size());
   std::vector<ElementReads> reads(elements.size());
   BusCalls calls(bus_.get(), deadline_, per_call_);
   RouteToPeers(calls);
   const bool usable = Usable();
+  // The interfaces whose reads are wanted this time.
+  uint8_t asked = kComponent | kAction | kText | kValue;
+  if (!wanted.bounds) asked &= static_cast<uint8_t>(~kComponent);
+  if (!wanted.actions) asked &= static_cast<uint8_t>(~kAction);
+  if (!wanted.value) asked &= static_cast<uint8_t>(~(kText | kValue));
   for (size_t i = 0; i < elements.size(); ++i) {
     const ElementId id = elements[i];
+    const Element& element = elements_[id];
     ElementAttributes& out = attributes[i];
-    uint8_t interfaces = 0;
-    reads[i].states = elements_[id].states;
-    if (const std::optional<CachedItem>& item = elements_[id].cached) {
+    std::optional<uint8_t> interfaces = element.interfaces;
+    reads[i].states = element.states;
+    reads[i].role_name = element.role_name;
+    reads[i].description = element.description;
+    if (element.name) out.name = *element.name;
+    if (const std::optional<CachedItem>& item = element.cached) {
       if (const std::optional<std::string_view> role = AtspiRoleName(item->role)) {
         reads[i].role_name = std::string(*role);
       }
@@ -925,51 +942,60 @@ std::vector<ElementAttributes> AtspiApplication::ReadAttributes(
       interfaces = item->interfaces;
     }
     if (!usable) continue;
+    // Each answer is kept with the element too (by id: handlers run
+    // after this loop), for a later read of the same element.
     if (!reads[i].states) {
-      Call(calls, id, kAccessible, "GetState", nullptr, [&, i](sd_bus_message* m) {
+      Call(calls, id, kAccessible, "GetState", nullptr, [this, &reads, i, id](sd_bus_message* m) {
         uint64_t states = 0;
-        if (m && ReadStates(m, &states)) reads[i].states = states;
+        if (m && ReadStates(m, &states)) reads[i].states = elements_[id].states = states;
       });
     }
-    if (!elements_[id].cached) {
-      GetProperty(calls, id, "Name", [&, i](sd_bus_message* m) {
+    if (!element.cached && !element.name) {
+      GetProperty(calls, id, "Name", [this, &attributes, i, id](sd_bus_message* m) {
         const char* name = nullptr;
-        if (m && ReadVariant(m, 's', &name)) attributes[i].name = Held(name);
+        if (!m || !ReadVariant(m, 's', &name)) return;
+        attributes[i].name = Held(name);
+        elements_[id].name = attributes[i].name;
       });
-      if (detailed) {
-        GetProperty(calls, id, "Description", [&, i](sd_bus_message* m) {
-          const char* text = nullptr;
-          if (m && ReadVariant(m, 's', &text)) reads[i].description = Held(text);
-        });
-      }
+    }
+    if (detailed && !reads[i].description) {
+      GetProperty(calls, id, "Description", [this, &reads, i, id](sd_bus_message* m) {
+        const char* text = nullptr;
+        if (!m || !ReadVariant(m, 's', &text)) return;
+        reads[i].description = elements_[id].description = Held(text);
+      });
     }
     if (!reads[i].role_name) {
-      Call(calls, id, kAccessible, "GetRoleName", nullptr, [&, i](sd_bus_message* m) {
+      Call(calls, id, kAccessible, "GetRoleName", nullptr, [this, &reads, i, id](sd_bus_message* m) {
         const char* role = nullptr;
         if (m && sd_bus_message_read(m, "s", &role) > 0) {
-          reads[i].role_name = Bounded(role, kMaxActionBytes);
+          reads[i].role_name = elements_[id].role_name = Bounded(role, kMaxActionBytes);
         }
       });
     }
-    if (elements_[id].cached) {
+    if (interfaces) {
+      uint8_t read = static_cast<uint8_t>(*interfaces & asked);
       // A disabled element is never clickable, so its actions matter to
       // the detailed reply only.
       if (!detailed && reads[i].states && !IsEnabled(*reads[i].states)) {
-        interfaces = static_cast<uint8_t>(interfaces & ~kAction);
+        read = static_cast<uint8_t>(read & ~kAction);
       }
-      ReadInterfaceAttributes(calls, id, interfaces, detailed, &attributes[i]);
+      ReadInterfaceAttributes(calls, id, read, detailed, &attributes[i]);
       continue;
     }
     // Asking an element for an interface it lacks makes GTK log a critical
     // warning; learning its interfaces first costs no extra round trip for
     // the other elements.
-    Call(calls, id, kAccessible, "GetInterfaces", nullptr, [&, i, id, detailed](sd_bus_message* m) {
-      uint8_t found = 0;
-      const char* name = nullptr;
-      if (!m || sd_bus_message_enter_container(m, 'a', "s") <= 0) return;
-      while (sd_bus_message_read_basic(m, 's', &name) > 0) found |= InterfaceBit(name);
-      ReadInterfaceAttributes(calls, id, found, detailed, &attributes[i]);
-    });
+    Call(calls, id, kAccessible, "GetInterfaces", nullptr,
+         [this, &calls, &attributes, i, id, detailed, asked](sd_bus_message* m) {
+           uint8_t found = 0;
+           const char* name = nullptr;
+           if (!m || sd_bus_message_enter_container(m, 'a', "s") <= 0) return;
+           while (sd_bus_message_read_basic(m, 's', &name) > 0) found |= InterfaceBit(name);
+           elements_[id].interfaces = found;
+           ReadInterfaceAttributes(calls, id, static_cast<uint8_t>(found & asked), detailed,
+                                   &attributes[i]);
+         });
   }
   if (usable) Run(calls);
   for (size_t i = 0; i < elements.size(); ++i) {

@@ -144,16 +144,20 @@ class AxApplication final : public AccessibleApplication {
   std::vector<ElementAttributes> Attributes(std::span<const ElementId> elements) override {
     std::vector<ElementAttributes> all;
     all.reserve(elements.size());
-    for (const ElementId id : elements) all.push_back(ReadAttributes(Element(id)));
+    for (const ElementId id : elements) all.push_back(ReadAttributes(Element(id), DetailReads{}));
     return all;
   }
 
-  std::vector<ElementAttributes> DetailedAttributes(std::span<const ElementId> elements) override {
+  std::vector<ElementAttributes> DetailedAttributes(std::span<const ElementId> elements,
+                                                    const DetailReads& reads) override {
     std::vector<ElementAttributes> all;
     all.reserve(elements.size());
     for (const ElementId id : elements) {
       const AXUIElementRef element = Element(id);
-      ElementAttributes attributes = ReadAttributes(element);
+      // The value tells a check box's state and an editable element: it
+      // is read whatever `reads` says.
+      ElementAttributes attributes =
+          ReadAttributes(element, {.bounds = reads.bounds, .actions = reads.actions, .value = true});
       attributes.answered = !attributes.role.empty();
       attributes.description =
           CfStringText(Read(element, names_.description.get()).get()).value_or("");
@@ -223,23 +227,27 @@ class AxApplication final : public AccessibleApplication {
     return value.get() == kCFBooleanTrue;
   }
 
-  ElementAttributes ReadAttributes(AXUIElementRef element) {
+  ElementAttributes ReadAttributes(AXUIElementRef element, const DetailReads& reads) {
     ElementAttributes attributes;
     attributes.role = CfStringText(Read(element, names_.role.get()).get()).value_or("");
     attributes.name = CfStringText(Read(element, names_.title.get()).get()).value_or("");
-    attributes.value = ValueText(Read(element, names_.value.get()).get());
-    const std::optional<CGPoint> position =
-        AxGeometry<CGPoint>(Read(element, names_.position.get()).get(), kAXValueTypeCGPoint);
-    const std::optional<CGSize> size =
-        AxGeometry<CGSize>(Read(element, names_.size.get()).get(), kAXValueTypeCGSize);
-    if (position && size) {
-      attributes.bounds = ElementBounds{position->x, position->y, size->width, size->height};
+    if (reads.value) attributes.value = ValueText(Read(element, names_.value.get()).get());
+    if (reads.bounds) {
+      const std::optional<CGPoint> position =
+          AxGeometry<CGPoint>(Read(element, names_.position.get()).get(), kAXValueTypeCGPoint);
+      const std::optional<CGSize> size =
+          AxGeometry<CGSize>(Read(element, names_.size.get()).get(), kAXValueTypeCGSize);
+      if (position && size) {
+        attributes.bounds = ElementBounds{position->x, position->y, size->width, size->height};
+      }
     }
     if (const CfOwned<CFTypeRef> enabled = Read(element, names_.enabled.get())) {
       attributes.enabled = enabled.get() == kCFBooleanTrue;
     }
     // A disabled element is never clickable: its actions are not asked for.
-    if (attributes.enabled.value_or(true)) attributes.actions = ActionNames(element);
+    if (reads.actions && attributes.enabled.value_or(true)) {
+      attributes.actions = ActionNames(element);
+    }
     return attributes;
   }
 

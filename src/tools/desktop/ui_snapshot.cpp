@@ -263,26 +263,13 @@ ToolResult UiSnapshotFrom(const Json& raw_params, const UiSnapshotSources& sourc
   std::vector<ElementId> ids;
   ids.reserve(walk.elements.size());
   for (const WalkedElement& element : walk.elements) ids.push_back(element.id);
-  std::vector<ElementAttributes> attributes = app->DetailedAttributes(ids);
+  // Filtered, every element walked is read for what the filter needs;
+  // what only the reply needs is read afterwards of the elements kept.
+  const DetailReads filter_reads{.bounds = !params.filtering(),
+                                 .actions = !params.filtering() || params.interactive_only,
+                                 .value = !params.filtering() || !params.query.empty()};
+  std::vector<ElementAttributes> attributes = app->DetailedAttributes(ids, filter_reads);
   attributes.resize(ids.size());
-
-  // Window-relative bounds, window by window (each root starts its run).
-  if (!target.roots.empty() && !walk.elements.empty()) {
-    size_t window = 0, begin = 0;
-    for (size_t i = 1; i <= walk.elements.size(); ++i) {
-      if (i < walk.elements.size() && walk.elements[i].parent) continue;
-      while (window < target.windows.size() &&
-             target.windows[window].element != walk.elements[begin].id) {
-        ++window;
-      }
-      if (window < target.windows.size()) {
-        const TopLevelWindow& w = target.windows[window];
-        MoveToScreen(w.window_relative_bounds, FrameOf(*windows, w.pid, w.title),
-                     std::span(attributes).subspan(begin, i - begin));
-      }
-      begin = i;
-    }
-  }
 
   // What stays: the matches (every element read, unfiltered) and their
   // ancestors, in walk order, up to the cap.
@@ -306,6 +293,49 @@ ToolResult UiSnapshotFrom(const Json& raw_params, const UiSnapshotSources& sourc
       break;
     }
     kept.push_back(i);
+  }
+
+  if (params.filtering()) {
+    // The windows' own bounds place their elements (below) even when a
+    // window itself is not kept.
+    std::vector<size_t> more;
+    for (size_t i = 0, k = 0; i < n; ++i) {
+      const bool is_kept = k < kept.size() && kept[k] == i;
+      if (is_kept) ++k;
+      if (is_kept || !walk.elements[i].parent) more.push_back(i);
+    }
+    std::vector<ElementId> more_ids;
+    more_ids.reserve(more.size());
+    for (size_t i : more) more_ids.push_back(walk.elements[i].id);
+    const DetailReads rest{.bounds = !filter_reads.bounds,
+                           .actions = !filter_reads.actions,
+                           .value = !filter_reads.value};
+    std::vector<ElementAttributes> read = app->DetailedAttributes(more_ids, rest);
+    read.resize(more.size());
+    for (size_t k = 0; k < more.size(); ++k) {
+      ElementAttributes& a = attributes[more[k]];
+      a.bounds = read[k].bounds;
+      if (rest.actions) a.actions = std::move(read[k].actions);
+      if (rest.value) a.value = std::move(read[k].value);
+    }
+  }
+
+  // Window-relative bounds, window by window (each root starts its run).
+  if (!target.roots.empty() && !walk.elements.empty()) {
+    size_t window = 0, begin = 0;
+    for (size_t i = 1; i <= walk.elements.size(); ++i) {
+      if (i < walk.elements.size() && walk.elements[i].parent) continue;
+      while (window < target.windows.size() &&
+             target.windows[window].element != walk.elements[begin].id) {
+        ++window;
+      }
+      if (window < target.windows.size()) {
+        const TopLevelWindow& w = target.windows[window];
+        MoveToScreen(w.window_relative_bounds, FrameOf(*windows, w.pid, w.title),
+                     std::span(attributes).subspan(begin, i - begin));
+      }
+      begin = i;
+    }
   }
 
   std::vector<ElementHandle> handles;

@@ -161,6 +161,37 @@ TEST(UiSnapshotTest, RecordsAndRefsResolve) {
   EXPECT_EQ(h.store.Find("s1e2")->locator, "element 6");
 }
 
+// A filter reads what it matches on of every element walked, and the
+// rest (bounds first) of the elements it keeps and the windows only; the
+// records it keeps are those of an unfiltered snapshot.
+TEST(UiSnapshotTest, FiltersReadTheRestOfWhatTheyKeepOnly) {
+  const std::pair<const char*, std::vector<ElementId>> cases[] = {
+      {R"({})", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}},
+      {R"({"query":"save"})", {0, 1, 3}},
+      {R"({"query":"ada"})", {0, 4, 5}},
+      {R"({"roles":["AXTextField"]})", {0, 4, 5}},
+      {R"({"interactive_only":true,"roles":["AXButton"]})", {0, 1, 2, 3, 4, 7, 8}},
+      {R"({"query":"no such element"})", {0}},
+  };
+  std::map<std::string, Json> unfiltered;
+  for (const auto& [params, asked] : cases) {
+    Harness h;
+    h.app.bounds_asked = std::make_shared<std::vector<ElementId>>();
+    for (auto& [id, a] : h.app.attributes) a.bounds = ElementBounds{1.0 * id, 2, 3, 4};
+    const ToolResult result = UiSnapshotFrom(Json::parse(params), h.Sources());
+    ASSERT_TRUE(result) << params << ": " << result.error();
+    EXPECT_EQ(*h.app.bounds_asked, asked) << params;
+    for (Json e : (*result)["elements"]) {
+      e.erase("ref");
+      e.erase("parent");
+      const std::string name = e["name"];
+      if (unfiltered.emplace(name, e).second) continue;
+      EXPECT_EQ(e, unfiltered[name]) << params;
+    }
+  }
+  EXPECT_EQ(unfiltered.size(), 10u);
+}
+
 TEST(UiSnapshotTest, ScopesPickTheirWindows) {
   Harness h;
   h.app.windows = {{.element = 0, .pid = 7, .title = "Main", .active = true, .showing = true},
