@@ -196,6 +196,10 @@ TEST_F(UiSnapshotTest, QueryFindsWhatUiTreeNeverReaches) {
   ASSERT_NE(button, nullptr) << found.dump().substr(0, 2000);
   EXPECT_GE((*button)["depth"], 3);
   EXPECT_FALSE((*button)["parent"].is_null());
+  // Bounds are read after the search, of what it kept: the window's too.
+  const Json& window_bounds = found["elements"][0]["bounds"];
+  ASSERT_TRUE(window_bounds.is_object()) << found["elements"][0].dump();
+  EXPECT_GT(window_bounds["w"], 0);
   EXPECT_LT(found["count"], 40);
   EXPECT_EQ(found["truncated_by"], nullptr);
 }

@@ -22,13 +22,18 @@ Json Record(const ElementAttributes& attributes, uint32_t depth,
   const bool enabled = attributes.enabled.value_or(true);
   const bool clickable =
       enabled && attributes.actions && HasPressAction(*attributes.actions, platform);
-  return Json{{"bounds", BoundsJson(attributes.bounds)},
-              {"clickable", clickable},
-              {"depth", depth},
-              {"enabled", enabled},
-              {"name", attributes.name},
-              {"role", attributes.role},
-              {"value", attributes.value ? Json(*attributes.value) : Json(nullptr)}};
+  // Field by field: a nested initializer list builds each field as a
+  // two-element array first.
+  Json record(Json::value_t::object);
+  Json::object_t& fields = record.get_ref<Json::object_t&>();
+  fields.emplace("bounds", BoundsJson(attributes.bounds));
+  fields.emplace("clickable", clickable);
+  fields.emplace("depth", depth);
+  fields.emplace("enabled", enabled);
+  fields.emplace("name", attributes.name);
+  fields.emplace("role", attributes.role);
+  fields.emplace("value", attributes.value ? Json(*attributes.value) : Json(nullptr));
+  return record;
 }
 
 struct Node {
@@ -41,10 +46,13 @@ struct Node {
 
 Json BoundsJson(const std::optional<ElementBounds>& bounds) {
   if (!bounds) return nullptr;
-  return Json{{"h", TruncateCoordinate(bounds->height)},
-              {"w", TruncateCoordinate(bounds->width)},
-              {"x", TruncateCoordinate(bounds->x)},
-              {"y", TruncateCoordinate(bounds->y)}};
+  Json json(Json::value_t::object);
+  Json::object_t& fields = json.get_ref<Json::object_t&>();
+  fields.emplace("h", TruncateCoordinate(bounds->height));
+  fields.emplace("w", TruncateCoordinate(bounds->width));
+  fields.emplace("x", TruncateCoordinate(bounds->x));
+  fields.emplace("y", TruncateCoordinate(bounds->y));
+  return json;
 }
 
 // Each round expands every element that can still be recorded and whose
