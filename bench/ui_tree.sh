@@ -209,6 +209,13 @@ pids+=($!)
 labels=$!
 for _ in $(seq 200); do grep -q ready "$work/labels.out" 2>/dev/null && break; sleep 0.05; done
 snapshot "2,000 elements" "$labels" true
+# The same window searched: a query read of every element (its name and
+# text) and the rest (bounds) of the one label it finds and its ancestors,
+# then a role filter that needs no per-element read at all.
+for filter in '"query":"L1956"' '"roles":["AXButton"]'; do
+  printf 'ui_snapshot 2,000 elements, %-22s %s ms (median of 10)\n' "$filter" \
+    "$(bench_rpc_ms ui_snapshot "{\"scope\":\"app\",\"pid\":$labels,\"max_elements\":2000,\"deadline_ms\":10000,$filter}" 10)"
+done
 kill $labels
 
 mousepad --disable-server >/dev/null 2>&1 &
