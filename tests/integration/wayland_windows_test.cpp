@@ -163,6 +163,70 @@ TEST_F(WaylandWindowsTest, ListedAndActedOnAsSwayReports) {
   EXPECT_EQ(Act(b, "raise")["error"], "unknown window: " + std::to_string(b));
 }
 
+// Without sway's IPC (as on river or labwc) the windows come from wlr
+// foreign toplevel management: no positions, no pids, the daemon's own ids.
+TEST_F(WaylandWindowsTest, ForeignToplevelsWithoutSwaysIpc) {
+  std::map<std::string, std::string> env = sway_->Env();
+  env.erase("SWAYSOCK");
+  std::unique_ptr<TestDaemon> daemon =
+      TestDaemon::Start({.allow_exec = true, .env = env, .user = sway_->user()});
+  ASSERT_NE(daemon, nullptr);
+  std::unique_ptr<SessionProcess> one = Open("Toplevel one");
+  ASSERT_NE(one, nullptr);
+  std::unique_ptr<SessionProcess> two = Open("Toplevel two");
+  ASSERT_NE(two, nullptr);
+  const auto ours = [&] {
+    std::map<std::string, Json> by_title;
+    std::vector<std::string> order;
+    const Json reply = daemon->Call("list_windows");
+    for (const Json& w : reply["result"]["windows"]) {
+      const std::string title = w["title"];
+      if (!title.starts_with("Toplevel ")) continue;
+      by_title[title] = w;
+      order.push_back(title);
+    }
+    return std::pair{by_title, order};
+  };
+  const auto [windows, order] = ours();
+  ASSERT_EQ(order, (std::vector<std::string>{"Toplevel two", "Toplevel one"}));
+  std::map<uint64_t, Json> tree = Tree();
+  for (const auto& [title, w] : windows) {
+    const Json& view = tree.at(IdOf(title));
+    EXPECT_EQ(w["app"], view["app_id"]);
+    EXPECT_EQ(w["focused"], view["focused"]);
+    EXPECT_EQ(w["pid"], nullptr);
+    EXPECT_EQ(Json({w["x"], w["y"], w["w"], w["h"], w["minimized"]}),
+              Json({0, 0, 0, 0, false}));
+  }
+  // Numbered in order of opening, also those listed when the daemon
+  // first asked; the same numbers on the next call.
+  EXPECT_LT(windows.at("Toplevel one")["id"], windows.at("Toplevel two")["id"]);
+  EXPECT_EQ(ours().first.at("Toplevel one")["id"], windows.at("Toplevel one")["id"]);
+
+  const auto act = [&](const std::string& title, const std::string& action) {
+    return daemon->Call("window_action", {{"window", windows.at(title)["id"]},
+                                          {"action", action},
+                                          {"x", 10},
+                                          {"y", 10}});
+  };
+  Json reply = act("Toplevel one", "activate");
+  EXPECT_EQ(reply["result"]["verified"], true) << reply.dump();
+  EXPECT_EQ(Tree()[IdOf("Toplevel one")]["focused"], true);
+  EXPECT_EQ(ours().second.front(), "Toplevel one");
+  // sway does not minimize through this protocol: the request is sent and
+  // the reply says the effect was not seen.
+  reply = act("Toplevel one", "minimize");
+  EXPECT_EQ(reply["result"]["verified"], false) << reply.dump();
+  EXPECT_EQ(act("Toplevel one", "move")["error"],
+            "not supported: this Wayland compositor tells no window positions (no sway IPC), so "
+            "windows cannot be moved or resized");
+  reply = act("Toplevel two", "close");
+  EXPECT_EQ(reply["result"]["verified"], true) << reply.dump();
+  EXPECT_FALSE(two->ReadLine(10s)) << "the window's program is still running";
+  EXPECT_EQ(act("Toplevel two", "raise")["error"],
+            "unknown window: " + windows.at("Toplevel two")["id"].dump());
+}
+
 TEST_F(WaylandWindowsTest, AStoppedSwayCostsTheListADeadline) {
   ASSERT_EQ(kill(sway_->pid(), SIGSTOP), 0);
   struct Resume {

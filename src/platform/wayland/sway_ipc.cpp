@@ -62,6 +62,11 @@ Result<std::unique_ptr<SwayIpc>> SwayIpc::Connect(const std::string& socket_path
   return ipc;
 }
 
+bool SwayIpc::InEnvironment() {
+  const char* path = std::getenv("SWAYSOCK");
+  return path != nullptr && *path != '\0';
+}
+
 Result<std::unique_ptr<SwayIpc>> SwayIpc::ConnectFromEnvironment() {
   const char* path = std::getenv("SWAYSOCK");
   if (path == nullptr || *path == '\0') return Error("SWAYSOCK is not set");

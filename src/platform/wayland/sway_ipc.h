@@ -52,6 +52,8 @@ class SwayIpc {
   // Connects to `socket_path` (close-on-exec). Fails with
   // "cannot reach sway at <path>: <os error>".
   static Result<std::unique_ptr<SwayIpc>> Connect(const std::string& socket_path);
+  // Whether $SWAYSOCK names a socket: the compositor is sway.
+  static bool InEnvironment();
   // Connects to $SWAYSOCK; fails when it is unset.
   static Result<std::unique_ptr<SwayIpc>> ConnectFromEnvironment();
   ~SwayIpc();

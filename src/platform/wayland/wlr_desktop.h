@@ -26,8 +26,9 @@ Result<std::unique_ptr<ScreenImage>> GrabScreenArea(const CaptureArea& area, Mem
                                                     MemoryBudget::Grant& grant);
 Result<std::vector<DisplayInfo>> ListDisplays();
 
-// Windows through sway's IPC ($SWAYSOCK); see wlr_windows.h for the ids,
-// bounds and order. Without sway they fail with "... SWAYSOCK is not set".
+// Windows through sway's IPC ($SWAYSOCK; see wlr_windows.h for the ids,
+// bounds and order), else through wlr foreign toplevel management (see
+// wlr_toplevels.h).
 Result<std::vector<WindowRecord>> QueryWindows();
 Result<std::vector<WindowRecord>> QueryAllWindows();
 Result<bool> ControlWindow(const WindowActionRequest& request);

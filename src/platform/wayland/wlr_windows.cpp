@@ -12,6 +12,7 @@
 #include "base/utf8.h"
 #include "json/json.h"
 #include "platform/wayland/sway_ipc.h"
+#include "platform/wayland/wlr_toplevels.h"
 #include "platform/wayland/wayland_connection.h"
 #include "platform/wayland/wlr_desktop.h"
 #include "platform/wayland/wlr_layout.h"
@@ -333,10 +334,15 @@ std::string CommandsFor(const WindowActionRequest& request, const SwayView& view
 
 namespace wlr {
 
-Result<std::vector<WindowRecord>> QueryWindows() { return QueryWindowsOf(false); }
-Result<std::vector<WindowRecord>> QueryAllWindows() { return QueryWindowsOf(true); }
+Result<std::vector<WindowRecord>> QueryWindows() {
+  return SwayIpc::InEnvironment() ? QueryWindowsOf(false) : QueryToplevels(false);
+}
+Result<std::vector<WindowRecord>> QueryAllWindows() {
+  return SwayIpc::InEnvironment() ? QueryWindowsOf(true) : QueryToplevels(true);
+}
 
 Result<bool> ControlWindow(const WindowActionRequest& request) {
+  if (!SwayIpc::InEnvironment()) return ControlToplevel(request);
   Result<SwayState> read = ReadState();
   if (!read) return Error("unavailable: " + std::move(read).error());
   SwayState& state = *read;

@@ -7,6 +7,7 @@
 
 #include "json/json.h"
 #include "platform/wayland/sway_ipc.h"
+#include "platform/wayland/wlr_toplevels.h"
 
 namespace tarvix {
 namespace {
@@ -161,6 +162,30 @@ TEST(WlrWindowsTest, OutputAtOriginAndMessageFraming) {
   huge.replace(6, 4, reinterpret_cast<const char*>(&length), 4);
   EXPECT_EQ(DecodeSwayHeader(huge).error(),
             "sway sent a message of 67108865 bytes, more than the daemon reads");
+}
+
+// Foreign toplevels give no stacking: the active one first, then newest
+// first; the minimized ones only in the whole list.
+TEST(WlrWindowsTest, ToplevelsFrontToBack) {
+  const std::vector<ToplevelInfo> toplevels = {
+      {.id = 1, .title = "old", .app_id = "a"},
+      {.id = 2, .title = "active", .app_id = "b", .activated = true},
+      {.id = 3, .title = "hidden", .app_id = "c", .minimized = true},
+      {.id = 4, .title = "new", .app_id = "d"},
+  };
+  const auto titles = [](const std::vector<WindowRecord>& records) {
+    std::vector<std::string> out;
+    for (const WindowRecord& r : records) out.push_back(r.title + (r.focused ? "*" : ""));
+    return out;
+  };
+  EXPECT_EQ(titles(ToplevelRecordsOf(toplevels, false)),
+            (std::vector<std::string>{"active*", "new", "old"}));
+  const std::vector<WindowRecord> all = ToplevelRecordsOf(toplevels, true);
+  EXPECT_EQ(titles(all), (std::vector<std::string>{"active*", "new", "hidden", "old"}));
+  EXPECT_TRUE(all[2].minimized);
+  EXPECT_EQ(all[2].owner_name, "c");
+  EXPECT_EQ(all[2].id, 3u);
+  EXPECT_FALSE(all[2].owner_pid);
 }
 
 }  // namespace
