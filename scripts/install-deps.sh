@@ -41,8 +41,9 @@ if [[ "${1:-}" == "--test" ]]; then
   command -v node >/dev/null || packages+=(nodejs npm)
   # A headless sway session for the Wayland tests (swaybg draws the
   # backgrounds), grim as the independent screen capture, wl-clipboard as
-  # the other party of the clipboard tests on it.
-  packages+=(sway swaybg grim wl-clipboard)
+  # the other party of the clipboard tests on it, XWayland for X
+  # applications under sway.
+  packages+=(sway swaybg grim wl-clipboard xwayland)
 fi
 if [[ "${1:-}" == "--bench" ]]; then
   packages+=(libbenchmark-dev wrk nginx-light procps)
