@@ -96,6 +96,7 @@ std::unique_ptr<SwaySession> SwaySession::Start(const SwayOptions& options) {
     config << "output HEADLESS-" << i + 1 << " mode " << o.width << "x" << o.height << " pos "
            << o.x << " " << o.y << " scale " << o.scale << "\n";
   }
+  config << "xwayland " << (options.xwayland ? "enable" : "disable") << "\n";
   config.close();
 
   const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
@@ -152,7 +153,8 @@ std::unique_ptr<SwaySession> SwaySession::Start(const SwayOptions& options) {
   session->swaysock_ = sockets->second;
   // The IPC socket exists before sway has set up its outputs; the first
   // answer to get_outputs listing them all is the session being ready.
-  while (Clock::now() < deadline) {
+  bool ready = false;
+  while (!ready && Clock::now() < deadline) {
     const std::string outputs = session->Run("swaymsg -t get_outputs -r 2>/dev/null");
     size_t listed = 0;
     for (size_t at = outputs.find("\"HEADLESS-"); at != std::string::npos;
@@ -162,17 +164,40 @@ std::unique_ptr<SwaySession> SwaySession::Start(const SwayOptions& options) {
     if (listed >= options.outputs.size()) {
       session->start_time_ =
           std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
-      return session;
-    }
-    if (waitpid(pid, nullptr, WNOHANG) == pid) {
+      ready = true;
+    } else if (waitpid(pid, nullptr, WNOHANG) == pid) {
       session->sway_.reset(new SessionProcess(-1, -1));
       return nullptr;
     }
   }
-  return nullptr;
+  if (!ready) return nullptr;
+  if (options.xwayland && !session->ReadXDisplay(deadline)) return nullptr;
+  if (options.accessibility) {
+    const SwaySession* self = session.get();
+    session->accessibility_ = AccessibilityBus::Start(
+        dir, [self](const std::vector<std::string>& argv) { return self->Launch(argv); },
+        [self](const std::string& command) { return self->Run(command); });
+    if (!session->accessibility_) return nullptr;
+  }
+  return session;
+}
+
+bool SwaySession::ReadXDisplay(std::chrono::steady_clock::time_point deadline) {
+  // sway names its X display only in the environment of what it starts;
+  // the file appears whole (renamed into place) once that has run.
+  const std::string file = runtime_dir_ + "/x-display";
+  Run("swaymsg exec " + Quoted("printenv DISPLAY >" + file + ".new && mv " + file + ".new " + file) +
+      " >/dev/null");
+  while (Clock::now() < deadline) {
+    std::ifstream in(file);
+    if (std::getline(in, x_display_) && x_display_.starts_with(":")) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
 }
 
 SwaySession::~SwaySession() {
+  accessibility_.reset();
   sway_.reset();
   if (!runtime_dir_.empty()) {
     std::error_code ignored;
@@ -181,9 +206,12 @@ SwaySession::~SwaySession() {
 }
 
 std::map<std::string, std::string> SwaySession::Env() const {
-  return {{"XDG_RUNTIME_DIR", runtime_dir_},
-          {"WAYLAND_DISPLAY", wayland_display_},
-          {"SWAYSOCK", swaysock_}};
+  std::map<std::string, std::string> env = {{"XDG_RUNTIME_DIR", runtime_dir_},
+                                            {"WAYLAND_DISPLAY", wayland_display_},
+                                            {"SWAYSOCK", swaysock_}};
+  if (accessibility_) env["DBUS_SESSION_BUS_ADDRESS"] = accessibility_->session_address();
+  if (!x_display_.empty()) env["DISPLAY"] = x_display_;
+  return env;
 }
 
 std::string SwaySession::Run(const std::string& shell_command) const {

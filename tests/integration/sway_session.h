@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "integration/accessibility_bus.h"
 #include "integration/x_session.h"
 
 namespace tarvix::testing {
@@ -40,6 +41,13 @@ struct SwayOptions {
   // The background of every output: a colour "#RRGGBB", or the path of
   // an image (readable by the session's user) stretched over each output.
   std::string background = "#336699";
+  // A private session bus with the AT-SPI bus and registry on it, run as
+  // the session's user; Env() then names the session bus, so programs
+  // launched here and the daemon join that accessibility bus.
+  bool accessibility = false;
+  // XWayland for X clients (sway starts the server when the first one
+  // connects); Env() then names its DISPLAY.
+  bool xwayland = false;
 };
 
 class SwaySession {
@@ -57,7 +65,8 @@ class SwaySession {
   // How long sway took to answer its first get_outputs.
   std::chrono::milliseconds start_time() const { return start_time_; }
 
-  // XDG_RUNTIME_DIR, WAYLAND_DISPLAY and SWAYSOCK of the session.
+  // XDG_RUNTIME_DIR, WAYLAND_DISPLAY and SWAYSOCK of the session, and
+  // DBUS_SESSION_BUS_ADDRESS and DISPLAY where the options asked for them.
   std::map<std::string, std::string> Env() const;
 
   // Runs a shell command as the session's user in the session's
@@ -70,12 +79,16 @@ class SwaySession {
 
  private:
   SwaySession() = default;
+  // Reads back the X display sway gave XWayland into x_display_.
+  bool ReadXDisplay(std::chrono::steady_clock::time_point deadline);
   std::string runtime_dir_;
   std::string user_;
   std::string wayland_display_;
   std::string swaysock_;
+  std::string x_display_;
   std::chrono::milliseconds start_time_{0};
   std::unique_ptr<SessionProcess> sway_;
+  std::unique_ptr<AccessibilityBus> accessibility_;
 };
 
 }  // namespace tarvix::testing

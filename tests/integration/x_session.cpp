@@ -1,5 +1,7 @@
 #include "integration/x_session.h"
 
+#include "integration/accessibility_bus.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -226,66 +228,17 @@ bool XSession::StartAccessibility() {
   char dir[] = "/tmp/tarvix-a11y-XXXXXX";
   if (mkdtemp(dir) == nullptr) return false;
   session_dir_ = dir;
-  // The session bus prints its address once it listens.
-  session_bus_ = Spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile",
-                        "--address=unix:path=" + session_dir_ + "/bus", "--print-address=1"},
-                       true);
-  if (!session_bus_) return false;
-  std::optional<std::string> address = session_bus_->ReadLine(std::chrono::seconds(5));
-  if (!address || address->empty()) return false;
-  session_address_ = *address;
-  bus_launcher_ = Spawn({"/usr/libexec/at-spi-bus-launcher", "--launch-immediately"}, false);
-  if (!bus_launcher_) return false;
-  const std::string session = "DBUS_SESSION_BUS_ADDRESS='" + session_address_ + "' ";
-  const auto deadline = Clock::now() + std::chrono::seconds(10);
-  while (atspi_address_.empty() && Clock::now() < deadline) {
-    std::string out = Run(session +
-                          "dbus-send --session --print-reply=literal --dest=org.a11y.Bus "
-                          "/org/a11y/bus org.a11y.Bus.GetAddress 2>/dev/null");
-    out.erase(0, out.find_first_not_of(" \n"));
-    out.erase(out.find_last_not_of(" \n") + 1);
-    if (out.starts_with("unix:")) atspi_address_ = out;
-    else std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  if (atspi_address_.empty()) return false;
-  // Without --print-reply dbus-send does not wait, and the property is
-  // silently left unset.
-  Run(session +
-      "dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus "
-      "org.freedesktop.DBus.Properties.Set string:org.a11y.Status string:IsEnabled "
-      "variant:boolean:true >/dev/null 2>&1");
-  // Asking the registry starts it; then the bus and the registry are known
-  // by pid, to be stopped with the session.
-  const std::string atspi = "--bus='" + atspi_address_ + "' ";
-  Run("dbus-send " + atspi +
-      "--print-reply --dest=org.a11y.atspi.Registry /org/a11y/atspi/accessible/root "
-      "org.a11y.atspi.Accessible.GetChildren >/dev/null 2>&1");
-  for (const char* name : {"org.a11y.atspi.Registry", "org.freedesktop.DBus"}) {
-    const std::string out = Run("dbus-send " + atspi +
-                                "--print-reply=literal --dest=org.freedesktop.DBus / "
-                                "org.freedesktop.DBus.GetConnectionUnixProcessID string:" +
-                                name + " 2>/dev/null");
-    const size_t digits = out.find_first_of("0123456789");
-    if (digits == std::string::npos) return false;
-    adopted_.push_back(static_cast<pid_t>(std::atoi(out.c_str() + digits)));
-  }
+  accessibility_ = AccessibilityBus::Start(
+      session_dir_, [this](const std::vector<std::string>& argv) { return Spawn(argv, true); },
+      [this](const std::string& command) { return Run(command); });
+  if (!accessibility_) return false;
+  session_address_ = accessibility_->session_address();
+  atspi_address_ = accessibility_->atspi_address();
   return true;
 }
 
 void XSession::StopAccessibility() {
-  bus_launcher_.reset();
-  for (pid_t pid : adopted_) {
-    if (pid > 1) kill(pid, SIGTERM);
-  }
-  const auto deadline = Clock::now() + std::chrono::seconds(3);
-  for (pid_t pid : adopted_) {
-    while (pid > 1 && kill(pid, 0) == 0 && Clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (pid > 1 && kill(pid, 0) == 0) kill(pid, SIGKILL);
-  }
-  adopted_.clear();
-  session_bus_.reset();
+  accessibility_.reset();
   if (!session_dir_.empty()) std::filesystem::remove_all(session_dir_);
   session_dir_.clear();
   session_address_.clear();
@@ -316,6 +269,8 @@ int XSession::ClientCount() const {
   xcb_disconnect(c);
   return count;
 }
+
+XSession::~XSession() { Stop(); }
 
 void XSession::Stop() {
   StopAccessibility();

@@ -25,6 +25,8 @@
 
 namespace tarvix::testing {
 
+class AccessibilityBus;
+
 // A child process of the session; SIGTERM, then SIGKILL, and reaped on
 // destruction. Its standard output is a pipe the test can read lines from.
 class SessionProcess {
@@ -61,7 +63,7 @@ class XSession {
   static std::unique_ptr<XSession> Start(int depth, int width, int height,
                                          std::optional<int> display_number = std::nullopt,
                                          const std::vector<std::string>& server_args = {});
-  ~XSession() { Stop(); }
+  ~XSession();
   XSession(const XSession&) = delete;
   XSession& operator=(const XSession&) = delete;
 
@@ -118,11 +120,7 @@ class XSession {
   std::string session_dir_;
   std::string session_address_;
   std::string atspi_address_;
-  std::unique_ptr<SessionProcess> session_bus_;
-  std::unique_ptr<SessionProcess> bus_launcher_;
-  // Started by the accessibility bus (not our children): the registry and
-  // the bus itself, stopped by pid.
-  std::vector<pid_t> adopted_;
+  std::unique_ptr<AccessibilityBus> accessibility_;
   std::string display_;
   int number_ = -1;
   std::unique_ptr<SessionProcess> server_;
