@@ -148,7 +148,7 @@ Walk WalkElements(AccessibleApplication& application, std::span<const ElementId>
 // draws it: equal borders left and right, one as wide at the bottom, the
 // rest on top (a title bar); a frame without decoration adds nothing.
 void MoveToScreen(bool window_relative_bounds, const std::optional<WindowFrame>& window,
-                  std::span<ElementAttributes> attributes) {
+                  std::span<const WalkedElement> walked, std::span<ElementAttributes> attributes) {
   if (!window || attributes.empty()) return;
   const ElementBounds* frame = &window->bounds;
   const std::optional<ElementBounds>& own = attributes[0].bounds;
@@ -162,6 +162,21 @@ void MoveToScreen(bool window_relative_bounds, const std::optional<WindowFrame>&
     const double side = std::floor((frame->width - own->width) / 2);
     dx += side;
     dy += std::max(0.0, frame->height - own->height - side);
+  } else if (own) {
+    // A window larger than its frame draws its own shadow around it
+    // (client-side decorations): the frame starts where the window's
+    // children do.
+    std::optional<std::pair<double, double>> start;
+    for (size_t i = 1; i < std::min(walked.size(), attributes.size()); ++i) {
+      const std::optional<ElementBounds>& child = attributes[i].bounds;
+      if (walked[i].depth != walked[0].depth + 1 || !child || child->width <= 0) continue;
+      start = start ? std::pair(std::min(start->first, child->x), std::min(start->second, child->y))
+                    : std::pair(child->x, child->y);
+    }
+    if (start) {
+      dx -= start->first;
+      dy -= start->second;
+    }
   }
   for (ElementAttributes& element : attributes) {
     if (!element.bounds) continue;
@@ -195,7 +210,7 @@ std::optional<Json> WalkElementTree(AccessibleApplication& application,
   std::vector<ElementAttributes> attributes = application.Attributes(ids);
   attributes.resize(order.size());
   if (frame_of) {
-    MoveToScreen(window->window_relative_bounds, frame_of(window->title), attributes);
+    MoveToScreen(window->window_relative_bounds, frame_of(window->title), order, attributes);
   }
   Json elements = Json::array();
   for (size_t i = 0; i < order.size(); ++i) {

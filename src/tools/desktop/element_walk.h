@@ -63,9 +63,10 @@ struct WindowFrame {
 };
 
 // Moves window-relative bounds of one window's elements (the window's
-// own first) to display coordinates, as WalkElementTree describes.
+// own first; `walked` their places in the walk) to display coordinates,
+// as WalkElementTree describes.
 void MoveToScreen(bool window_relative_bounds, const std::optional<WindowFrame>& frame,
-                  std::span<ElementAttributes> attributes);
+                  std::span<const WalkedElement> walked, std::span<ElementAttributes> attributes);
 
 // The reply's {h,w,x,y} of optional bounds (null without).
 Json BoundsJson(const std::optional<ElementBounds>& bounds);

@@ -296,13 +296,13 @@ ToolResult UiSnapshotFrom(const Json& raw_params, const UiSnapshotSources& sourc
   }
 
   if (params.filtering()) {
-    // The windows' own bounds place their elements (below) even when a
-    // window itself is not kept.
+    // The bounds of the windows and of their children place their
+    // elements (below) even when those are not kept.
     std::vector<size_t> more;
     for (size_t i = 0, k = 0; i < n; ++i) {
       const bool is_kept = k < kept.size() && kept[k] == i;
       if (is_kept) ++k;
-      if (is_kept || !walk.elements[i].parent) more.push_back(i);
+      if (is_kept || walk.elements[i].depth <= 1) more.push_back(i);
     }
     std::vector<ElementId> more_ids;
     more_ids.reserve(more.size());
@@ -332,6 +332,7 @@ ToolResult UiSnapshotFrom(const Json& raw_params, const UiSnapshotSources& sourc
       if (window < target.windows.size()) {
         const TopLevelWindow& w = target.windows[window];
         MoveToScreen(w.window_relative_bounds, FrameOf(*windows, w.pid, w.title),
+                     std::span(walk.elements).subspan(begin, i - begin),
                      std::span(attributes).subspan(begin, i - begin));
       }
       begin = i;

@@ -199,6 +199,7 @@ TEST(UiTreeTest, WindowRelativeBoundsMoveToTheWindowsFrame) {
     std::optional<ElementBounds> own;  // the window's own bounds
     std::vector<Frame> frames;         // front to back; the first is the front window
     int64_t x, y;                      // where the child at (16,384) ends up
+    std::optional<ElementBounds> title_bar = std::nullopt;  // another child, drawn by the window
   } cases[] = {
       {"GTK 4, undecorated frame with a margin", true, "Calc", ElementBounds{0, 0, 355, 486},
        {{42, "Calc", 700, 250, 365, 496}}, 721, 639},
@@ -216,8 +217,11 @@ TEST(UiTreeTest, WindowRelativeBoundsMoveToTheWindowsFrame) {
        316, 584},
       {"no title matches: the frontmost", true, "Untitled", std::nullopt,
        {{42, "Main", 10, 20, 800, 600}, {42, "Other", 300, 200, 400, 300}}, 26, 404},
-      {"window larger than its frame", true, "Calc", ElementBounds{0, 0, 500, 500},
-       {{42, "Calc", 40, 30, 400, 300}}, 56, 414},
+      // Its children (leftmost: this one; topmost: the title bar) start at
+      // the frame's corner, inside the shadow the window draws around
+      // itself (GTK 3 floating on sway).
+      {"window larger than its frame", false, "Calc", ElementBounds{0, 0, 352, 299},
+       {{42, "Calc", 1000, 500, 300, 247, true}}, 1000, 861, ElementBounds{26, 23, 300, 47}},
       {"at 0,0 with the frame there, a native Wayland window", false, "Calc",
        ElementBounds{0, 0, 355, 486}, {{42, "Calc", 0, 0, 359, 513, true}}, 18, 409},
   };
@@ -232,10 +236,11 @@ TEST(UiTreeTest, WindowRelativeBoundsMoveToTheWindowsFrame) {
     }
     const WindowQuery windows = [&]() -> Result<std::vector<WindowRecord>> { return records; };
     const ApplicationOpener opener = [&](int32_t, std::string_view) {
-      auto app = std::make_unique<FakeApplication>(FakeApplication::Fan(3));
+      auto app = std::make_unique<FakeApplication>(FakeApplication::Fan(4));
       app->focused = FocusedWindow{0, c.window_title, c.relative};
       app->attributes[0].bounds = c.own;
       app->attributes[1].bounds = ElementBounds{16, 384, 55, 40};
+      app->attributes[3].bounds = c.title_bar;
       return app;
     };
     const ToolResult tree = UiTreeFrom({windows, opener, &kLinux});

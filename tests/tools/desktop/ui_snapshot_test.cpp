@@ -162,16 +162,17 @@ TEST(UiSnapshotTest, RecordsAndRefsResolve) {
 }
 
 // A filter reads what it matches on of every element walked, and the
-// rest (bounds first) of the elements it keeps and the windows only; the
-// records it keeps are those of an unfiltered snapshot.
+// rest (bounds first) of the elements it keeps and the windows and their
+// children only (which place the others); the records it keeps are those
+// of an unfiltered snapshot.
 TEST(UiSnapshotTest, FiltersReadTheRestOfWhatTheyKeepOnly) {
   const std::pair<const char*, std::vector<ElementId>> cases[] = {
       {R"({})", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}},
-      {R"({"query":"save"})", {0, 1, 3}},
-      {R"({"query":"ada"})", {0, 4, 5}},
-      {R"({"roles":["AXTextField"]})", {0, 4, 5}},
-      {R"({"interactive_only":true,"roles":["AXButton"]})", {0, 1, 2, 3, 4, 7, 8}},
-      {R"({"query":"no such element"})", {0}},
+      {R"({"query":"save"})", {0, 1, 3, 4, 9}},
+      {R"({"query":"ada"})", {0, 1, 4, 5, 9}},
+      {R"({"roles":["AXTextField"]})", {0, 1, 4, 5, 9}},
+      {R"({"interactive_only":true,"roles":["AXButton"]})", {0, 1, 2, 3, 4, 7, 8, 9}},
+      {R"({"query":"no such element"})", {0, 1, 4, 9}},
   };
   std::map<std::string, Json> unfiltered;
   for (const auto& [params, asked] : cases) {
