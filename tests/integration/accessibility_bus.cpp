@@ -36,12 +36,13 @@ std::unique_ptr<AccessibilityBus> AccessibilityBus::Start(const std::string& dir
   if (!bus->bus_launcher_) return nullptr;
   const auto deadline = Clock::now() + std::chrono::seconds(10);
   while (bus->atspi_address_.empty() && Clock::now() < deadline) {
-    const std::string out = Trimmed(run(on_session +
-                                        "dbus-send --session --print-reply=literal "
-                                        "--dest=org.a11y.Bus /org/a11y/bus "
-                                        "org.a11y.Bus.GetAddress 2>/dev/null"));
-    if (out.starts_with("unix:")) bus->atspi_address_ = out;
-    else std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const std::string out = Trimmed(run(on_session + "dbus-send --session --print-reply=literal "
+                                                     "--dest=org.a11y.Bus /org/a11y/bus "
+                                                     "org.a11y.Bus.GetAddress 2>/dev/null"));
+    if (out.starts_with("unix:"))
+      bus->atspi_address_ = out;
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   if (bus->atspi_address_.empty()) return nullptr;
   // Without --print-reply dbus-send does not wait, and the property is

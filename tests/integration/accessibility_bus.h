@@ -24,7 +24,8 @@ class AccessibilityBus {
  public:
   // Starts `argv` (argv[0] a path) in the desktop session, its standard
   // output a pipe; null when it cannot start.
-  using Spawn = std::function<std::unique_ptr<SessionProcess>(const std::vector<std::string>& argv)>;
+  using Spawn =
+      std::function<std::unique_ptr<SessionProcess>(const std::vector<std::string>& argv)>;
   // Runs a shell command in the desktop session; its standard output.
   using Run = std::function<std::string(const std::string& shell_command)>;
 

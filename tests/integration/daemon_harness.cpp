@@ -280,4 +280,21 @@ std::string DecodeBase64(const std::string& text) {
   return bytes;
 }
 
+std::string Rgb(const std::string& png) {
+  char path[] = "/tmp/tarvix-png-XXXXXX";
+  const int fd = mkstemp(path);
+  const bool written = write(fd, png.data(), png.size()) == static_cast<ssize_t>(png.size());
+  close(fd);
+  std::string rgb;
+  if (written) {
+    FILE* pipe = popen(("/usr/bin/convert png:" + std::string(path) + " -depth 8 rgb:-").c_str(), "r");
+    char chunk[65536];
+    size_t n;
+    while (pipe != nullptr && (n = fread(chunk, 1, sizeof chunk, pipe)) > 0) rgb.append(chunk, n);
+    if (pipe != nullptr) pclose(pipe);
+  }
+  unlink(path);
+  return rgb;
+}
+
 }  // namespace tarvix::testing

@@ -98,6 +98,9 @@ std::string BodyOf(const std::string& response);
 size_t CountEntries(const std::string& dir);
 // The bytes of a Base64 text (an image in a reply).
 std::string DecodeBase64(const std::string& text);
+// PNG bytes as 8-bit RGB rows, decoded by ImageMagick (an independent
+// decoder); "" when they are no image.
+std::string Rgb(const std::string& png);
 
 }  // namespace tarvix::testing
 

@@ -1,9 +1,13 @@
 """A plain GTK 3 window for the desktop tests.
 
 Usage: gtk_window.py --title T [--app-class C] [--size WxH] [--pos X,Y] [--form] [--grow]
+                     [--header-bar] [--button-colour RRGGBB]
                      [--colour RRGGBB | --image PATH | --spin MS | --labels N | --list N]
 Prints "ready <X window id in hex, 0 on Wayland> <pid>" once the window is mapped and drawn,
 then "clicked" each time its button is pressed, and runs until it is killed.
+--header-bar: the window draws its own title bar (a header bar) and, where
+the compositor leaves decorations to it, its own shadow around itself.
+--button-colour paints the button plain RRGGBB in every state.
 --grow: each press renames the label "Pressed N" and adds a label "Added N"
 below the others; "clicked" comes once that label is on screen.
 --labels shows only N small labels "L<i>", in rows (boxes) of 48.
@@ -37,11 +41,22 @@ parser.add_argument("--form", action="store_true",
 parser.add_argument("--grow", action="store_true")
 parser.add_argument("--labels", type=int, default=None)
 parser.add_argument("--list", type=int, default=None)
+parser.add_argument("--header-bar", dest="header_bar", action="store_true")
+parser.add_argument("--button-colour", dest="button_colour", default=None)
 args = parser.parse_args()
 
 # A blinking text cursor would make two captures of the same screen differ.
 Gtk.Settings.get_default().set_property("gtk-cursor-blink", False)
 window = Gtk.Window(title=args.title)
+if args.header_bar:
+    window.set_titlebar(Gtk.HeaderBar(title=args.title, show_close_button=True))
+if args.button_colour:
+    button_css = Gtk.CssProvider()
+    button_css.load_from_data(("button, button:hover, button:active { background: #%s; "
+                               "border-color: #%s; box-shadow: none; }"
+                               % (args.button_colour, args.button_colour)).encode())
+    Gtk.StyleContext.add_provider_for_screen(
+        Gdk.Screen.get_default(), button_css, Gtk.STYLE_PROVIDER_PRIORITY_APPLICATION)
 # GTK takes "--class" from the command line itself, hence "--app-class"; the
 # class is set on the window directly (deprecated, still honoured by GTK 3).
 with warnings.catch_warnings():

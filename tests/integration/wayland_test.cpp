@@ -22,25 +22,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// PNG bytes as 8-bit RGB rows, decoded by ImageMagick (an independent
-// decoder); "" when they are no image.
-std::string Rgb(const std::string& png) {
-  char path[] = "/tmp/tarvix-wayland-XXXXXX";
-  const int fd = mkstemp(path);
-  const bool written = write(fd, png.data(), png.size()) == static_cast<ssize_t>(png.size());
-  close(fd);
-  std::string rgb;
-  if (written) {
-    FILE* pipe = popen(("/usr/bin/convert png:" + std::string(path) + " -depth 8 rgb:-").c_str(), "r");
-    char chunk[65536];
-    size_t n;
-    while (pipe != nullptr && (n = fread(chunk, 1, sizeof chunk, pipe)) > 0) rgb.append(chunk, n);
-    if (pipe != nullptr) pclose(pipe);
-  }
-  unlink(path);
-  return rgb;
-}
-
 class WaylandTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
