@@ -19,6 +19,7 @@
 
 #include "base/os_error.h"
 #include "platform/descriptors.h"
+#include "platform/lasting_worker.h"
 #include "platform/wayland/wayland_connection.h"
 #include "platform/x11/selection_transfer.h"
 #include "platform/x11/x_text.h"
@@ -462,18 +463,6 @@ Result<void> SelectionOwner::Write(std::string text) {
   return {};
 }
 
-std::mutex instance_mutex;
-std::shared_ptr<SelectionOwner>* instance = nullptr;  // never freed: lives until exit
-
-Result<std::shared_ptr<SelectionOwner>> Instance() {
-  std::lock_guard lock(instance_mutex);
-  if (instance == nullptr) instance = new std::shared_ptr<SelectionOwner>();
-  if (*instance && !(*instance)->ended()) return *instance;
-  Result<std::shared_ptr<SelectionOwner>> started = SelectionOwner::Start();
-  if (started) *instance = *started;
-  return started;
-}
-
 }  // namespace
 
 std::string_view ChooseTextMime(const std::vector<std::string>& offered) {
@@ -535,7 +524,7 @@ Result<ClipboardText> ReadClipboard(size_t max_bytes) {
 }
 
 Result<void> WriteClipboard(std::string text) {
-  Result<std::shared_ptr<SelectionOwner>> owner = Instance();
+  Result<std::shared_ptr<SelectionOwner>> owner = LastingWorker<SelectionOwner>();
   if (!owner) return Error(std::move(owner).error());
   auto promise = std::make_shared<std::promise<Result<void>>>();
   std::future<Result<void>> answer = promise->get_future();

@@ -31,6 +31,7 @@
 #include <utility>
 
 #include "platform/clipboard.h"
+#include "platform/lasting_worker.h"
 #include "platform/x11/selection_transfer.h"
 #include "platform/x11/x_connection.h"
 #include "platform/x11/x_text.h"
@@ -561,21 +562,9 @@ Result<void> SelectionThread::Write(std::string text) {
   return {};
 }
 
-std::mutex instance_mutex;
-std::shared_ptr<SelectionThread>* instance = nullptr;  // never freed: lives until exit
-
-Result<std::shared_ptr<SelectionThread>> Instance() {
-  std::lock_guard lock(instance_mutex);
-  if (instance == nullptr) instance = new std::shared_ptr<SelectionThread>();
-  if (*instance && !(*instance)->ended()) return *instance;
-  Result<std::shared_ptr<SelectionThread>> started = SelectionThread::Start();
-  if (started) *instance = *started;
-  return started;
-}
-
 template <typename T>
 Result<T> OnThread(std::function<Result<T>(SelectionThread&)> work) {
-  Result<std::shared_ptr<SelectionThread>> thread = Instance();
+  Result<std::shared_ptr<SelectionThread>> thread = LastingWorker<SelectionThread>();
   if (!thread) return Error(std::move(thread).error());
   auto promise = std::make_shared<std::promise<Result<T>>>();
   std::future<Result<T>> answer = promise->get_future();
