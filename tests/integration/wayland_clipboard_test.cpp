@@ -18,6 +18,7 @@
 
 #include "integration/daemon_harness.h"
 #include "integration/sway_session.h"
+#include "integration/sway_suite.h"
 
 namespace tarvix::testing {
 namespace {
@@ -42,23 +43,11 @@ bool Lists(const Json& types, const char* type) {
   return std::find(types.begin(), types.end(), type) != types.end();
 }
 
-class WaylandSessionTest : public ::testing::Test {
+template <typename Suite>
+class WaylandSessionTest : public SwaySuite<Suite> {
  protected:
-  static void SetUpTestSuite() {
-    sway_ = SwaySession::Start().release();
-    if (sway_ == nullptr) return;
-    daemon_ = TestDaemon::Start({.allow_exec = true, .env = sway_->Env(), .user = sway_->user()})
-                  .release();
-  }
-  static void TearDownTestSuite() {
-    delete daemon_;
-    delete sway_;
-  }
-  void SetUp() override {
-    if (access("/usr/bin/sway", X_OK) != 0) GTEST_SKIP() << "sway is not installed";
-    ASSERT_NE(sway_, nullptr) << "headless sway did not start";
-    ASSERT_NE(daemon_, nullptr);
-  }
+  using SwaySuite<Suite>::daemon_;
+  using SwaySuite<Suite>::sway_;
 
   static Json Read(size_t max_bytes = 16u << 20) {
     return daemon_->Call("clipboard_read", {{"max_bytes", max_bytes}});
@@ -101,20 +90,17 @@ class WaylandSessionTest : public ::testing::Test {
     EXPECT_EQ(reply["ok"], true) << reply.dump();
     return reply["result"];
   }
-
-  static inline SwaySession* sway_ = nullptr;
-  static inline TestDaemon* daemon_ = nullptr;
 };
 
 // Each suite in a session of its own.
-class WaylandClipboardTest : public WaylandSessionTest {
+class WaylandClipboardTest : public WaylandSessionTest<WaylandClipboardTest> {
  protected:
   void SetUp() override {
     if (access("/usr/bin/wl-copy", X_OK) != 0) GTEST_SKIP() << "wl-clipboard is not installed";
     WaylandSessionTest::SetUp();
   }
 };
-class WaylandWaitForTest : public WaylandSessionTest {};
+class WaylandWaitForTest : public WaylandSessionTest<WaylandWaitForTest> {};
 
 // First in the suite: nothing has owned the clipboard of the new session.
 TEST_F(WaylandClipboardTest, EmptyWhenNothingOwnsIt) {

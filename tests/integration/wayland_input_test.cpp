@@ -14,6 +14,7 @@
 
 #include "integration/daemon_harness.h"
 #include "integration/sway_session.h"
+#include "integration/sway_suite.h"
 
 namespace tarvix::testing {
 namespace {
@@ -40,24 +41,8 @@ const Json* FindPid(const Json& node, int pid) {
   return nullptr;
 }
 
-class WaylandInputTest : public ::testing::Test {
+class WaylandInputTest : public SwaySuite<WaylandInputTest> {
  protected:
-  static void SetUpTestSuite() {
-    sway_ = SwaySession::Start().release();
-    if (sway_ == nullptr) return;
-    daemon_ = TestDaemon::Start({.allow_exec = true, .env = sway_->Env(), .user = sway_->user()})
-                  .release();
-  }
-  static void TearDownTestSuite() {
-    delete daemon_;
-    delete sway_;
-  }
-  void SetUp() override {
-    if (access("/usr/bin/sway", X_OK) != 0) GTEST_SKIP() << "sway is not installed";
-    ASSERT_NE(sway_, nullptr) << "headless sway did not start";
-    ASSERT_NE(daemon_, nullptr);
-  }
-
   // Starts a probe window as the only window of the workspace and returns
   // its "ready" report, with the global point of its surface's origin
   // (where sway placed its content) in `origin_`.
@@ -89,8 +74,6 @@ class WaylandInputTest : public ::testing::Test {
   // The probe's reports until it has been quiet for a moment.
   std::vector<Json> Reports() { return probe_->Drain(300ms); }
 
-  static inline SwaySession* sway_ = nullptr;
-  static inline TestDaemon* daemon_ = nullptr;
   std::unique_ptr<SessionProcess> probe_;
   std::pair<int, int> origin_;
 };

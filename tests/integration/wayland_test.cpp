@@ -16,15 +16,16 @@
 
 #include "integration/daemon_harness.h"
 #include "integration/sway_session.h"
+#include "integration/sway_suite.h"
 
 namespace tarvix::testing {
 namespace {
 
 using namespace std::chrono_literals;
 
-class WaylandTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
+class WaylandTest : public SwaySuite<WaylandTest> {
+ public:
+  static SwayOptions SessionOptions() {
     // A one-pixel checkerboard over seeded noise as every output's
     // background: a static scene where any misplaced or mis-ordered pixel
     // shows.
@@ -33,23 +34,15 @@ class WaylandTest : public ::testing::Test {
                  "+noise Random \\) -append " + pattern_ + " && chmod 644 " + pattern_).c_str());
     // The main output at (0,0) is listed second; a HiDPI output at scale 2
     // to its left.
-    sway_ = SwaySession::Start({.outputs = {{.width = 2560, .height = 1440, .x = -1280, .scale = 2},
-                                            {.width = 1920, .height = 1080}},
-                                .background = pattern_})
-                .release();
-    if (sway_ == nullptr) return;
-    daemon_ = TestDaemon::Start({.allow_exec = true, .env = sway_->Env(), .user = sway_->user()})
-                  .release();
+    return {.outputs = {{.width = 2560, .height = 1440, .x = -1280, .scale = 2},
+                        {.width = 1920, .height = 1080}},
+            .background = pattern_};
   }
+
+ protected:
   static void TearDownTestSuite() {
-    delete daemon_;
-    delete sway_;
+    SwaySuite::TearDownTestSuite();
     unlink(pattern_.c_str());
-  }
-  void SetUp() override {
-    if (access("/usr/bin/sway", X_OK) != 0) GTEST_SKIP() << "sway is not installed";
-    ASSERT_NE(sway_, nullptr) << "headless sway did not start";
-    ASSERT_NE(daemon_, nullptr);
   }
 
   // grim's image of the output (or of `geometry`, "x,y wxh" in sway's
@@ -69,13 +62,8 @@ class WaylandTest : public ::testing::Test {
     return "";
   }
 
-  static SwaySession* sway_;
-  static TestDaemon* daemon_;
-  static std::string pattern_;
+  static inline std::string pattern_;
 };
-SwaySession* WaylandTest::sway_ = nullptr;
-TestDaemon* WaylandTest::daemon_ = nullptr;
-std::string WaylandTest::pattern_;
 
 TEST_F(WaylandTest, DisplaysAreSwaysOutputsAroundTheMainOne) {
   const Json reply = daemon_->Call("displays");

@@ -14,6 +14,7 @@
 
 #include "integration/daemon_harness.h"
 #include "integration/sway_session.h"
+#include "integration/sway_suite.h"
 #include "integration/ui_elements.h"
 
 namespace tarvix::testing {
@@ -23,27 +24,22 @@ using namespace std::chrono_literals;
 
 constexpr char kButtonColour[] = "c0ff00";
 
-class WaylandTreeTest : public ::testing::Test {
+class WaylandTreeTest : public SwaySuite<WaylandTreeTest> {
+ public:
+  static SwayOptions SessionOptions() { return {.accessibility = true, .xwayland = true}; }
+
  protected:
   static void SetUpTestSuite() {
-    sway_ = SwaySession::Start({.accessibility = true, .xwayland = true}).release();
-    if (sway_ == nullptr) return;
+    SwaySuite::SetUpTestSuite();
     // Windows titled "Floating ..." map floating, at a place of their own.
+    if (sway_ == nullptr) return;
     sway_->Run(
         "swaymsg 'for_window [title=\"^Floating\"] "
         "\"floating enable, move absolute position 611 287\"' >/dev/null");
-    daemon_ = TestDaemon::Start({.allow_exec = true, .env = sway_->Env(), .user = sway_->user()})
-                  .release();
-  }
-  static void TearDownTestSuite() {
-    delete daemon_;
-    delete sway_;
   }
   void SetUp() override {
-    if (access("/usr/bin/sway", X_OK) != 0) GTEST_SKIP() << "sway is not installed";
     if (access("/usr/bin/Xwayland", X_OK) != 0) GTEST_SKIP() << "Xwayland is not installed";
-    ASSERT_NE(sway_, nullptr) << "headless sway with an accessibility bus did not start";
-    ASSERT_NE(daemon_, nullptr);
+    SwaySuite::SetUp();
   }
 
   // A GTK 3 test script (GDK_BACKEND `backend`) on the accessibility bus,
@@ -62,8 +58,6 @@ class WaylandTreeTest : public ::testing::Test {
     return window;
   }
 
-  static inline SwaySession* sway_ = nullptr;
-  static inline TestDaemon* daemon_ = nullptr;
 };
 
 TEST_F(WaylandTreeTest, AButtonsBoundsShowItInACaptureAndAClickAtTheirCentrePressesIt) {

@@ -14,6 +14,7 @@
 
 #include "integration/daemon_harness.h"
 #include "integration/sway_session.h"
+#include "integration/sway_suite.h"
 
 
 namespace tarvix::testing {
@@ -21,27 +22,16 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class WaylandWindowsTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    // The main output at (0,0) and a second one to its left, where global
-    // x is negative.
-    sway_ = SwaySession::Start({.outputs = {{.width = 1920, .height = 1080},
-                                            {.width = 1280, .height = 720, .x = -1280}}})
-                .release();
-    if (sway_ == nullptr) return;
-    daemon_ = TestDaemon::Start({.allow_exec = true, .env = sway_->Env(), .user = sway_->user()}).release();
-  }
-  static void TearDownTestSuite() {
-    delete daemon_;
-    delete sway_;
-  }
-  void SetUp() override {
-    if (access("/usr/bin/sway", X_OK) != 0) GTEST_SKIP() << "sway is not installed";
-    ASSERT_NE(sway_, nullptr) << "headless sway did not start";
-    ASSERT_NE(daemon_, nullptr);
+class WaylandWindowsTest : public SwaySuite<WaylandWindowsTest> {
+ public:
+  // The main output at (0,0) and a second one to its left, where global
+  // x is negative.
+  static SwayOptions SessionOptions() {
+    return {.outputs = {{.width = 1920, .height = 1080},
+                        {.width = 1280, .height = 720, .x = -1280}}};
   }
 
+ protected:
   // A native Wayland GTK window of the session's user, once drawn.
   static std::unique_ptr<SessionProcess> Open(const std::string& title) {
     std::unique_ptr<SessionProcess> window = sway_->Launch(
@@ -89,9 +79,6 @@ class WaylandWindowsTest : public ::testing::Test {
     extra["action"] = action;
     return daemon_->Call("window_action", extra);
   }
-
-  static inline SwaySession* sway_ = nullptr;
-  static inline TestDaemon* daemon_ = nullptr;
 };
 
 TEST_F(WaylandWindowsTest, ListedAndActedOnAsSwayReports) {
