@@ -131,25 +131,39 @@ bool FirstAskForCache(const std::string& bus_name) {
   return asked_for_cache.insert(bus_name).second;
 }
 
-// The process behind an application's unique bus name: a bus never gives
-// a unique name twice, so it is asked once per name and bus.
-constexpr size_t kMaxKnownOwners = 4096;
-std::mutex owners_mutex;
-auto& known_owners = *new std::unordered_map<std::string, uint32_t>;  // lives as long as the process
+// What does not change for the life of an application's unique bus name
+// (a bus never gives a unique name twice): the process behind it, asked
+// once per name and bus, and its toolkit's quirks, once both toolkit reads
+// answered.
+struct KnownApplication {
+  uint32_t pid = 0;
+  std::optional<ToolkitQuirks> quirks;
+};
+constexpr size_t kMaxKnownApplications = 4096;
+std::mutex known_mutex;
+// Lives as long as the process.
+auto& known_applications = *new std::unordered_map<std::string, KnownApplication>;
 
-std::optional<uint32_t> KnownOwner(const std::string& bus_id, const std::string& name) {
+std::optional<KnownApplication> Known(const std::string& bus_id, const std::string& name) {
   if (bus_id.empty()) return std::nullopt;
-  std::lock_guard lock(owners_mutex);
-  const auto it = known_owners.find(bus_id + '\n' + name);
-  if (it == known_owners.end()) return std::nullopt;
+  std::lock_guard lock(known_mutex);
+  const auto it = known_applications.find(bus_id + '\n' + name);
+  if (it == known_applications.end()) return std::nullopt;
   return it->second;
 }
 
 void RememberOwner(const std::string& bus_id, const std::string& name, uint32_t pid) {
   if (bus_id.empty()) return;
-  std::lock_guard lock(owners_mutex);
-  if (known_owners.size() >= kMaxKnownOwners) known_owners.clear();
-  known_owners[bus_id + '\n' + name] = pid;
+  std::lock_guard lock(known_mutex);
+  if (known_applications.size() >= kMaxKnownApplications) known_applications.clear();
+  known_applications[bus_id + '\n' + name] = {pid, std::nullopt};
+}
+
+// Kept only for a name whose owner is known.
+void RememberQuirks(const std::string& bus_id, const std::string& name, ToolkitQuirks quirks) {
+  std::lock_guard lock(known_mutex);
+  const auto it = known_applications.find(bus_id + '\n' + name);
+  if (it != known_applications.end()) it->second.quirks = quirks;
 }
 
 class ReadSlot {
@@ -220,6 +234,12 @@ struct ChildScan {
   int32_t count = 0;
   std::vector<std::optional<ElementId>> ids;
   std::vector<std::optional<uint64_t>> states;
+  // Children listed in the round that reads the live count (`listing`
+  // until that list is in), and that count once read; a list that did not
+  // come is empty.
+  std::optional<std::vector<std::optional<ElementId>>> listed;
+  bool listing = false;
+  std::optional<int32_t> live_count;
   // Child-by-child reading: the next index to ask, and the children of the
   // current chunk not fully read yet.
   int32_t next_index = 0;
@@ -425,8 +445,8 @@ bool AtspiApplication::Find(std::optional<int32_t> pid) {
                 // The reply's strings die with it; the call is sent later.
                 std::string name = app.name;
                 present.push_back(name);
-                if (const std::optional<uint32_t> owner = KnownOwner(bus_id_, name)) {
-                  take(order, *owner, name, app.path);
+                if (const std::optional<KnownApplication> known = Known(bus_id_, name)) {
+                  take(order, known->pid, name, app.path);
                   continue;
                 }
                 calls.Add(kDBus, "/org/freedesktop/DBus", kDBus, "GetConnectionUnixProcessID",
@@ -483,12 +503,21 @@ bool AtspiApplication::Find(std::optional<int32_t> pid) {
            if (m && sd_bus_message_read(m, "s", &text) > 0) *out = Bounded(text, kMaxPathBytes);
          });
   }
-  std::vector<std::pair<std::string, std::string>> toolkits(apps_.size());
+  // The toolkit's name and version, by application; unset where its
+  // quirks are known from an earlier call.
+  std::vector<std::optional<std::pair<std::string, std::string>>> toolkits(apps_.size());
   std::vector<std::string> errors(apps_.size());
   for (size_t k = 0; k < apps_.size(); ++k) {
     ReadCache(cache, apps_[k].root, &errors[k]);
-    for (const auto& read : {std::pair{"ToolkitName", &toolkits[k].first},
-                             std::pair{"Version", &toolkits[k].second}}) {
+    const std::string& name = elements_[apps_[k].root].bus_name;
+    if (const std::optional<KnownApplication> known = Known(bus_id_, name);
+        known && known->quirks) {
+      apps_[k].quirks = *known->quirks;
+      continue;
+    }
+    toolkits[k].emplace();
+    for (const auto& read : {std::pair{"ToolkitName", &toolkits[k]->first},
+                             std::pair{"Version", &toolkits[k]->second}}) {
       // A plain variable: clang 14 cannot capture a structured binding.
       std::string* out = read.second;
       Call(cache, apps_[k].root, kProperties, "Get",
@@ -502,7 +531,12 @@ bool AtspiApplication::Find(std::optional<int32_t> pid) {
   AskForCaches(errors);
   ConnectPeers(addresses);
   for (size_t k = 0; k < apps_.size(); ++k) {
-    apps_[k].quirks = QuirksOf(toolkits[k].first, toolkits[k].second);
+    if (!toolkits[k]) continue;
+    apps_[k].quirks = QuirksOf(toolkits[k]->first, toolkits[k]->second);
+    // A toolkit that did not answer both is asked again next time.
+    if (!toolkits[k]->first.empty() && !toolkits[k]->second.empty()) {
+      RememberQuirks(bus_id_, elements_[apps_[k].root].bus_name, apps_[k].quirks);
+    }
   }
   return true;
 }
@@ -664,6 +698,16 @@ void AtspiApplication::TakeChild(BusCalls& calls, ChildScan& scan, size_t i, Ele
 }
 
 void AtspiApplication::ReadChildren(BusCalls& calls, ChildScan& scan) {
+  if (scan.count <= kBulkChildren && scan.listed) {
+    scan.ids.assign(static_cast<size_t>(scan.count), std::nullopt);
+    scan.states.assign(scan.ids.size(), std::nullopt);
+    for (size_t i = 0; i < scan.ids.size() && i < scan.listed->size(); ++i) {
+      if (const std::optional<ElementId> child = (*scan.listed)[i]) {
+        TakeChild(calls, scan, i, *child, nullptr);
+      }
+    }
+    return;
+  }
   if (scan.count <= kBulkChildren) {
     scan.ids.assign(static_cast<size_t>(scan.count), std::nullopt);
     scan.states.assign(scan.ids.size(), std::nullopt);
@@ -748,10 +792,36 @@ std::vector<ChildScan> AtspiApplication::ScanChildren(std::span<const ChildrenRe
       counted(*parent.child_count);
       continue;
     }
-    GetProperty(calls, scan.parent, "ChildCount", [counted](sd_bus_message* m) {
+    if (!parent.cached || parent.cached->child_count < 0 ||
+        parent.cached->child_count > kBulkChildren) {
+      GetProperty(calls, scan.parent, "ChildCount", [counted](sd_bus_message* m) {
+        int32_t count = 0;
+        if (m && ReadVariant(m, 'i', &count)) counted(count);
+      });
+      continue;
+    }
+    // The cache's children disagree with its count, which says a bulk read
+    // is small: the children are listed in the same round as the live
+    // count, which then decides as above.
+    scan.listed.emplace();
+    scan.listing = true;
+    GetProperty(calls, scan.parent, "ChildCount", [&scan, counted](sd_bus_message* m) {
       int32_t count = 0;
-      if (m && ReadVariant(m, 'i', &count)) counted(count);
+      if (!m || !ReadVariant(m, 'i', &count)) return;
+      scan.live_count = count;
+      if (!scan.listing) counted(count);
     });
+    Call(calls, scan.parent, kAccessible, "GetChildren", nullptr,
+         [this, &scan, counted](sd_bus_message* m) {
+           scan.listing = false;
+           ObjectRef ref;
+           if (m && sd_bus_message_enter_container(m, 'a', "(so)") > 0) {
+             while (scan.listed->size() < static_cast<size_t>(kBulkChildren) && ReadRef(m, &ref)) {
+               scan.listed->push_back(Intern(ref.name, ref.path));
+             }
+           }
+           if (scan.live_count) counted(*scan.live_count);
+         });
   }
   Run(calls);
   return scans;
