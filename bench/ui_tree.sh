@@ -4,7 +4,8 @@
 # through the RPC on gtk3-widget-factory, mousepad and the small test
 # window, against a node-by-node pyatspi walk of the same window (role, name,
 # states, extents, actions, text; tests/integration/atspi_walk.py) in the
-# same run, and where a widget-factory call spends processor time; then
+# same run, where a widget-factory call spends processor time and what
+# each kind of call costs the application (bench/atspi_call_costs.py); then
 # what one call costs when the application in front is stopped, and the
 # daemon's memory peak. Then ui_snapshot of every element of
 # gtk3-widget-factory (hidden pages included), and of a window of 2,000
@@ -47,10 +48,11 @@ done)
 
 bench_daemon "$build/tarvix-agentd" --allow-exec  # the batch below acts
 
-# ms per ui_tree call (after one warm call) and the count it reports.
+# ms per ui_tree call (after one warm call), the median and the fastest,
+# and the count it reports.
 ui_tree() {
   /usr/bin/python3 - "$port" "$token" "$calls" "$1" <<'PY'
-import http.client, json, sys, time
+import http.client, json, statistics, sys, time
 port, token, calls, window = int(sys.argv[1]), sys.argv[2], int(sys.argv[3]), sys.argv[4]
 conn = http.client.HTTPConnection("127.0.0.1", port)
 def call():
@@ -60,20 +62,23 @@ deadline = time.monotonic() + 20
 while call().get("window") != window and time.monotonic() < deadline:
     time.sleep(0.1)
 result = call()
-start = time.monotonic()
+times = []
 for _ in range(calls):
+    start = time.monotonic()
     call()
-print("%.2f %s" % ((time.monotonic() - start) * 1000 / calls, result.get("count")))
+    times.append((time.monotonic() - start) * 1000)
+print("%.2f %.2f %s" % (statistics.median(times), min(times), result.get("count")))
 PY
 }
 
 report() {  # label pid window
-  read -r ours count < <(ui_tree "$3")
+  read -r ours fastest count < <(ui_tree "$3")
   walk=$(/usr/bin/python3 tests/integration/atspi_walk.py "$2" --repeat 10 | awk '{print $2}')
   # And once more after pyatspi made the application's cache available.
-  read -r cached _ < <(ui_tree "$3")
-  printf '%-22s %4s elements  ui_tree %7.2f ms (%7.2f ms with cache)  pyatspi walk %7.1f ms  ratio %5.1fx\n' \
-    "$1" "$count" "$ours" "$cached" "$walk" "$(echo "$walk / $cached" | bc -l)"
+  read -r cached _ _ < <(ui_tree "$3")
+  printf '%-22s %4s elements  ui_tree median %7.2f ms, fastest %7.2f ms (median %7.2f ms with cache)  pyatspi walk %7.1f ms  ratio %5.2f  load %s\n' \
+    "$1" "$count" "$ours" "$fastest" "$cached" "$walk" "$(echo "$cached / $walk" | bc -l)" \
+    "$(cut -d' ' -f1 /proc/loadavg)"
 }
 
 /usr/bin/python3 tests/integration/gtk_window.py --title "Bench window" >"$work/window.out" 2>/dev/null &
@@ -135,15 +140,23 @@ for i in "${!parts[@]}"; do
 done
 printf 'processor ms per ui_tree call: application %.1f, accessibility bus %.1f, daemon %.1f, Xvfb %.1f\n' \
   "${spent[@]}"
+# What each kind of call the tree makes costs the application (through the
+# bus daemon: the figures are the application's and Xvfb's own).
+/usr/bin/python3 bench/atspi_call_costs.py "$factory" "$xvfb" 1000
 
 # ui_snapshot of up to 2,000 elements of the application `pid` (its active
 # window; hidden elements too unless visible only) against pyatspi reading
-# the same elements one by one.
+# the same elements one by one, and the processor time one snapshot costs
+# the application, the daemon and Xvfb.
 snapshot() {  # label pid visible_only
-  /usr/bin/python3 - "$port" "$token" "$2" "$3" "$1" <<'PY'
-import http.client, json, sys, time
+  /usr/bin/python3 - "$port" "$token" "$2" "$3" "$1" "$daemon" "${pids[0]}" <<'PY'
+import http.client, json, os, sys, time
 import pyatspi
 port, token, pid, visible, label = int(sys.argv[1]), sys.argv[2], int(sys.argv[3]), sys.argv[4] == "true", sys.argv[5]
+daemon, xvfb = int(sys.argv[6]), int(sys.argv[7])
+def ticks(p):
+    fields = open("/proc/%d/stat" % p).read().rsplit(")", 1)[1].split()
+    return int(fields[11]) + int(fields[12])
 conn = http.client.HTTPConnection("127.0.0.1", port)
 params = {"scope": "app", "pid": pid, "max_elements": 2000, "visible_only": visible,
           "deadline_ms": 10000}
@@ -155,10 +168,13 @@ deadline = time.monotonic() + 20  # until the application has joined the bus
 while not (snapshot() or {}).get("count") and time.monotonic() < deadline:
     time.sleep(0.1)
 times = []
+parts = (pid, daemon, xvfb)
+before = [ticks(p) for p in parts]
 for _ in range(10):
     start = time.monotonic()
     result = snapshot()
     times.append((time.monotonic() - start) * 1000)
+spent = [(ticks(p) - b) * 1000 / os.sysconf("SC_CLK_TCK") / len(times) for p, b in zip(parts, before)]
 app = next(a for a in pyatspi.Registry.getDesktop(0) if a and a.get_process_id() == pid)
 window = next(w for w in app if w and w.getState().contains(pyatspi.STATE_ACTIVE))
 def walk(node, depth, out):
@@ -194,6 +210,7 @@ ours, theirs = sorted(times)[len(times) // 2], sorted(walks)[1]
 print("ui_snapshot %-20s %4d elements  %7.1f ms (median of 10, daemon's elapsed_ms %s)  "
       "pyatspi walk of %d  %7.1f ms  ratio %5.2fx" % (
           label, result["count"], ours, result["elapsed_ms"], len(out), theirs, ours / theirs))
+print("  processor ms per snapshot: application %.1f, daemon %.1f, Xvfb %.1f" % tuple(spent))
 PY
 }
 snapshot "widget factory, all" "$factory" false
