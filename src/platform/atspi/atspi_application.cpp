@@ -3,14 +3,16 @@
 // AT-SPI costs a D-Bus round trip per read, so nothing here waits for one
 // reply before sending the next read that does not depend on it: a level's
 // children, and every attribute of every recorded element, are in flight
-// together, and a child read on screen has its child count asked as soon
-// as its states are in, so the next level needs no round for counts. Where the application offers org.a11y.atspi.Cache, one
-// GetItems call gives the role, name, states, interfaces, child count
-// and index of every element as the application reads them when it
-// answers; the list of elements is only a hint (a cache can miss elements
-// added a moment ago), so a parent's cached children are used only when
-// their number and indices agree with the child count the cache gives for
-// the parent, and read from the parent otherwise.
+// together, and a child read on screen has its child count and interfaces
+// asked as soon as its states are in, so neither the next level nor the
+// attribute reads need a round of their own for them. Where the
+// application offers org.a11y.atspi.Cache, one GetItems call gives the
+// role, name, states, interfaces, child count and index of every element
+// as the application reads them when it answers; the list of elements is
+// only a hint (a cache can miss elements added a moment ago), so a
+// parent's cached children are used only when their number and indices
+// agree with the child count the cache gives for the parent, and read
+// from the parent otherwise.
 //
 // The ATK bridge (GTK 3 and other ATK toolkits) builds its cache only once
 // an assistive technology has registered for events. An application
@@ -195,6 +197,15 @@ uint8_t InterfaceBit(std::string_view name) {
   if (name == "org.a11y.atspi.Text") return kText;
   if (name == "org.a11y.atspi.Value") return kValue;
   return 0;
+}
+
+// The interfaces a GetInterfaces reply names; nullopt without a reply.
+std::optional<uint8_t> ReadInterfaces(sd_bus_message* m) {
+  if (!m || sd_bus_message_enter_container(m, 'a', "s") <= 0) return std::nullopt;
+  uint8_t found = 0;
+  const char* name = nullptr;
+  while (sd_bus_message_read_basic(m, 's', &name) > 0) found |= InterfaceBit(name);
+  return found;
 }
 
 // What the application's cache says about one element.
@@ -691,6 +702,15 @@ void AtspiApplication::TakeChild(BusCalls& calls, ChildScan& scan, size_t i, Ele
                int32_t count = 0;
                if (r && ReadVariant(r, 'i', &count)) elements_[child].child_count = count;
              });
+             // A child on screen is likely recorded, and the reads of its
+             // attributes need its interfaces: asked now, they cost the
+             // attribute read no round of its own.
+             Call(calls, child, kAccessible, "GetInterfaces", nullptr,
+                  [this, child](sd_bus_message* r) {
+                    if (const std::optional<uint8_t> found = ReadInterfaces(r)) {
+                      elements_[child].interfaces = found;
+                    }
+                  });
            }
          }
          if (done) done();
@@ -1058,12 +1078,10 @@ std::vector<ElementAttributes> AtspiApplication::ReadAttributes(
     // the other elements.
     Call(calls, id, kAccessible, "GetInterfaces", nullptr,
          [this, &calls, &attributes, i, id, detailed, asked](sd_bus_message* m) {
-           uint8_t found = 0;
-           const char* name = nullptr;
-           if (!m || sd_bus_message_enter_container(m, 'a', "s") <= 0) return;
-           while (sd_bus_message_read_basic(m, 's', &name) > 0) found |= InterfaceBit(name);
+           const std::optional<uint8_t> found = ReadInterfaces(m);
+           if (!found) return;
            elements_[id].interfaces = found;
-           ReadInterfaceAttributes(calls, id, static_cast<uint8_t>(found & asked), detailed,
+           ReadInterfaceAttributes(calls, id, static_cast<uint8_t>(*found & asked), detailed,
                                    &attributes[i]);
          });
   }
