@@ -85,7 +85,9 @@ constexpr ModifierKey kModifierKeys[] = {
 
 // The types and compatibility rules both keymaps share: the modifier keys
 // act as on a PC keyboard, so a client that reads them from the keymap
-// (XWayland) agrees with the modifier state sent alongside.
+// (XWayland) agrees with the modifier state sent alongside. The indicators
+// are not for show: XWayland 22.1 crashes on the first modifier change of
+// a keymap that declares none.
 constexpr char kTypesAndCompat[] = R"k(xkb_types "tarvix" {
 virtual_modifiers NumLock,Alt,Super;
 type "ONE_LEVEL" { modifiers = none; level_name[Level1] = "Any"; };
@@ -100,6 +102,8 @@ interpret Caps_Lock { action = LockMods(modifiers=Lock); };
 interpret Alt_L { virtualModifier = Alt; action = SetMods(modifiers=modMapMods); };
 interpret Super_L { virtualModifier = Super; action = SetMods(modifiers=modMapMods); };
 interpret Num_Lock { virtualModifier = NumLock; action = LockMods(modifiers=NumLock); };
+indicator "Caps Lock" { modifiers = Lock; };
+indicator "Num Lock" { modifiers = NumLock; };
 };
 )k";
 

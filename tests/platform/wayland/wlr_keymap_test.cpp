@@ -74,6 +74,10 @@ TEST(WlrKeymapTest, EveryKeysymTypesOnTheCompiledKeymap) {
     EXPECT_EQ(c.keymap.padding_keycode, c.padding);
     EXPECT_EQ(xkb_keymap_max_keycode(compiled.get()), c.padding);
     EXPECT_EQ(c.keymap.Find(XKB_KEY_VoidSymbol), std::nullopt);
+    // XWayland crashes on the first modifier change of a keymap without
+    // indicators.
+    EXPECT_NE(xkb_keymap_led_get_index(compiled.get(), XKB_LED_NAME_CAPS), XKB_LED_INVALID);
+    EXPECT_NE(xkb_keymap_led_get_index(compiled.get(), XKB_LED_NAME_NUM), XKB_LED_INVALID);
     if (c.padding == 17) {
       EXPECT_EQ(c.keymap.strokes.size(), c.expected.size());
     }
