@@ -150,9 +150,7 @@ TEST_F(WaylandTreeTest, AnXWaylandWindowIsListedByItsClassAndTakesClicksAndKeys)
   EXPECT_EQ(daemon_->Call("input", {{"action", "click"}, {"x", x}, {"y", y}})["ok"], true);
   EXPECT_EQ(probe->NextReportWith("button", 5s),
             Json({{"button", 1}, {"type", "BUTTON_PRESS"}, {"x", x}, {"y", y}}));
-  // Keys of the keymap XWayland holds reach it too. (A text typed on a
-  // keymap uploaded for it does not yet: X clients keep reading the keys
-  // by the keymap before the upload.)
+  // Keys reach it too (exact text: wayland_input_test.cpp).
   EXPECT_EQ(daemon_->Call("input", {{"action", "key"}, {"name", "Escape"}})["ok"], true);
   EXPECT_EQ(probe->NextReportWith("cleared", 5s), Json({{"cleared", true}}));
 }

@@ -14,13 +14,16 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/input_stop.h"
 #include "platform/wayland/wayland_connection.h"
 #include "platform/wayland/wlr_keymap.h"
 #include "platform/wayland/wlr_layout.h"
+#include "platform/wayland/xwayland_typing.h"
 #include "platform/x11/x_keysyms.h"
+#include "platform/x11/x_lent_keycodes.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 
@@ -41,6 +44,8 @@ constexpr int64_t kMaxScrollLines = 1000;
 constexpr size_t kEventsPerSync = 64;
 // One wheel step in wl_pointer axis units, as libinput reports a click.
 constexpr double kAxisPerStep = 15;
+// What an X client that takes no pings gets to read a text, as on X11.
+constexpr std::chrono::milliseconds kXClientCatchUp(100);
 
 std::string Failure(std::string_view reason) {
   return "simulating input failed: (" + std::string(reason) + ")";
@@ -368,6 +373,9 @@ class WlrInputBackend : public InputBackend {
       keysyms.push_back(KeysymForKey(key));
       if (keysyms.back() == XKB_KEY_NoSymbol) return Error(Failure(kReason));
     }
+    // An X client reads the keys by the keymap it has when it reads them:
+    // each text keymap waits for it (xwayland_typing.h).
+    const std::unique_ptr<XWaylandTyping> x_client = XWaylandTyping::ForFocusedWindow();
     // The text types exactly, without the modifiers held for a chord or a
     // drag: they come back with the chord keymap.
     d_.Modifiers(0, 0);
@@ -381,13 +389,22 @@ class WlrInputBackend : public InputBackend {
       typed = Prefixed(
           d_.UseTextKeymap({keysyms.begin() + static_cast<ptrdiff_t>(sent), keysyms.end()}),
           kReason);
-      for (size_t in_batch = 1; typed && sent < keysyms.size(); ++sent, ++in_batch) {
-        const std::optional<KeymapStroke> stroke = d_.keymap().Find(keysyms[sent]);
-        if (!stroke) break;
-        d_.Key(stroke->keycode, true);
-        d_.Key(stroke->keycode, false);
+      if (!typed) break;
+      size_t end = sent;
+      while (end < keysyms.size() && d_.keymap().Find(keysyms[end])) ++end;
+      if (end == sent) {
+        typed = Error(Failure(kReason));
+        break;
+      }
+      const uint32_t last = d_.keymap().Find(keysyms[end - 1])->keycode;
+      for (size_t in_batch = 1; typed && sent < end; ++sent, ++in_batch) {
+        const uint32_t keycode = d_.keymap().Find(keysyms[sent])->keycode;
+        d_.Key(keycode, true);
+        // An X client's last key stays down until XWayland has it.
+        if (!x_client || sent + 1 < end) d_.Key(keycode, false);
         if (in_batch % kEventsPerSync == 0) typed = Prefixed(d_.Sync(), kReason);
       }
+      if (typed && x_client) typed = AwaitXClient(*x_client, last, sent, keysyms.size());
     }
     Result<void> back = Prefixed(d_.UseChordKeymap({}), kReason);
     d_.Modifiers(Depressed(0), d_.locked());
@@ -438,6 +455,37 @@ class WlrInputBackend : public InputBackend {
   }
 
   Result<void> Synced(std::string_view reason) { return Prefixed(d_.Sync(), reason); }
+
+  // After a batch typed with `last` still down: XWayland has handled the
+  // keys, the last one is up, and the focused client has read them all.
+  Result<void> AwaitXClient(XWaylandTyping& x_client, uint32_t last, size_t sent,
+                            size_t total) {
+    constexpr char kReason[] = "failed creating event to enter the text";
+    if (Result<void> synced = Synced(kReason); !synced) return synced;
+    const bool handled = x_client.AwaitKey(last, true, kClientAnswerTimeout);
+    d_.Key(last, false);
+    if (Result<void> synced = Synced(kReason); !synced) return synced;
+    if (!handled || !x_client.AwaitKey(last, false, kClientAnswerTimeout)) {
+      return Error(Failure(InputStopRequested() ? "the daemon is shutting down" : kReason));
+    }
+    switch (x_client.PingFocusedClient(kClientAnswerTimeout)) {
+      case PingAnswer::kAnswered:
+        return {};
+      case PingAnswer::kTakesNoPings:
+        // Nothing can prove what such a client has read: it gets the time
+        // X11 typing gives it.
+        std::this_thread::sleep_for(kXClientCatchUp);
+        return {};
+      case PingAnswer::kLate:
+        return Error("the focused application did not take the keys within " +
+                     std::to_string(kClientAnswerTimeout.count()) + " s (" +
+                     std::to_string(sent) + " of " + std::to_string(total) +
+                     " characters sent)");
+      case PingAnswer::kAbandoned:
+        break;
+    }
+    return Error(Failure(InputStopRequested() ? "the daemon is shutting down" : kReason));
+  }
 
   // The input lock, from open to close (a shutdown signal waits for it).
   std::unique_lock<std::mutex> hold_;

@@ -16,6 +16,8 @@
 // keys and chords: the user's own layout cannot be read through the
 // virtual keyboard protocol, so after a text the compositor's clients
 // see the chord keymap's US layout until a physical keyboard types again.
+// While an X client through XWayland has the focus, each text keymap stays
+// until that client has read the keys (see xwayland_typing.h).
 #ifndef TARVIX_PLATFORM_WAYLAND_WLR_INPUT_H_
 #define TARVIX_PLATFORM_WAYLAND_WLR_INPUT_H_
 
