@@ -1,6 +1,7 @@
 // The clipboard and wait_for's screen watch on a headless sway, against the
 // real binary running as the session's user: wl-copy and wl-paste as the
-// other party in both directions, a GTK spinner as the changing screen.
+// other party in both directions, xclip as an X client through XWayland,
+// a GTK spinner as the changing screen.
 #include <signal.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -94,6 +95,9 @@ class WaylandSessionTest : public SwaySuite<Suite> {
 
 // Each suite in a session of its own.
 class WaylandClipboardTest : public WaylandSessionTest<WaylandClipboardTest> {
+ public:
+  static SwayOptions SessionOptions() { return {.xwayland = true}; }
+
  protected:
   void SetUp() override {
     if (access("/usr/bin/wl-copy", X_OK) != 0) GTEST_SKIP() << "wl-clipboard is not installed";
@@ -168,6 +172,53 @@ TEST_F(WaylandClipboardTest, OwnerThatNeverWritesCostsOneDeadline) {
   // The daemon takes the clipboard back from the stopped owner.
   EXPECT_EQ(daemon_->Call("clipboard_write", {{"text", "after"}})["ok"], true);
   EXPECT_EQ(WlPaste(), "after");
+}
+
+// sway (wlroots) bridges the clipboard between Wayland and XWayland only
+// while an X window has the keyboard focus: the Wayland selection is offered
+// to X clients from the moment one takes it, and what an X client copies
+// becomes the Wayland selection only while one has it (copies made while a
+// native window has the focus stay among X clients).
+TEST_F(WaylandClipboardTest, XClientsShareItThroughXWaylandWhileAnXWindowHasTheFocus) {
+  if (access("/usr/bin/Xwayland", X_OK) != 0 || access("/usr/bin/xclip", X_OK) != 0) {
+    GTEST_SKIP() << "Xwayland or xclip is not installed";
+  }
+  auto window = [](const std::string& backend, const std::string& title) {
+    auto w = sway_->Launch({"GDK_BACKEND=" + backend, "NO_AT_BRIDGE=1", "/usr/bin/python3",
+                            std::string(TARVIX_TEST_SOURCE_DIR) + "/gtk_window.py", "--title",
+                            title});
+    const std::optional<std::string> line = w ? w->ReadLine(20s) : std::nullopt;
+    return line && line->starts_with("ready ") ? std::move(w) : nullptr;
+  };
+  auto native = window("wayland", "Native");
+  auto x_window = window("x11", "X window");
+  ASSERT_NE(native, nullptr);
+  ASSERT_NE(x_window, nullptr);
+  auto focus = [](const std::string& title) {
+    sway_->Run("swaymsg '[title=\"^" + title + "$\"] focus' >/dev/null");
+  };
+  auto x_paste = [] {
+    return sway_->Run("timeout 10 xclip -o -selection clipboard -t UTF8_STRING 2>/dev/null");
+  };
+  for (const std::string written_with : {"X window", "Native"}) {
+    SCOPED_TRACE(written_with);
+    focus(written_with);
+    const std::string ours = "from the daemon, " + written_with + " focused: Grüße 日本";
+    ASSERT_EQ(daemon_->Call("clipboard_write", {{"text", ours}})["ok"], true);
+    focus("X window");
+    EXPECT_EQ(x_paste(), ours);
+    // xclip -i stays in the background as the owner until another takes
+    // it; sway takes it in once XWayland tells it of the new owner.
+    const std::string theirs = "from xclip, " + written_with + " first: é 😀";
+    sway_->Run("printf %s '" + theirs + "' | xclip -i -selection clipboard >/dev/null 2>&1");
+    Json reply;
+    for (int tries = 0; tries < 100; ++tries) {
+      reply = Read();
+      if (reply["ok"] == true && reply["result"]["text"] == theirs) break;
+      std::this_thread::sleep_for(50ms);  // polling for the owner change, not a timing
+    }
+    EXPECT_EQ(reply["result"]["text"], theirs) << reply.dump();
+  }
 }
 
 // The daemon feeds its readers without waiting on one: a reader stuck
