@@ -4,7 +4,9 @@
 # keyboard focus: typing through the RPC (warm daemon, its persistent
 # virtual keyboard) against wtype (whole process) with the same text in the
 # same run, with ratios: the 69-character mixed-script text, 1,000 ASCII
-# characters and 100 non-ASCII ones; and a click's round trip.
+# characters and 100 non-ASCII ones; and a click's round trip. Then the
+# mixed text into the same probe as an X client through XWayland
+# (GDK_BACKEND=x11), against the native window's figure.
 # Prints figures only; nothing here passes or fails.
 #   bench/wayland_input.sh [daemon binary]   (default: a release build made here)
 set -euo pipefail
@@ -24,11 +26,19 @@ chmod 644 "$work/input_probe.py"
   >"$work/probe.log" 2>/dev/null &
 pids+=($!)
 for _ in $(seq 200); do grep -q '"ready"' "$work/probe.log" 2>/dev/null && break; sleep 0.05; done
+# sway names XWayland's display only to what it starts; the daemon (run as
+# root here) is let in by the session's user.
+"${as_sway[@]}" swaymsg exec "printenv DISPLAY >$XDG_RUNTIME_DIR/x-display.new && mv $XDG_RUNTIME_DIR/x-display.new $XDG_RUNTIME_DIR/x-display" >/dev/null
+for _ in $(seq 200); do [[ -s $XDG_RUNTIME_DIR/x-display ]] && break; sleep 0.05; done
+DISPLAY=$(cat "$XDG_RUNTIME_DIR/x-display")
+export DISPLAY
+"${as_sway[@]}" DISPLAY="$DISPLAY" xhost +SI:localuser:root >/dev/null
 bench_daemon "$binary" --allow-exec
 
 mixed=$'Gr\u00fc\u00dfe aus K\u00f6ln, \u65e5\u672c\u8a9e \U0001F600 cafe\u0301 \u05e9\u05dc\u05d5\u05dd \u00c4\u00d6\u00dc \u20ac4 Tab\there\nnew line ~!@#$%^&*()'
 ascii=$(python3 -c "print(('The quick brown fox jumps over the lazy dog. ' * 30)[:1000], end='')")
 non_ascii=$(python3 -c "print(''.join(chr(0x4e00 + i * 7) for i in range(100)), end='')")
+mixed_params=$(python3 -c 'import json, sys; print(json.dumps({"action": "type", "text": sys.argv[1]}))' "$mixed")
 for name in mixed ascii non_ascii; do
   text=${!name}
   params=$(python3 -c 'import json, sys; print(json.dumps({"action": "type", "text": sys.argv[1]}))' "$text")
@@ -59,3 +69,15 @@ PY
 )
 printf 'click rpc (moving between three points) %s ms | move rpc %s ms\n' "$clicks" \
   "$(bench_rpc_ms input '{"action":"move","x":300,"y":200}')"
+
+native=$(bench_rpc_ms input "$mixed_params")
+bench_rpc_ms input '{"action":"key","name":"Escape"}' 1 >/dev/null
+# The X client takes the focus as the newest window.
+"${as_sway[@]}" DISPLAY="$DISPLAY" GDK_BACKEND=x11 NO_AT_BRIDGE=1 /usr/bin/python3 \
+  "$work/input_probe.py" >"$work/x-probe.log" 2>/dev/null &
+pids+=($!)
+for _ in $(seq 200); do grep -q '"ready"' "$work/x-probe.log" 2>/dev/null && break; sleep 0.05; done
+x_client=$(bench_rpc_ms input "$mixed_params")
+printf 'mixed     %4d chars into XWayland: type rpc %8s ms | into the native window %8s ms (ratio %s)\n' \
+  "$(python3 -c 'import sys; print(len(sys.argv[1]))' "$mixed")" "$x_client" "$native" \
+  "$(ratio "$x_client" "$native")"

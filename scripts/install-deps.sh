@@ -54,9 +54,9 @@ if [[ "${1:-}" == "--bench" ]]; then
   # Real applications nobody here wrote: a GTK 3 editor, a GTK 4 calculator,
   # GTK dialogs.
   packages+=(mousepad gnome-calculator zenity)
-  # Screenshots on headless sway against grim; typing against wtype; the
-  # clipboard against wl-paste.
-  packages+=(sway swaybg grim wtype wl-clipboard)
+  # Screenshots on headless sway against grim; typing against wtype and into
+  # an X client through XWayland; the clipboard against wl-paste.
+  packages+=(sway swaybg grim wtype wl-clipboard xwayland)
 fi
 if [[ "${1:-}" == "--macos-link" ]]; then
   # scripts/check-macos-link.sh: clang and lld's Mach-O linker, llvm's
