@@ -94,7 +94,7 @@ std::unique_ptr<SwaySession> SwaySession::Start(const SwayOptions& options) {
   for (size_t i = 0; i < options.outputs.size(); ++i) {
     const SwayOutput& o = options.outputs[i];
     config << "output HEADLESS-" << i + 1 << " mode " << o.width << "x" << o.height << " pos "
-           << o.x << " " << o.y << " scale " << o.scale << "\n";
+           << o.x << " " << o.y << " scale " << o.scale << " transform " << o.transform << "\n";
   }
   config << "xwayland " << (options.xwayland ? "enable" : "disable") << "\n";
   config.close();

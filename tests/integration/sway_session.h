@@ -34,6 +34,8 @@ struct SwayOutput {
   int x = 0;
   int y = 0;
   int scale = 1;
+  // sway's "output ... transform": "normal", "90", "flipped-180", ...
+  const char* transform = "normal";
 };
 
 struct SwayOptions {

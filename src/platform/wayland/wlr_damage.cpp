@@ -118,8 +118,8 @@ class WlrDamageWatch final : public ScreenDamageWatch {
       Clock::time_point next_ask = Clock::time_point::max();
       for (auto& frames : outputs_) {
         for (const PixelBox& box : frames->changed) {
-          changes.push_back(
-              DamageInGlobalPoints(box, frames->width, frames->output->geometry, main_));
+          changes.push_back(DamageInGlobalPoints(box, frames->width, frames->height,
+                                                 frames->output->geometry, main_));
         }
         frames->changed.clear();
         if (frames->frame == nullptr) {
@@ -361,13 +361,17 @@ std::vector<PixelBox> ChangedTiles(const uint8_t* before, const uint8_t* after, 
   return tiles;
 }
 
-PointRect DamageInGlobalPoints(const PixelBox& box, uint32_t frame_width,
-                               const OutputGeometry& output, const PointRect& main) {
+PointRect DamageInGlobalPoints(const PixelBox& frame_box, uint32_t frame_width,
+                               uint32_t frame_height, const OutputGeometry& output,
+                               const PointRect& main) {
   const PointRect logical = LogicalRect(output);
-  if (output.transform != WL_OUTPUT_TRANSFORM_NORMAL || frame_width == 0 || logical.w <= 0) {
+  if (frame_width == 0 || frame_height == 0 || logical.w <= 0) {
     return {logical.x - main.x, logical.y - main.y, logical.w, logical.h};
   }
-  const double per_point = static_cast<double>(frame_width) / static_cast<double>(logical.w);
+  // The frame holds the output's pixels before its transform turns them.
+  const PixelBox box = TurnBox(frame_box, output.transform, frame_width, frame_height);
+  const uint32_t screen_width = SwapsSides(output.transform) ? frame_height : frame_width;
+  const double per_point = static_cast<double>(screen_width) / static_cast<double>(logical.w);
   const auto down = [&](uint64_t pixels) {
     return static_cast<int64_t>(std::floor(static_cast<double>(pixels) / per_point));
   };

@@ -30,12 +30,6 @@ inline constexpr std::chrono::milliseconds kDamageFrameInterval{33};
 // Changes are told in tiles of this many pixels square.
 inline constexpr uint32_t kDamageTile = 64;
 
-// A rectangle of a frame's pixels.
-struct PixelBox {
-  uint32_t x = 0, y = 0, w = 0, h = 0;
-  friend bool operator==(const PixelBox&, const PixelBox&) = default;
-};
-
 Result<std::unique_ptr<ScreenDamageWatch>> WatchScreenDamage();
 
 // The tiles (a grid of kDamageTile from the frame's corner) in which two
@@ -44,11 +38,11 @@ Result<std::unique_ptr<ScreenDamageWatch>> WatchScreenDamage();
 std::vector<PixelBox> ChangedTiles(const uint8_t* before, const uint8_t* after, size_t stride,
                                    uint32_t bytes_per_pixel, const PixelBox& area);
 
-// A damaged box of `output`'s frame (pixels of a frame `frame_width`
-// pixels wide) in global points, `main` being the main output's logical
-// rectangle; rounded outwards. On a rotated or flipped output the whole
-// output counts as damaged.
-PointRect DamageInGlobalPoints(const PixelBox& box, uint32_t frame_width,
+// A damaged box of `output`'s frame (pixels of a frame `frame_width` x
+// `frame_height`, in the order before the output's transform) in global
+// points, `main` being the main output's logical rectangle; rounded
+// outwards.
+PointRect DamageInGlobalPoints(const PixelBox& box, uint32_t frame_width, uint32_t frame_height,
                                const OutputGeometry& output, const PointRect& main);
 
 }  // namespace tarvix::wlr

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 namespace tarvix {
 namespace {
@@ -14,7 +15,97 @@ constexpr uint32_t Fourcc(char a, char b, char c, char d) {
 }
 constexpr uint32_t kArgb8888 = 0, kXrgb8888 = 1;
 
+// Where the frame's pixel (x, y) shows on screen; `width` and `height`
+// are the frame's. grim's turn: rotated counter-clockwise in y-down
+// coordinates by a quarter per step, then mirrored left to right.
+struct Spot {
+  int64_t x, y;
+};
+Spot OnScreen(int32_t transform, int64_t x, int64_t y, int64_t width, int64_t height) {
+  switch (transform & 7) {
+    case 1:
+      return {height - 1 - y, x};
+    case 2:
+      return {width - 1 - x, height - 1 - y};
+    case 3:
+      return {y, width - 1 - x};
+    case 4:
+      return {width - 1 - x, y};
+    case 5:
+      return {y, x};
+    case 6:
+      return {x, height - 1 - y};
+    case 7:
+      return {height - 1 - y, width - 1 - x};
+    default:
+      return {x, y};
+  }
+}
+
+template <size_t kBytes>
+void TurnPixels(const PixelImage& from, int32_t transform, uint8_t* to, size_t to_stride) {
+  const auto w = int64_t{from.width}, h = int64_t{from.height};
+  const auto stride = static_cast<int64_t>(from.stride), bytes = static_cast<int64_t>(kBytes);
+  const bool swaps = SwapsSides(transform);
+  const int64_t to_w = swaps ? h : w, to_h = swaps ? w : h;
+  // The frame's pixel under the screen's (0,0), and how far one step right
+  // or down on screen moves in the frame, in bytes: read back from where
+  // the screen's corners come from.
+  const auto offset = [&](Spot frame) { return frame.y * stride + frame.x * bytes; };
+  Spot origin{}, right{}, down{};
+  for (int64_t y = 0; y < h; y += std::max<int64_t>(h - 1, 1)) {
+    for (int64_t x = 0; x < w; x += std::max<int64_t>(w - 1, 1)) {
+      const Spot s = OnScreen(transform, x, y, w, h);
+      if (s.x == 0 && s.y == 0) origin = {x, y};
+      if (s.x == to_w - 1 && s.y == 0) right = {x, y};
+      if (s.x == 0 && s.y == to_h - 1) down = {x, y};
+    }
+  }
+  const int64_t step_x = to_w > 1 ? (offset(right) - offset(origin)) / (to_w - 1) : 0;
+  const int64_t step_y = to_h > 1 ? (offset(down) - offset(origin)) / (to_h - 1) : 0;
+  const int64_t start = offset(origin);
+  // In squares of 64, so the frame's rows read across stay in the cache.
+  constexpr int64_t kBlock = 64;
+  for (int64_t top = 0; top < to_h; top += kBlock) {
+    for (int64_t left = 0; left < to_w; left += kBlock) {
+      const int64_t bottom = std::min(top + kBlock, to_h), end = std::min(left + kBlock, to_w);
+      for (int64_t y = top; y < bottom; ++y) {
+        int64_t in = start + y * step_y + left * step_x;
+        uint8_t* out = to + static_cast<size_t>(y) * to_stride + static_cast<size_t>(left) * kBytes;
+        for (int64_t x = left; x < end; ++x, in += step_x, out += kBytes) {
+          std::memcpy(out, from.data + in, kBytes);
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
+
+bool SwapsSides(int32_t transform) { return (transform & 1) != 0; }
+
+PixelBox TurnBox(const PixelBox& box, int32_t transform, uint32_t width, uint32_t height) {
+  if (box.w == 0 || box.h == 0) return box;
+  const Spot a = OnScreen(transform, box.x, box.y, width, height);
+  const Spot b =
+      OnScreen(transform, int64_t{box.x} + box.w - 1, int64_t{box.y} + box.h - 1, width, height);
+  return {static_cast<uint32_t>(std::min(a.x, b.x)), static_cast<uint32_t>(std::min(a.y, b.y)),
+          static_cast<uint32_t>(std::max(a.x, b.x) - std::min(a.x, b.x) + 1),
+          static_cast<uint32_t>(std::max(a.y, b.y) - std::min(a.y, b.y) + 1)};
+}
+
+void TurnToScreen(const PixelImage& from, uint32_t bytes_per_pixel, int32_t transform, uint8_t* to,
+                  size_t to_stride) {
+  if (from.width == 0 || from.height == 0) return;
+  switch (bytes_per_pixel) {
+    case 2:
+      return TurnPixels<2>(from, transform, to, to_stride);
+    case 3:
+      return TurnPixels<3>(from, transform, to, to_stride);
+    default:
+      return TurnPixels<4>(from, transform, to, to_stride);
+  }
+}
 
 PointRect LogicalRect(const OutputGeometry& output) {
   if (output.has_logical) {
@@ -22,14 +113,13 @@ PointRect LogicalRect(const OutputGeometry& output) {
   }
   const int32_t scale = std::max(output.scale, 1);
   int64_t w = output.mode_width / scale, h = output.mode_height / scale;
-  // Transforms 1, 3, 5 and 7 turn the output by 90 or 270 degrees.
-  if (output.transform % 2 == 1) std::swap(w, h);
+  if (SwapsSides(output.transform)) std::swap(w, h);
   return {output.x, output.y, w, h};
 }
 
 double PixelsPerPoint(const OutputGeometry& output) {
   const PointRect logical = LogicalRect(output);
-  const int32_t pixels = output.transform % 2 == 1 ? output.mode_height : output.mode_width;
+  const int32_t pixels = SwapsSides(output.transform) ? output.mode_height : output.mode_width;
   if (logical.w <= 0 || pixels <= 0) return 1;
   return static_cast<double>(pixels) / static_cast<double>(logical.w);
 }

@@ -78,6 +78,27 @@ std::optional<AbsoluteMotion> PointerMotionTo(int64_t x, int64_t y,
 // encoders cannot read (8-bit, YUV, 16-bit float, 64-bit).
 std::optional<PixelLayout> ShmFormatLayout(uint32_t format);
 
+// A rectangle of a frame's pixels.
+struct PixelBox {
+  uint32_t x = 0, y = 0, w = 0, h = 0;
+  friend bool operator==(const PixelBox&, const PixelBox&) = default;
+};
+
+// The compositor copies an output's pixels in the order they leave for the
+// screen, before the output's wl_output.transform turns them (0 normal,
+// 1-3 turned by 90, 180 and 270 degrees, 4-7 the same mirrored left to
+// right first), as grim reads them. A frame of `width` x `height` pixels
+// shows on screen as width x height, or height x width when turned by 90
+// or 270 degrees.
+bool SwapsSides(int32_t transform);
+// Where the `box` of such a frame shows on screen.
+PixelBox TurnBox(const PixelBox& box, int32_t transform, uint32_t width, uint32_t height);
+// Writes the frame `from` (`bytes_per_pixel` of 2, 3 or 4) as it shows on
+// screen into `to`, rows of `to_stride` bytes; `to` holds the turned
+// frame and does not overlap `from`.
+void TurnToScreen(const PixelImage& from, uint32_t bytes_per_pixel, int32_t transform, uint8_t* to,
+                  size_t to_stride);
+
 // What a screenshot may hold at its peak besides nothing else: the shared
 // buffer of `buffer_bytes`, the PNG at its worst and the PNG's Base64
 // text; and what a capture may (one 32-bit scaled copy and a JPEG's worst

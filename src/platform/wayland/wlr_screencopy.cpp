@@ -4,9 +4,18 @@
 // those it offers; the pixels then take the X11 backend's encoding path
 // (platform/x11/png_encoder.h, image_scale.h).
 //
+// A rotated or flipped output is copied in its pixels' order before the
+// output's transform turns them; each frame is turned as it shows on
+// screen (TurnToScreen), as grim does. An area across several outputs is
+// copied part by part from each output and composed into one image at the
+// highest scale among them (grim's rule: no output's pixels are lost),
+// the parts of lower scale enlarged bilinearly; what lies on no output
+// within the area is black, as grim leaves it.
+//
 // Each capture opens its own connection, so captures on several workers
 // share nothing; a connection costs a few round trips, far below the copy
 // and the encoding.
+#include <pixman.h>
 #include <sys/mman.h>
 #include <unistd.h>
 #include <wayland-client.h>
@@ -70,9 +79,13 @@ class SharedPixels {
   size_t size_ = 0;
 };
 
-// One copied frame: its pixels and how many of them make a point.
+// One copied frame, as it shows on screen: its pixels (in the shared
+// memory, in a turned copy, or composed of several) and how many of them
+// make a point.
 struct Frame {
   SharedPixels memory;
+  std::vector<uint8_t, UninitializedAllocator<uint8_t>> turned;
+  XrgbImage composed;
   PixelImage image;
   double scale = 1;
 };
@@ -117,14 +130,19 @@ struct BufferDeleter {
 };
 
 // Copies `region` (the output's own logical coordinates; the whole output
-// when null) of `output`, reserving what `peak` says from the budget once
-// the size is known.
+// when null) of `output`, turned as it shows on screen, reserving what
+// `peak` says from the budget once the size is known (nothing when `peak`
+// is null: the caller reserved).
 Result<Frame> CopyOutput(WaylandConnection& c, const WaylandOutput& output,
                          const PointRect* region, bool cursor, BudgetBytes peak,
                          MemoryBudget& budget, MemoryBudget::Grant& grant) {
-  if (output.geometry.transform != WL_OUTPUT_TRANSFORM_NORMAL) {
-    return Failed("rotated or flipped Wayland outputs are not supported yet");
-  }
+  const int32_t transform = output.geometry.transform;
+  // A region of a turned output is cut from a copy of the whole output:
+  // wlroots before 0.16 turns the region the wrong way on outputs turned
+  // by 90 or 270 degrees (the mirrored ones are their own inverse), and
+  // nothing tells which way a compositor turns it.
+  const PointRect* cut = region;
+  if (transform != WL_OUTPUT_TRANSFORM_NORMAL) region = nullptr;
   FrameEvents events;
   const int32_t overlay = cursor ? 1 : 0;
   std::unique_ptr<zwlr_screencopy_frame_v1, FrameDeleter> frame(
@@ -161,8 +179,12 @@ Result<Frame> CopyOutput(WaylandConnection& c, const WaylandOutput& output,
     return Failed("the Wayland compositor offered an empty or malformed buffer");
   }
   const size_t size = size_t{chosen->stride} * chosen->height;
-  grant = MemoryBudget::Grant();
-  grant = budget.Reserve(peak(size, chosen->width, chosen->height));
+  const size_t turned_size =
+      transform != WL_OUTPUT_TRANSFORM_NORMAL ? size_t{chosen->height} * row_bytes : 0;
+  if (peak != nullptr) {
+    grant = MemoryBudget::Grant();
+    grant = budget.Reserve(peak(size + turned_size, chosen->width, chosen->height));
+  }
 
   std::optional<std::pair<SharedPixels, int>> shared = SharedPixels::Create(size);
   if (!shared) return Failed("cannot allocate shared memory for the image");
@@ -190,8 +212,35 @@ Result<Frame> CopyOutput(WaylandConnection& c, const WaylandOutput& output,
     }
   }
   result.image = {data, chosen->width, chosen->height, chosen->stride, *layout};
-  const int64_t points = region != nullptr ? region->w : LogicalRect(output.geometry).w;
-  result.scale = points > 0 ? static_cast<double>(chosen->width) / static_cast<double>(points) : 1;
+  if (transform != WL_OUTPUT_TRANSFORM_NORMAL) {
+    const uint32_t bytes = layout->bits_per_pixel / 8;
+    const bool swaps = SwapsSides(transform);
+    const uint32_t width = swaps ? chosen->height : chosen->width;
+    const uint32_t height = swaps ? chosen->width : chosen->height;
+    result.turned.resize(turned_size);
+    TurnToScreen(result.image, bytes, transform, result.turned.data(), size_t{width} * bytes);
+    result.memory = SharedPixels();
+    result.image = {result.turned.data(), width, height, size_t{width} * bytes, *layout};
+    if (cut != nullptr) {
+      const PointRect whole = LogicalRect(output.geometry);
+      const auto to_pixels = [&](int64_t points, uint32_t pixels, int64_t of) {
+        return static_cast<uint32_t>(std::clamp<int64_t>(
+            std::llround(static_cast<double>(points) * pixels / static_cast<double>(of)), 0,
+            pixels));
+      };
+      const uint32_t left = to_pixels(cut->x, width, whole.w);
+      const uint32_t top = to_pixels(cut->y, height, whole.h);
+      const uint32_t right = to_pixels(cut->x + cut->w, width, whole.w);
+      const uint32_t bottom = to_pixels(cut->y + cut->h, height, whole.h);
+      if (right <= left || bottom <= top) return Failed("the area lies on no output");
+      result.image.data += size_t{top} * result.image.stride + size_t{left} * bytes;
+      result.image.width = right - left;
+      result.image.height = bottom - top;
+    }
+  }
+  const int64_t points = cut != nullptr ? cut->w : LogicalRect(output.geometry).w;
+  result.scale =
+      points > 0 ? static_cast<double>(result.image.width) / static_cast<double>(points) : 1;
   return result;
 }
 
@@ -219,6 +268,133 @@ Result<Desktop> OpenDesktop() {
   if (!main) return Failed("the Wayland compositor has no output");
   desktop.main = *main;
   return desktop;
+}
+
+// The piece of an area on one output, in that output's logical points.
+struct Part {
+  size_t output;
+  PointRect on_output;
+};
+
+// The box around the parts in the compositor's layout.
+PointRect PartsBox(const Desktop& desktop, const std::vector<Part>& parts) {
+  int64_t left = INT64_MAX, top = INT64_MAX, right = INT64_MIN, bottom = INT64_MIN;
+  for (const Part& part : parts) {
+    const PointRect output = LogicalRect(desktop.geometry[part.output]);
+    left = std::min(left, output.x + part.on_output.x);
+    top = std::min(top, output.y + part.on_output.y);
+    right = std::max(right, output.x + part.on_output.x + part.on_output.w);
+    bottom = std::max(bottom, output.y + part.on_output.y + part.on_output.h);
+  }
+  return {left, top, right - left, bottom - top};
+}
+
+struct PixmanUnref {
+  void operator()(pixman_image_t* image) const { pixman_image_unref(image); }
+};
+using PixmanImage = std::unique_ptr<pixman_image_t, PixmanUnref>;
+
+// Copies each part from its output and draws it into one image of the
+// parts' box at the highest scale among their outputs. A part of lower
+// scale is enlarged bilinearly from a copy one point wider on each side
+// (within its output), so its edges inside the area blend with their true
+// neighbours as in a copy of the whole output. Reserves the image, the
+// largest part's copy and the encoding's peak before the first copy.
+Result<Frame> ComposeParts(Desktop& desktop, const std::vector<Part>& parts, bool cursor,
+                           MemoryBudget& budget, MemoryBudget::Grant& grant) {
+  WaylandConnection& c = *desktop.connection;
+  const PointRect box = PartsBox(desktop, parts);
+  double scale = 1;
+  for (const Part& part : parts) {
+    scale = std::max(scale, PixelsPerPoint(desktop.geometry[part.output]));
+  }
+  const auto pixels = [&](int64_t points, double per_point) {
+    return static_cast<int64_t>(std::floor(static_cast<double>(points) * per_point));
+  };
+  const int64_t width = pixels(box.w, scale), height = pixels(box.h, scale);
+  if (width <= 0 || height <= 0 || width > INT32_MAX / 4 || height > INT32_MAX / 4) {
+    return Failed("the area is too large to compose");
+  }
+  std::vector<PointRect> regions;
+  size_t largest = 0;
+  for (const Part& part : parts) {
+    const OutputGeometry& output = desktop.geometry[part.output];
+    PointRect region = part.on_output;
+    const double per_point = PixelsPerPoint(output);
+    if (per_point < scale) {
+      const PointRect whole = LogicalRect(output);
+      const int64_t left = std::max<int64_t>(region.x - 1, 0);
+      const int64_t top = std::max<int64_t>(region.y - 1, 0);
+      region = {left, top, std::min(region.x + region.w + 1, whole.w) - left,
+                std::min(region.y + region.h + 1, whole.h) - top};
+    }
+    regions.push_back(region);
+    // The copy, its turned or converted copy, at most 4 bytes a pixel each.
+    const auto copy = static_cast<size_t>(pixels(region.w + 1, per_point)) *
+                      static_cast<size_t>(pixels(region.h + 1, per_point)) * 4 * 2;
+    largest = std::max(largest, copy);
+  }
+  const size_t composed_bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
+  grant = MemoryBudget::Grant();
+  grant = budget.Reserve(CapturePeakBytes(composed_bytes + largest, static_cast<uint32_t>(width),
+                                          static_cast<uint32_t>(height)));
+
+  Frame result;
+  result.composed.width = static_cast<uint32_t>(width);
+  result.composed.height = static_cast<uint32_t>(height);
+  result.composed.pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
+  PixmanImage target(pixman_image_create_bits_no_clear(
+      PIXMAN_x8r8g8b8, static_cast<int>(width), static_cast<int>(height),
+      result.composed.pixels.data(), static_cast<int>(width * 4)));
+  if (target == nullptr) return Failed("cannot allocate memory for the image");
+  for (size_t i = 0; i < parts.size(); ++i) {
+    const Part& part = parts[i];
+    const PointRect output = LogicalRect(desktop.geometry[part.output]);
+    MemoryBudget::Grant unused;
+    Result<Frame> frame =
+        CopyOutput(c, *c.outputs()[part.output], &regions[i], cursor, nullptr, budget, unused);
+    if (!frame) return frame;
+    XrgbImage converted;
+    PixelImage source = frame->image;
+    if (!IsNativeXrgb(source.layout)) {
+      Result<XrgbImage> xrgb = ScaleToXrgb(source, source.width, source.height);
+      if (!xrgb) return Failed(xrgb.error());
+      converted = std::move(xrgb).value();
+      source = converted.View();
+    }
+    // pixman takes a mutable pointer but only reads a source.
+    PixmanImage from(pixman_image_create_bits_no_clear(
+        PIXMAN_x8r8g8b8, static_cast<int>(source.width), static_cast<int>(source.height),
+        reinterpret_cast<uint32_t*>(const_cast<uint8_t*>(source.data)),
+        static_cast<int>(source.stride)));
+    if (from == nullptr) return Failed("cannot allocate memory for the image");
+    // Maps the composed image's pixels onto the copy's: a point p of the
+    // layout is (p - box) * scale in the one and (p - region) * frame scale
+    // in the other.
+    const double ratio = frame->scale / scale;
+    const double shift = static_cast<double>(box.x - output.x - regions[i].x) * frame->scale;
+    const double shift_y = static_cast<double>(box.y - output.y - regions[i].y) * frame->scale;
+    pixman_transform_t transform;
+    pixman_transform_init_scale(&transform, pixman_double_to_fixed(ratio),
+                                pixman_double_to_fixed(ratio));
+    pixman_transform_translate(&transform, nullptr, pixman_double_to_fixed(shift),
+                               pixman_double_to_fixed(shift_y));
+    pixman_image_set_transform(from.get(), &transform);
+    pixman_image_set_filter(from.get(), ratio == 1 ? PIXMAN_FILTER_NEAREST : PIXMAN_FILTER_BILINEAR,
+                            nullptr, 0);
+    pixman_image_set_repeat(from.get(), PIXMAN_REPEAT_PAD);
+    const auto left = static_cast<int32_t>(pixels(output.x + part.on_output.x - box.x, scale));
+    const auto top = static_cast<int32_t>(pixels(output.y + part.on_output.y - box.y, scale));
+    const auto right = static_cast<int32_t>(std::min<int64_t>(
+        pixels(output.x + part.on_output.x + part.on_output.w - box.x, scale), width));
+    const auto bottom = static_cast<int32_t>(std::min<int64_t>(
+        pixels(output.y + part.on_output.y + part.on_output.h - box.y, scale), height));
+    pixman_image_composite32(PIXMAN_OP_SRC, from.get(), nullptr, target.get(), left, top, 0, 0,
+                             left, top, right - left, bottom - top);
+  }
+  result.image = result.composed.View();
+  result.scale = scale;
+  return result;
 }
 
 // A copied frame held for encoding.
@@ -286,27 +462,31 @@ Result<std::unique_ptr<ScreenImage>> GrabScreenArea(const CaptureArea& area, Mem
     if (!frame) return Error(std::move(frame).error());
     return std::unique_ptr<ScreenImage>(new WaylandScreenImage(std::move(frame).value(), 0, 0));
   }
-  // The rectangle, clipped to the desktop, must lie on one output: the
-  // compositor copies one output per frame.
+  // The rectangle is clipped to the outputs it lies on: to its one
+  // output, or to the box around its parts on several.
   const PointRect wanted{area.x, area.y, area.width, area.height};
-  std::optional<size_t> best;
-  std::optional<PointRect> best_part;
+  std::vector<Part> parts;
   for (size_t i = 0; i < desktop->geometry.size(); ++i) {
-    const std::optional<PointRect> part = OnOutput(wanted, main, desktop->geometry[i]);
-    if (!part) continue;
-    if (best) return Failed("an area across several Wayland outputs is not supported yet");
-    best = i;
-    best_part = part;
+    if (std::optional<PointRect> on = OnOutput(wanted, main, desktop->geometry[i])) {
+      parts.push_back({i, *on});
+    }
   }
-  if (!best) return Failed("the area lies on no output");
-  Result<Frame> frame =
-      CopyOutput(c, *c.outputs()[*best], &*best_part, area.cursor, CapturePeakBytes, budget, grant);
+  if (parts.empty()) return Failed("the area lies on no output");
+  if (parts.size() > 1) {
+    Result<Frame> frame = ComposeParts(*desktop, parts, area.cursor, budget, grant);
+    if (!frame) return Error(std::move(frame).error());
+    const PointRect box = PartsBox(*desktop, parts);
+    return std::unique_ptr<ScreenImage>(
+        new WaylandScreenImage(std::move(frame).value(), box.x - main.x, box.y - main.y));
+  }
+  const Part& part = parts.front();
+  Result<Frame> frame = CopyOutput(c, *c.outputs()[part.output], &part.on_output, area.cursor,
+                                   CapturePeakBytes, budget, grant);
   if (!frame) return Error(std::move(frame).error());
-  const PointRect output = LogicalRect(desktop->geometry[*best]);
-  const int64_t origin_x = output.x + best_part->x - main.x;
-  const int64_t origin_y = output.y + best_part->y - main.y;
-  return std::unique_ptr<ScreenImage>(
-      new WaylandScreenImage(std::move(frame).value(), origin_x, origin_y));
+  const PointRect output = LogicalRect(desktop->geometry[part.output]);
+  return std::unique_ptr<ScreenImage>(new WaylandScreenImage(std::move(frame).value(),
+                                                             output.x + part.on_output.x - main.x,
+                                                             output.y + part.on_output.y - main.y));
 }
 
 }  // namespace wlr

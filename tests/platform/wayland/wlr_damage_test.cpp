@@ -15,24 +15,29 @@ TEST(WlrDamageTest, FrameBoxesInGlobalPoints) {
   const struct {
     const char* name;
     PixelBox box;
-    uint32_t frame_width;
+    uint32_t frame_width, frame_height;
     OutputGeometry output;
     PointRect expected;
   } cases[] = {
-      {"main output moved in the layout", {10, 20, 30, 40}, 1920,
+      {"main output moved in the layout", {10, 20, 30, 40}, 1920, 1080,
        Logical(-500, 0, 1920, 1080, 1920, 1080), {10, 20, 30, 40}},
-      {"HiDPI output to the right, halved", {100, 50, 200, 100}, 2560,
+      {"HiDPI output to the right, halved", {100, 50, 200, 100}, 2560, 1440,
        Logical(1420, 0, 1280, 720, 2560, 1440), {1920 + 50, 25, 100, 50}},
-      {"odd pixels at scale 2 round outwards", {101, 51, 2, 2}, 2560,
+      {"odd pixels at scale 2 round outwards", {101, 51, 2, 2}, 2560, 1440,
        Logical(1420, 0, 1280, 720, 2560, 1440), {1920 + 50, 25, 2, 2}},
-      {"fractional 1.5 rounds outwards", {3, 3, 3, 3}, 3840,
+      {"fractional 1.5 rounds outwards", {3, 3, 3, 3}, 3840, 2160,
        Logical(-500, 0, 2560, 1440, 3840, 2160), {2, 2, 2, 2}},
-      {"a turned output counts whole", {0, 0, 1, 1}, 1080,
+      // The frame's first row shows as the turned output's right column.
+      {"turned by 90 degrees", {0, 0, 64, 1}, 1920, 1080,
        {.mode_width = 1920, .mode_height = 1080, .scale = 1, .transform = 1},
-       {500, 0, 1080, 1920}},
+       {500 + 1079, 0, 1, 64}},
+      {"turned by 270 degrees at scale 2", {0, 0, 64, 2}, 3840, 2160,
+       {.mode_width = 3840, .mode_height = 2160, .scale = 2, .transform = 3},
+       {500, 1920 - 32, 1, 32}},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(DamageInGlobalPoints(c.box, c.frame_width, c.output, main), c.expected)
+    EXPECT_EQ(DamageInGlobalPoints(c.box, c.frame_width, c.frame_height, c.output, main),
+              c.expected)
         << c.name;
   }
 }

@@ -1,5 +1,6 @@
 #include "platform/wayland/wlr_layout.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -84,6 +85,61 @@ TEST(WlrLayoutTest, PointerMotionOverTheLayoutsBoundingBox) {
   };
   for (const auto& c : cases) EXPECT_EQ(PointerMotionTo(c.x, c.y, outputs), c.expected) << c.name;
   EXPECT_EQ(PointerMotionTo(0, 0, {}), std::nullopt);
+}
+
+TEST(WlrLayoutTest, TurnedOutputsFramesShowAsGrimTurnsThem) {
+  // A 3x2 frame numbered 1 to 6 row by row, and where each transform shows
+  // it (rows of the turned frame).
+  const struct {
+    int32_t transform;
+    uint32_t width, height;
+    std::vector<uint8_t> screen;
+  } cases[] = {
+      {0, 3, 2, {1, 2, 3, 4, 5, 6}},  {1, 2, 3, {4, 1, 5, 2, 6, 3}},
+      {2, 3, 2, {6, 5, 4, 3, 2, 1}},  {3, 2, 3, {3, 6, 2, 5, 1, 4}},
+      {4, 3, 2, {3, 2, 1, 6, 5, 4}},  {5, 2, 3, {1, 4, 2, 5, 3, 6}},
+      {6, 3, 2, {4, 5, 6, 1, 2, 3}},  {7, 2, 3, {6, 3, 5, 2, 4, 1}},
+  };
+  for (const uint32_t bytes : {3u, 4u}) {
+    // Rows padded by 5 bytes; each pixel's number in its first byte.
+    const size_t stride = 3 * bytes + 5;
+    std::vector<uint8_t> frame(stride * 2, 0xee);
+    for (uint8_t n = 1; n <= 6; ++n) {
+      std::memset(&frame[(n - 1) / 3 * stride + (n - 1) % 3 * bytes], 0, bytes);
+      frame[(n - 1) / 3 * stride + (n - 1) % 3 * bytes] = n;
+    }
+    const PixelImage image{frame.data(), 3, 2, stride, {}};
+    for (const auto& c : cases) {
+      SCOPED_TRACE(::testing::Message() << "transform " << c.transform << ", " << bytes
+                                        << " bytes");
+      EXPECT_EQ(SwapsSides(c.transform), c.width == 2);
+      std::vector<uint8_t> turned(6 * bytes, 0xee);
+      TurnToScreen(image, bytes, c.transform, turned.data(), c.width * bytes);
+      std::vector<uint8_t> numbers;
+      for (size_t at = 0; at < turned.size(); at += bytes) {
+        numbers.push_back(turned[at]);
+        EXPECT_EQ(std::vector<uint8_t>(&turned[at + 1], &turned[at + bytes]),
+                  std::vector<uint8_t>(bytes - 1, 0));
+      }
+      EXPECT_EQ(numbers, c.screen);
+      // A box lands where its pixels do: each one alone, and the frame's
+      // right two columns.
+      for (uint32_t n = 1; n <= 6; ++n) {
+        const PixelBox spot = TurnBox({(n - 1) % 3, (n - 1) / 3, 1, 1}, c.transform, 3, 2);
+        EXPECT_EQ(c.screen[spot.y * c.width + spot.x], n);
+        EXPECT_EQ(spot.w * spot.h, 1u);
+      }
+      const PixelBox right = TurnBox({1, 0, 2, 2}, c.transform, 3, 2);
+      std::vector<uint8_t> inside;
+      for (uint32_t y = right.y; y < right.y + right.h; ++y) {
+        for (uint32_t x = right.x; x < right.x + right.w; ++x) {
+          inside.push_back(c.screen[y * c.width + x]);
+        }
+      }
+      std::sort(inside.begin(), inside.end());
+      EXPECT_EQ(inside, (std::vector<uint8_t>{2, 3, 5, 6}));
+    }
+  }
 }
 
 // The pixel a layout reads from `bytes` (memory order), as 8-bit R, G, B.
