@@ -24,6 +24,34 @@ using namespace std::chrono_literals;
 
 constexpr char kButtonColour[] = "c0ff00";
 
+// A GTK 3 test script (GDK_BACKEND `backend`) in `sway`'s session, once
+// it reports its first line; that line in `first`.
+std::unique_ptr<SessionProcess> OpenGtk(const SwaySession& sway, const std::string& backend,
+                                        const std::string& script,
+                                        const std::vector<std::string>& args, std::string* first) {
+  std::vector<std::string> argv = {"GDK_BACKEND=" + backend, "/usr/bin/python3",
+                                   std::string(TARVIX_TEST_SOURCE_DIR) + "/" + script};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::unique_ptr<SessionProcess> window = sway.Launch(argv);
+  if (!window) return nullptr;
+  const std::optional<std::string> line = window->ReadLine(30s);
+  if (!line) return nullptr;
+  *first = *line;
+  return window;
+}
+
+// The node of sway's tree of the window of `pid`, or null.
+const Json* SwayNodeOf(const Json& node, int64_t pid) {
+  if (node.is_object() && node.value("pid", int64_t{-1}) == pid) return &node;
+  for (const char* children : {"nodes", "floating_nodes"}) {
+    if (!node.is_object() || !node.contains(children)) continue;
+    for (const Json& child : node[children]) {
+      if (const Json* found = SwayNodeOf(child, pid)) return found;
+    }
+  }
+  return nullptr;
+}
+
 class WaylandTreeTest : public SwaySuite<WaylandTreeTest> {
  public:
   static SwayOptions SessionOptions() { return {.accessibility = true, .xwayland = true}; }
@@ -42,22 +70,11 @@ class WaylandTreeTest : public SwaySuite<WaylandTreeTest> {
     SwaySuite::SetUp();
   }
 
-  // A GTK 3 test script (GDK_BACKEND `backend`) on the accessibility bus,
-  // once it reports its first line; that line in `first`.
   static std::unique_ptr<SessionProcess> Open(const std::string& backend, const std::string& script,
                                               const std::vector<std::string>& args,
                                               std::string* first) {
-    std::vector<std::string> argv = {"GDK_BACKEND=" + backend, "/usr/bin/python3",
-                                     std::string(TARVIX_TEST_SOURCE_DIR) + "/" + script};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::unique_ptr<SessionProcess> window = sway_->Launch(argv);
-    if (!window) return nullptr;
-    const std::optional<std::string> line = window->ReadLine(30s);
-    if (!line) return nullptr;
-    *first = *line;
-    return window;
+    return OpenGtk(*sway_, backend, script, args, first);
   }
-
 };
 
 TEST_F(WaylandTreeTest, AButtonsBoundsShowItInACaptureAndAClickAtTheirCentrePressesIt) {
@@ -153,6 +170,81 @@ TEST_F(WaylandTreeTest, AnXWaylandWindowIsListedByItsClassAndTakesClicksAndKeys)
   // Keys reach it too (exact text: wayland_input_test.cpp).
   EXPECT_EQ(daemon_->Call("input", {{"action", "key"}, {"name", "Escape"}})["ok"], true);
   EXPECT_EQ(probe->NextReportWith("cleared", 5s), Json({{"cleared", true}}));
+}
+
+// Native windows on outputs away from the main one: a HiDPI output at
+// scale 2 left of it (negative points) and one turned by 90 degrees below
+// right of it.
+class WaylandAwayTest : public SwaySuite<WaylandAwayTest> {
+ public:
+  static SwayOptions SessionOptions() {
+    return {.outputs = {{.width = 1920, .height = 1080},
+                        {.width = 2560, .height = 1440, .x = -1280, .scale = 2},
+                        {.width = 1280, .height = 720, .x = 1920, .y = 1080, .transform = "90"}},
+            .accessibility = true};
+  }
+};
+
+TEST_F(WaylandAwayTest, ClicksLandOnTheirPointAndButtonsBoundsPressThemOnEveryOutput) {
+  const struct {
+    const char* output;
+    int64_t left, top, right, bottom;  // the output in global points
+  } cases[] = {
+      {"HEADLESS-2", -1280, 0, 0, 720},
+      {"HEADLESS-3", 1920, 1080, 2640, 2360},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.output);
+    // New windows open on the focused output.
+    sway_->Run(std::string("swaymsg focus output ") + c.output + " >/dev/null");
+
+    // A click lands at its point of the probe's surface.
+    std::string line;
+    std::unique_ptr<SessionProcess> probe = OpenGtk(*sway_, "wayland", "input_probe.py", {}, &line);
+    ASSERT_NE(probe, nullptr);
+    const Json ready = Json::parse(line, nullptr, false);
+    ASSERT_TRUE(ready.is_object() && ready.contains("area")) << line;
+    const Json tree = Json::parse(sway_->Run("swaymsg -t get_tree -r"), nullptr, false);
+    const Json* node = SwayNodeOf(tree, probe->pid());
+    ASSERT_NE(node, nullptr) << tree.dump().substr(0, 2000);
+    const int64_t origin_x =
+        (*node)["rect"]["x"].get<int64_t>() + (*node)["window_rect"]["x"].get<int64_t>();
+    const int64_t origin_y =
+        (*node)["rect"]["y"].get<int64_t>() + (*node)["window_rect"]["y"].get<int64_t>();
+    ASSERT_TRUE(origin_x >= c.left && origin_x < c.right && origin_y >= c.top &&
+                origin_y < c.bottom)
+        << origin_x << "," << origin_y;
+    const Json& area = ready["area"];
+    const int64_t x = area[0].get<int64_t>() + area[2].get<int64_t>() / 3 + 1;
+    const int64_t y = area[1].get<int64_t>() + area[3].get<int64_t>() / 2 + 1;
+    const Json clicked =
+        daemon_->Call("input", {{"action", "click"}, {"x", origin_x + x}, {"y", origin_y + y}});
+    EXPECT_EQ(clicked["ok"], true) << clicked.dump();
+    EXPECT_EQ(probe->NextReportWith("button", 5s),
+              Json({{"button", 1}, {"type", "BUTTON_PRESS"}, {"x", x}, {"y", y}}));
+    probe.reset();
+
+    // A button's bounds from the tree, clicked at their centre, press it.
+    const std::string title = std::string("Away on ") + c.output;
+    std::unique_ptr<SessionProcess> window =
+        OpenGtk(*sway_, "wayland", "gtk_window.py",
+                {"--title", title, "--button-colour", kButtonColour}, &line);
+    ASSERT_NE(window, nullptr);
+    const Json found = PollUntil([&] { return daemon_->Call("ui_tree")["result"]; },
+                                 [&](const Json& t) {
+                                   return t["window"] == title &&
+                                          FindElement(t, "AXButton", "A button") != nullptr;
+                                 },
+                                 15s);
+    const Json* button = FindElement(found, "AXButton", "A button");
+    ASSERT_NE(button, nullptr) << found.dump().substr(0, 2000);
+    const Json bounds = (*button)["bounds"];
+    const int64_t cx = bounds["x"].get<int64_t>() + bounds["w"].get<int64_t>() / 2;
+    const int64_t cy = bounds["y"].get<int64_t>() + bounds["h"].get<int64_t>() / 2;
+    EXPECT_TRUE(cx >= c.left && cx < c.right && cy >= c.top && cy < c.bottom) << bounds;
+    EXPECT_EQ(daemon_->Call("input", {{"action", "click"}, {"x", cx}, {"y", cy}})["ok"], true);
+    EXPECT_EQ(window->ReadLine(5s), "clicked") << "bounds " << bounds;
+  }
 }
 
 }  // namespace
