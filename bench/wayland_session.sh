@@ -8,8 +8,10 @@
 sway_user=
 as_sway=()
 
-# bench_sway WIDTHxHEIGHT BACKGROUND: one output; BACKGROUND is "#RRGGBB"
-# or an image path readable by the session's user.
+# bench_sway WIDTHxHEIGHT BACKGROUND [OUTPUT_LINES]: one output, HEADLESS-1;
+# BACKGROUND is "#RRGGBB" or an image path readable by the session's user.
+# OUTPUT_LINES, sway configuration lines "output HEADLESS-<n> ..." one per
+# line, adds outputs 2, 3, ... as they say.
 bench_sway() {
   local runtime=$work/sway
   mkdir -m 700 "$runtime"
@@ -22,12 +24,16 @@ bench_sway() {
   fi
   local fill=stretch
   [[ $2 == \#* ]] && fill=solid_color
-  printf 'output HEADLESS-1 mode %s bg %s %s\n' "$1" "$2" "$fill" >"$runtime/config"
+  printf 'output * bg %s %s\noutput HEADLESS-1 mode %s\n%s\n' "$2" "$fill" "$1" "${3:-}" \
+    >"$runtime/config"
+  local outputs
+  outputs=$(grep -oE '^output HEADLESS-[0-9]+' "$runtime/config" | sort -u | wc -l)
   local start=$EPOCHREALTIME
   local run=()
   [[ -n $sway_user ]] && run=(setpriv --reuid="$sway_user" --regid="$sway_user" --init-groups --)
   # setpriv ends in exec: $! is sway's pid.
   (exec env XDG_RUNTIME_DIR="$runtime" WLR_BACKENDS=headless WLR_RENDERER=pixman \
+    WLR_HEADLESS_OUTPUTS="$outputs" \
     WLR_LIBINPUT_NO_DEVICES=1 "${run[@]}" sway -c "$runtime/config" >"$work/sway.log" 2>&1) &
   pids+=($!)
   export XDG_RUNTIME_DIR=$runtime
