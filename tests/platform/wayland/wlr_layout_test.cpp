@@ -118,7 +118,7 @@ TEST(WlrLayoutTest, TurnedOutputsFramesShowAsGrimTurnsThem) {
       std::vector<uint8_t> numbers;
       for (size_t at = 0; at < turned.size(); at += bytes) {
         numbers.push_back(turned[at]);
-        EXPECT_EQ(std::vector<uint8_t>(&turned[at + 1], &turned[at + bytes]),
+        EXPECT_EQ(std::vector<uint8_t>(turned.begin() + at + 1, turned.begin() + at + bytes),
                   std::vector<uint8_t>(bytes - 1, 0));
       }
       EXPECT_EQ(numbers, c.screen);
