@@ -4,7 +4,9 @@
 // bound it, shows in a capture of those bounds and is pressed by a click at
 // their centre. Native Wayland windows tiled and floating (drawing their
 // own title bar and shadow), and an X11 window through XWayland, which is
-// also listed and takes clicks and keys.
+// also listed and takes clicks and keys. The same space away from the main
+// output: clicks, buttons' bounds and wait_for's changes on a HiDPI output
+// and on a turned one.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -245,6 +247,30 @@ TEST_F(WaylandAwayTest, ClicksLandOnTheirPointAndButtonsBoundsPressThemOnEveryOu
     EXPECT_EQ(daemon_->Call("input", {{"action", "click"}, {"x", cx}, {"y", cy}})["ok"], true);
     EXPECT_EQ(window->ReadLine(5s), "clicked") << "bounds " << bounds;
   }
+}
+
+TEST_F(WaylandAwayTest, WaitForTellsChangesOfATurnedOutputWhereTheyShow) {
+  // A spinner in a small floating window at the top-left of the turned
+  // output: its changes come in the frame's order before the turn, and
+  // must show there, not at the output's other end.
+  sway_->Run(
+      "swaymsg 'for_window [title=\"^Spins\"] "
+      "\"floating enable, resize set 200 200, move absolute position 1950 1110\"' >/dev/null");
+  std::string line;
+  std::unique_ptr<SessionProcess> spinner = OpenGtk(
+      *sway_, "wayland", "gtk_window.py", {"--title", "Spins", "--spin", "0"}, &line);
+  ASSERT_NE(spinner, nullptr);
+  const auto wait = [&](const char* until, const Json& region, int timeout_ms) {
+    const Json reply = daemon_->Call(
+        "wait_for", {{"until", until}, {"region", region}, {"timeout_ms", timeout_ms}});
+    EXPECT_EQ(reply["ok"], true) << reply.dump();
+    return reply["result"]["met"] == true;
+  };
+  const Json at_spinner = {{"x", 2000}, {"y", 1160}, {"w", 100}, {"h", 100}};
+  const Json far_end = {{"x", 1950}, {"y", 2100}, {"w", 600}, {"h", 200}};
+  EXPECT_TRUE(wait("change", at_spinner, 10000));
+  EXPECT_TRUE(wait("settle", far_end, 10000));
+  EXPECT_FALSE(wait("change", far_end, 500));
 }
 
 }  // namespace
