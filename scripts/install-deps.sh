@@ -44,6 +44,8 @@ if [[ "${1:-}" == "--test" ]]; then
   # the other party of the clipboard tests on it, XWayland for X
   # applications under sway.
   packages+=(sway swaybg grim wl-clipboard xwayland)
+  # cage: a wlroots compositor other than sway, with no IPC.
+  packages+=(cage)
 fi
 if [[ "${1:-}" == "--bench" ]]; then
   packages+=(libbenchmark-dev wrk nginx-light procps)

@@ -74,7 +74,10 @@ std::optional<std::pair<std::string, std::string>> AwaitSockets(int watch_fd, co
 }  // namespace
 
 std::unique_ptr<SwaySession> SwaySession::Start(const SwayOptions& options) {
-  if (access("/usr/bin/sway", X_OK) != 0) return nullptr;
+  const bool cage = options.compositor == "cage";
+  if (options.compositor != "sway" && !cage) return nullptr;
+  const std::string binary = "/usr/bin/" + options.compositor;
+  if (access(binary.c_str(), X_OK) != 0) return nullptr;
   std::unique_ptr<SwaySession> session(new SwaySession);
   if (geteuid() == 0) {
     if (!EnsureUser(kSwayTestUser)) return nullptr;
@@ -105,11 +108,21 @@ std::unique_ptr<SwaySession> SwaySession::Start(const SwayOptions& options) {
 
   std::vector<std::string> argv;
   if (!session->user_.empty()) {
-    // setpriv ends in exec: the recorded pid is sway's.
+    // setpriv ends in exec: the recorded pid is the compositor's.
     argv = {"/usr/bin/setpriv", "--reuid=" + session->user_, "--regid=" + session->user_,
             "--init-groups", "--"};
   }
-  argv.insert(argv.end(), {"/usr/bin/sway", "-c", dir + "/config"});
+  if (cage) {
+    // cage runs one program and ends with it: one that marks the session
+    // ready (cage starts it once its outputs exist) and then reads cage's
+    // standard input, a pipe this session holds open. Closing the pipe ends
+    // the program and with it cage, which on SIGTERM aborts and leaves the
+    // program behind.
+    argv.insert(argv.end(), {binary, "--", "/bin/sh", "-c",
+                             "touch \"$XDG_RUNTIME_DIR/cage-ready\" && exec cat >/dev/null"});
+  } else {
+    argv.insert(argv.end(), {binary, "-c", dir + "/config"});
+  }
   std::vector<std::string> env_strings = {
       "XDG_RUNTIME_DIR=" + dir, "WLR_BACKENDS=headless", "WLR_RENDERER=pixman",
       "WLR_LIBINPUT_NO_DEVICES=1",
@@ -120,10 +133,20 @@ std::unique_ptr<SwaySession> SwaySession::Start(const SwayOptions& options) {
   args.push_back(nullptr);
   for (auto& e : env_strings) envp.push_back(e.data());
   envp.push_back(nullptr);
+  int lifeline[2] = {-1, -1};
+  if (cage && pipe2(lifeline, O_CLOEXEC) != 0) {
+    close(watch);
+    return nullptr;
+  }
+  session->lifeline_ = lifeline[1];
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  const std::string log = dir + "/sway.log";
+  if (cage) {
+    posix_spawn_file_actions_adddup2(&actions, lifeline[0], 0);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  }
+  const std::string log = dir + "/" + options.compositor + ".log";
   posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
   posix_spawn_file_actions_addclosefrom_np(&actions, 3);
@@ -131,25 +154,33 @@ std::unique_ptr<SwaySession> SwaySession::Start(const SwayOptions& options) {
   pid_t pid = -1;
   const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
+  if (lifeline[0] >= 0) close(lifeline[0]);
   if (spawned != 0) {
     close(watch);
     return nullptr;
   }
   session->sway_ = std::make_unique<SessionProcess>(pid, -1);
 
-  // sway picks its own socket name (wayland-1 when wayland-0 is taken
-  // anywhere it looks): read it back instead of assuming one.
+  // The compositor picks its own socket name (wayland-1 when wayland-0 is
+  // taken anywhere it looks): read it back instead of assuming one.
   const auto deadline = started + std::chrono::seconds(10);
   const auto sockets = AwaitSockets(
       watch, dir,
       [](const std::string& name) {
         return name.starts_with("wayland-") && !name.ends_with(".lock");
       },
-      [](const std::string& name) { return name.starts_with("sway-ipc.") && name.ends_with(".sock"); },
+      [cage](const std::string& name) {
+        return cage ? name == "cage-ready" : name.starts_with("sway-ipc.") && name.ends_with(".sock");
+      },
       deadline);
   close(watch);
   if (!sockets) return nullptr;
   session->wayland_display_ = sockets->first;
+  if (cage) {
+    session->start_time_ = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
+    if (options.accessibility && !session->StartAccessibility()) return nullptr;
+    return session;
+  }
   session->swaysock_ = sockets->second;
   // The IPC socket exists before sway has set up its outputs; the first
   // answer to get_outputs listing them all is the session being ready.
@@ -172,14 +203,15 @@ std::unique_ptr<SwaySession> SwaySession::Start(const SwayOptions& options) {
   }
   if (!ready) return nullptr;
   if (options.xwayland && !session->ReadXDisplay(deadline)) return nullptr;
-  if (options.accessibility) {
-    const SwaySession* self = session.get();
-    session->accessibility_ = AccessibilityBus::Start(
-        dir, [self](const std::vector<std::string>& argv) { return self->Launch(argv); },
-        [self](const std::string& command) { return self->Run(command); });
-    if (!session->accessibility_) return nullptr;
-  }
+  if (options.accessibility && !session->StartAccessibility()) return nullptr;
   return session;
+}
+
+bool SwaySession::StartAccessibility() {
+  accessibility_ = AccessibilityBus::Start(
+      runtime_dir_, [this](const std::vector<std::string>& argv) { return Launch(argv); },
+      [this](const std::string& command) { return Run(command); });
+  return accessibility_ != nullptr;
 }
 
 bool SwaySession::ReadXDisplay(std::chrono::steady_clock::time_point deadline) {
@@ -198,6 +230,7 @@ bool SwaySession::ReadXDisplay(std::chrono::steady_clock::time_point deadline) {
 
 SwaySession::~SwaySession() {
   accessibility_.reset();
+  if (lifeline_ >= 0) close(lifeline_);
   sway_.reset();
   if (!runtime_dir_.empty()) {
     std::error_code ignored;
@@ -207,8 +240,8 @@ SwaySession::~SwaySession() {
 
 std::map<std::string, std::string> SwaySession::Env() const {
   std::map<std::string, std::string> env = {{"XDG_RUNTIME_DIR", runtime_dir_},
-                                            {"WAYLAND_DISPLAY", wayland_display_},
-                                            {"SWAYSOCK", swaysock_}};
+                                            {"WAYLAND_DISPLAY", wayland_display_}};
+  if (!swaysock_.empty()) env["SWAYSOCK"] = swaysock_;
   if (accessibility_) env["DBUS_SESSION_BUS_ADDRESS"] = accessibility_->session_address();
   if (!x_display_.empty()) env["DISPLAY"] = x_display_;
   return env;

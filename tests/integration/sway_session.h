@@ -39,6 +39,12 @@ struct SwayOutput {
 };
 
 struct SwayOptions {
+  // The wlroots compositor in /usr/bin: "sway", or "cage" (a kiosk that
+  // shows its newest window fullscreen, with no IPC and no configuration:
+  // its outputs are wlroots' headless ones of 1280x720 side by side, so of
+  // `outputs` only their number counts, and `background` and `xwayland`
+  // are ignored).
+  std::string compositor = "sway";
   std::vector<SwayOutput> outputs = {SwayOutput{}};
   // The background of every output: a colour "#RRGGBB", or the path of
   // an image (readable by the session's user) stretched over each output.
@@ -54,8 +60,8 @@ struct SwayOptions {
 
 class SwaySession {
  public:
-  // Null when sway (or the test user) is not there or did not answer
-  // `swaymsg -t get_outputs` within a few seconds.
+  // Null when the compositor (or the test user) is not there or did not
+  // come up (sway: answer `swaymsg -t get_outputs`) within a few seconds.
   static std::unique_ptr<SwaySession> Start(const SwayOptions& options = {});
   ~SwaySession();
   SwaySession(const SwaySession&) = delete;
@@ -67,7 +73,7 @@ class SwaySession {
   // How long sway took to answer its first get_outputs.
   std::chrono::milliseconds start_time() const { return start_time_; }
 
-  // XDG_RUNTIME_DIR, WAYLAND_DISPLAY and SWAYSOCK of the session, and
+  // XDG_RUNTIME_DIR, WAYLAND_DISPLAY and SWAYSOCK (sway only) of the session, and
   // DBUS_SESSION_BUS_ADDRESS and DISPLAY where the options asked for them.
   std::map<std::string, std::string> Env() const;
 
@@ -83,12 +89,15 @@ class SwaySession {
   SwaySession() = default;
   // Reads back the X display sway gave XWayland into x_display_.
   bool ReadXDisplay(std::chrono::steady_clock::time_point deadline);
+  bool StartAccessibility();
   std::string runtime_dir_;
   std::string user_;
   std::string wayland_display_;
   std::string swaysock_;
   std::string x_display_;
   std::chrono::milliseconds start_time_{0};
+  // cage's program ends when this, its standard input, is closed.
+  int lifeline_ = -1;
   std::unique_ptr<SessionProcess> sway_;
   std::unique_ptr<AccessibilityBus> accessibility_;
 };

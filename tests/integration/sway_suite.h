@@ -1,5 +1,6 @@
-// A test suite on a headless sway session of its own, with the daemon
-// under test (exec allowed) running as the session's user:
+// A test suite on a headless sway (or other wlroots compositor) session of
+// its own, with the daemon under test (exec allowed) running as the
+// session's user:
 //
 //   class WaylandInputTest : public SwaySuite<WaylandInputTest> { ... };
 //
@@ -22,7 +23,9 @@ class SwaySuite : public ::testing::Test {
  protected:
   static SwayOptions SessionOptions() { return {}; }
   static void SetUpTestSuite() {
-    sway_ = SwaySession::Start(Suite::SessionOptions()).release();
+    const SwayOptions options = Suite::SessionOptions();
+    compositor_ = options.compositor;
+    sway_ = SwaySession::Start(options).release();
     if (sway_ == nullptr) return;
     daemon_ = TestDaemon::Start({.allow_exec = true, .env = sway_->Env(), .user = sway_->user()})
                   .release();
@@ -34,11 +37,14 @@ class SwaySuite : public ::testing::Test {
     sway_ = nullptr;
   }
   void SetUp() override {
-    if (access("/usr/bin/sway", X_OK) != 0) GTEST_SKIP() << "sway is not installed";
-    ASSERT_NE(sway_, nullptr) << "headless sway did not start";
+    if (access(("/usr/bin/" + compositor_).c_str(), X_OK) != 0) {
+      GTEST_SKIP() << compositor_ << " is not installed";
+    }
+    ASSERT_NE(sway_, nullptr) << "headless " << compositor_ << " did not start";
     ASSERT_NE(daemon_, nullptr);
   }
 
+  static inline std::string compositor_ = "sway";
   static inline SwaySession* sway_ = nullptr;
   static inline TestDaemon* daemon_ = nullptr;
 };
