@@ -41,7 +41,7 @@ class WaylandOtherTest : public SwaySuite<WaylandOtherTest> {
   }
   void SetUp() override {
     SwaySuite::SetUp();
-    if (IsSkipped()) return;
+    if (IsSkipped() || HasFatalFailure()) return;
     ASSERT_FALSE(ready_.is_null()) << "the probe window did not come up";
   }
 
