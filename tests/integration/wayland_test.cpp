@@ -66,7 +66,19 @@ class WaylandTest : public SwaySuite<WaylandTest> {
     return "";
   }
 
+  // Every output's background drawn: an area across outputs can hold still
+  // while one of them is not drawn yet (swaybg draws one output after the
+  // other, slowly under load).
+  static void AwaitBackgrounds() {
+    if (backgrounds_drawn_) return;
+    const Json outputs = Json::parse(sway_->Run("swaymsg -t get_outputs -r"), nullptr, false);
+    ASSERT_TRUE(outputs.is_array()) << outputs.dump();
+    for (const Json& output : outputs) StillGrim("-o " + output["name"].get<std::string>());
+    backgrounds_drawn_ = true;
+  }
+
   static inline std::string pattern_;
+  static inline bool backgrounds_drawn_ = false;
 };
 
 TEST_F(WaylandTest, DisplaysAreSwaysOutputsAroundTheMainOne) {
@@ -95,6 +107,7 @@ TEST_F(WaylandTest, DisplaysAreSwaysOutputsAroundTheMainOne) {
 }
 
 TEST_F(WaylandTest, ScreenshotAndCapturesArePixelForPixelGrims) {
+  AwaitBackgrounds();
   // The screenshot is the main output.
   const std::string main = StillGrim("-o HEADLESS-2");
   const Json shot = daemon_->Call("screenshot");
@@ -148,6 +161,7 @@ TEST_F(WaylandTest, ScreenshotAndCapturesArePixelForPixelGrims) {
 }
 
 TEST_F(WaylandTest, AnAreaAcrossScalesIsComposedAtTheHighestAsGrimDoes) {
+  AwaitBackgrounds();
   // Half on the HiDPI output, half on the main one, enlarged to scale 2.
   const std::string expected = StillGrim("-g '-10,100 20x20'");
   const Json reply =
